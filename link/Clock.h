@@ -1,0 +1,49 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace telmar::link {
+
+// A 32-bit millisecond tick counter that wraps, and a sleep. Every wait of the
+// programs goes through one of these so tests can run them in virtual time.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::uint32_t tickMs() = 0;
+    virtual void sleepMs(std::uint32_t ms) = 0;
+};
+
+// Milliseconds from `earlier` to `later`, correct across one wrap of the counter.
+constexpr std::uint32_t elapsedMs(std::uint32_t earlier, std::uint32_t later) {
+    return later - earlier;
+}
+
+// Monotonic wall time.
+class SteadyClock final : public Clock {
+public:
+    std::uint32_t tickMs() override;
+    void sleepMs(std::uint32_t ms) override;
+};
+
+// Time that moves only when told to, or when somebody sleeps.
+class VirtualClock final : public Clock {
+public:
+    explicit VirtualClock(std::uint32_t startMs = 0) : now_(startMs) {}
+
+    std::uint32_t tickMs() override { return now_.load(); }
+    void sleepMs(std::uint32_t ms) override {
+        slept_ += ms;
+        advance(ms);
+    }
+
+    void advance(std::uint32_t ms) { now_ += ms; }
+    // Total of all sleeps, in milliseconds.
+    std::uint64_t sleptMs() const { return slept_.load(); }
+
+private:
+    std::atomic<std::uint32_t> now_;
+    std::atomic<std::uint64_t> slept_{0};
+};
+
+} // namespace telmar::link

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "link/Clock.h"
+#include "link/Messages.h"
+#include "usb/Driver.h"
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace telmar::link {
+
+// The updater's device link, used only by its worker thread.
+class UpdaterLink {
+public:
+    static constexpr std::uint32_t kReplyWaitMs = 2000;
+    static constexpr std::string_view kSerial = "2031";
+    // "BytesRead not same as datalength" and 16 blanks.
+    static constexpr std::string_view kShortReplyLine =
+        "BytesRead not same as datalength                ";
+    static constexpr int kShortReplyY = 10;
+
+    UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& messages, LineSink& lines);
+
+    // Afterwards deviceHandle() is an open handle, or kNoHandle when no box was opened.
+    void connectDevice();
+    // Sends the request, then reads exactly reply.size() bytes into `reply`.
+    bool exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> reply);
+    void closeDevice();
+
+    usb::Handle deviceHandle() const { return deviceHandle_; }
+
+private:
+    usb::Driver& driver_;
+    Clock& clock_;
+    MessageSink& messages_;
+    LineSink& lines_;
+    usb::Handle deviceHandle_ = usb::kNoHandle;
+};
+
+} // namespace telmar::link

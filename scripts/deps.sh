@@ -1,0 +1,26 @@
+# Sourced by test.sh and run.sh: installs the Debian packages the project needs.
+deps_packages=(
+    build-essential cmake ninja-build pkg-config
+    libgtest-dev libgmock-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libusb-1.0-0-dev
+    xvfb xauth x11-utils imagemagick fonts-dejavu-core
+    umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils
+    wine wine64
+)
+
+install_deps() {
+    local missing=()
+    local pkg
+    for pkg in "${deps_packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once plain, once under
+# AddressSanitizer + UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")"
+. scripts/deps.sh
+install_deps
+
+jobs=$(nproc)
+
+build_and_test() { # dir, extra cmake args...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@"
+    cmake --build "$dir" -j "$jobs"
+    (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 300 ${CTEST_EXTRA:-})
+}
+
+echo "== plain build and tests"
+build_and_test build
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+CTEST_EXTRA="-LE no-sanitize" build_and_test build-asan -DTELMAR_SANITIZE=ON
+
+if [ -f cmake/toolchain-mingw64.cmake ]; then
+    echo "== Windows cross build"
+    cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
+    cmake --build build-windows -j "$jobs"
+fi
+
+echo "test.sh: all tests passed"

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "link/Clock.h"
+#include "usb/Driver.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace telmar::test {
+
+// The driver functions, numbered by the vendor library's ordinals so that a
+// test can state an expected call sequence as a list of numbers.
+enum class Call : int {
+    GetNumDevices = 1,
+    GetDeviceString = 2,
+    Open = 3,
+    Close = 4,
+    Read = 6,
+    Write = 7,
+    Flush = 9,
+    SetTimeouts = 10,
+    GetTimeouts = 11,
+    CheckRxQueue = 12,
+};
+
+struct CallRecord {
+    Call call;
+    std::uint32_t index = 0;           // GetDeviceString, Open
+    std::uint32_t option = 0;          // GetDeviceString
+    usb::Handle handle = usb::kNoHandle;
+    std::uint32_t count = 0;           // Read, Write: bytes asked / given
+    std::vector<std::uint8_t> data{};  // Write: the bytes written; Read: the bytes delivered
+    std::uint32_t readMs = 0;          // SetTimeouts
+    std::uint32_t writeMs = 0;         // SetTimeouts
+};
+
+// A reply the box gives to one written frame.
+struct ScriptedReply {
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t delayMs = 0; // virtual time from the write until the bytes are queued
+};
+
+// A scripted stand-in for the driver library. Replies become readable after a
+// virtual delay; each receive-queue check costs `queueCheckCostMs` of virtual time,
+// so a link waiting for a reply that never comes ends its wait without real time.
+class ScriptedDriver final : public usb::Driver {
+public:
+    explicit ScriptedDriver(link::VirtualClock& clock) : clock_(clock) {}
+
+    // Devices, in driver order. std::nullopt: the serial string cannot be read.
+    void addDevice(std::optional<std::string> serial, std::string linkName = "usb:1-1");
+    void setCountFails(bool fails = true);
+
+    // The next `times` calls of `call` fail with `status` (times < 0: every call from now on).
+    void failCall(Call call, int times = 1, usb::Status status = usb::kDeviceIoFailed) {
+        failCallAfter(call, 0, times, status);
+    }
+    // As failCall, after `skip` calls of `call` have succeeded.
+    void failCallAfter(Call call, int skip, int times = 1,
+                       usb::Status status = usb::kDeviceIoFailed);
+
+    // Replies, consumed one per written frame in order. A frame with no scripted reply
+    // and no responder gets none.
+    void queueReply(std::vector<std::uint8_t> bytes, std::uint32_t delayMs = 0);
+    void queueNoReply();
+    // Answers frames once the scripted replies are used up; nullopt means no reply.
+    using Responder = std::function<std::optional<ScriptedReply>(std::span<const std::uint8_t>)>;
+    void setResponder(Responder responder);
+
+    void setQueueCheckCostMs(std::uint32_t ms) { queueCheckCostMs_ = ms; }
+    // The read reports this many bytes read, whatever it delivered (models a faulty driver).
+    void setReportedReadCount(std::optional<std::uint32_t> count) { reportedReadCount_ = count; }
+
+    // What happened.
+    std::vector<CallRecord> calls() const;
+    std::vector<int> ordinals() const;
+    std::vector<std::vector<std::uint8_t>> writtenFrames() const;
+    void clearCalls();
+    std::uint32_t readTimeoutMs() const { return readTimeout_; }
+    std::uint32_t writeTimeoutMs() const { return writeTimeout_; }
+    int openHandles() const;
+
+    usb::Status getNumDevices(std::uint32_t& count) override;
+    usb::Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
+    usb::Status open(std::uint32_t index, usb::Handle& handle) override;
+    usb::Status close(usb::Handle handle) override;
+    usb::Status read(usb::Handle handle, void* buffer, std::uint32_t count,
+                     std::uint32_t& bytesRead) override;
+    usb::Status write(usb::Handle handle, const void* buffer, std::uint32_t count,
+                      std::uint32_t& bytesWritten) override;
+    usb::Status flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
+                             std::uint8_t flushReceive) override;
+    usb::Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
+    usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
+    usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
+                             std::uint32_t& queueStatus) override;
+
+private:
+    struct Device {
+        std::optional<std::string> serial;
+        std::string linkName;
+    };
+    struct Pending {
+        std::vector<std::uint8_t> bytes;
+        std::uint32_t readyAt;
+    };
+
+    // Returns the failure status if this call is scripted to fail.
+    std::optional<usb::Status> takeFailure(Call call);
+    void record(CallRecord record);
+    void releaseDueReplies();
+    bool knownHandle(usb::Handle handle) const;
+
+    link::VirtualClock& clock_;
+    mutable std::recursive_mutex mutex_;
+    std::vector<Device> devices_;
+    bool countFails_ = false;
+    struct Failure {
+        int skip;
+        int times;
+        usb::Status status;
+    };
+    std::map<Call, Failure> failures_;
+    std::deque<std::optional<ScriptedReply>> scripted_;
+    Responder responder_;
+    std::deque<Pending> pending_;
+    std::vector<std::uint8_t> rx_;
+    std::vector<CallRecord> calls_;
+    std::map<usb::Handle, std::uint32_t> handles_;
+    usb::Handle nextHandle_ = 0x1000;
+    std::uint32_t readTimeout_ = 1000;
+    std::uint32_t writeTimeout_ = 1000;
+    std::uint32_t queueCheckCostMs_ = 1;
+    std::optional<std::uint32_t> reportedReadCount_;
+};
+
+} // namespace telmar::test

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace telmar::usb {
+
+// 0 is success; every other value is a failure. The link only ever tests for 0.
+using Status = std::uint32_t;
+
+constexpr Status kSuccess = 0;
+constexpr Status kInvalidHandle = 1;
+constexpr Status kReadError = 2;
+constexpr Status kWriteError = 3;
+constexpr Status kInvalidParameter = 4;
+constexpr Status kDeviceIoFailed = 5;
+constexpr Status kNotSupported = 6;
+constexpr Status kDeviceNotFound = 7;
+constexpr Status kTimedOut = 8;
+constexpr Status kAccessDenied = 9;
+constexpr Status kLibraryMissing = 10;
+
+// Pointer-sized; all bits set means no device is open.
+using Handle = std::uintptr_t;
+constexpr Handle kNoHandle = ~Handle{0};
+
+// Options of getDeviceString.
+constexpr std::uint32_t kStringSerialNumber = 0;
+constexpr std::uint32_t kStringDescription = 1;
+constexpr std::uint32_t kStringLinkName = 2;
+constexpr std::uint32_t kStringVid = 3;
+constexpr std::uint32_t kStringPid = 4;
+
+constexpr std::size_t kDeviceStringSize = 256;
+
+// The driver functions the device link uses, one method each. The comments give
+// the ordinal by which the vendor library exports the same function.
+class Driver {
+public:
+    virtual ~Driver() = default;
+
+    // 1
+    virtual Status getNumDevices(std::uint32_t& count) = 0;
+    // 2: fills a zero-terminated string of at most kDeviceStringSize bytes.
+    virtual Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) = 0;
+    // 3
+    virtual Status open(std::uint32_t index, Handle& handle) = 0;
+    // 4
+    virtual Status close(Handle handle) = 0;
+    // 6: a short read is not an error; bytesRead tells how many arrived.
+    virtual Status read(Handle handle, void* buffer, std::uint32_t count,
+                        std::uint32_t& bytesRead) = 0;
+    // 7
+    virtual Status write(Handle handle, const void* buffer, std::uint32_t count,
+                         std::uint32_t& bytesWritten) = 0;
+    // 9
+    virtual Status flushBuffers(Handle handle, std::uint8_t flushTransmit,
+                                std::uint8_t flushReceive) = 0;
+    // 10: library-wide, not per handle.
+    virtual Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) = 0;
+    // 11
+    virtual Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) = 0;
+    // 12
+    virtual Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
+                                std::uint32_t& queueStatus) = 0;
+};
+
+// Queue status reported by checkRxQueue; the link does not examine it.
+constexpr std::uint32_t kRxQueueEmpty = 0;
+constexpr std::uint32_t kRxQueueReady = 2;
+
+} // namespace telmar::usb

@@ -1,0 +1,57 @@
+#include "status/StatusUpdate.h"
+
+#include "protocol/Frames.h"
+#include "protocol/StatusBlocks.h"
+#include "status/AudioStatus.h"
+#include "status/VideoStatus.h"
+
+#include <cstdio>
+
+namespace telmar::status {
+
+StatusUpdate readStatusUpdate(protocol::ControlProtocol& protocol) {
+    namespace block = protocol::block;
+    namespace count = protocol::block_count;
+
+    // Blocks 11 to 13 are used even when their read failed: a fresh zero-filled area
+    // then reads as "absent", "code 0, RGB" and "no info received".
+    link::Reply inputStatus{};
+    link::Reply avi{};
+    link::Reply sourceProduct{};
+    link::Reply hdr{};
+    protocol.readBlock(block::InputStatus, inputStatus, count::InputStatus);
+    protocol.readBlock(block::Avi, avi, count::Avi);
+    protocol.readBlock(block::SourceProduct, sourceProduct, count::SourceProduct);
+    const bool hdrRead = protocol.readBlock(block::Hdr, hdr, count::Hdr);
+
+    StatusUpdate update;
+    if (!protocol::InputStatusBlock(inputStatus).inputPresent()) {
+        update.video = StatusUpdate::Video::BlankAll;
+        return update;
+    }
+    if (hdrRead) {
+        update.video = StatusUpdate::Video::Set;
+        update.lines = composeVideoLines(inputStatus, avi, sourceProduct, hdr);
+    } else {
+        update.video = StatusUpdate::Video::Keep;
+    }
+
+    link::Reply audio{};
+    update.audio = protocol.readBlock(block::AudioStatus, audio, count::AudioStatus)
+                       ? composeAudioLine(audio)
+                       : std::string(kAudioNoInfo);
+    return update;
+}
+
+std::string versionText(const link::Reply& versionBlock) {
+    const protocol::VersionBlock version(versionBlock);
+    // Six numbers of at most three digits each fit with room to spare.
+    char text[48];
+    std::snprintf(text, sizeof text, "ver: %u.%u%u%u.%u%u", unsigned{version.number(0)},
+                  unsigned{version.number(1)}, unsigned{version.number(2)},
+                  unsigned{version.number(3)}, unsigned{version.number(4)},
+                  unsigned{version.number(5)});
+    return text;
+}
+
+} // namespace telmar::status

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "link/PanelLink.h"
+#include "protocol/ControlProtocol.h"
+#include "tests/support/RecordingMessages.h"
+#include "tests/support/ScriptedDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace telmar::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct ShownStatus {
+    std::string text;
+    int timeoutMs;
+    bool operator==(const ShownStatus&) const = default;
+};
+
+class RecordingStatusSink final : public protocol::StatusSink {
+public:
+    void showMessage(std::string_view text, int timeoutMs) override {
+        shown.push_back({std::string(text), timeoutMs});
+    }
+    std::vector<ShownStatus> shown;
+};
+
+// A control protocol over the scripted driver, with the box found and opened.
+class ProtocolFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        driver.addDevice("2031");
+        ASSERT_TRUE(link.openDevice(0));
+        driver.clearCalls();
+    }
+
+    link::VirtualClock clock;
+    ScriptedDriver driver{clock};
+    RecordingMessages messages;
+    link::PanelLink link{driver, clock, messages};
+    RecordingStatusSink status;
+    protocol::ControlProtocol protocol{link, status};
+};
+
+} // namespace telmar::test

@@ -1,0 +1,21 @@
+#include "link/Clock.h"
+#include "qt/Dialogs.h"
+#include "qt/MainWindow.h"
+#include "usb/DriverFactory.h"
+
+#include <QtWidgets/QApplication>
+#include <memory>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    const std::unique_ptr<telmar::usb::Driver> driver = telmar::usb::createDriver();
+    telmar::link::SteadyClock clock;
+    telmar::panel::QtDialogs dialogs;
+
+    // On the heap: File > Exit deletes the window itself before ending the process.
+    auto* window = new MainWindow(PanelServices{*driver, clock, dialogs, dialogs, nullptr, {}});
+    window->show();
+    const int code = app.exec();
+    delete window;
+    return code;
+}

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "link/Clock.h"
+#include "link/Messages.h"
+#include "protocol/ControlProtocol.h"
+#include "qt/Dialogs.h"
+#include "qt/MainWindow.h"
+#include "tests/support/ScriptedDriver.h"
+
+#include <QtCore/QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace telmar::test {
+
+// A box behind the scripted driver: answers the control panel's three requests
+// from its settings, version and status blocks, and applies accepted writes.
+struct FakeBox {
+    std::array<std::uint8_t, 20> settings{};
+    std::array<std::uint8_t, 6> version{1, 0, 2, 3, 0, 5};
+    std::map<std::uint8_t, std::vector<std::uint8_t>> blocks; // contents from reply offset 2
+    bool refuseWrites = false; // answer register writes with E1, which the panel rejects
+
+    std::optional<ScriptedReply> respond(std::span<const std::uint8_t> frame) {
+        if (frame.size() == 5 && frame[0] == 0x10) {
+            if (refuseWrites) {
+                return ScriptedReply{{0xE1, 0x00}};
+            }
+            apply(frame[3], frame[4]);
+            return ScriptedReply{{0xE0, 0x00}};
+        }
+        if (frame.size() == 3 && frame[0] == 0x11 && frame[2] == 0xE1) {
+            std::vector<std::uint8_t> reply{0xE1, 0x00};
+            reply.insert(reply.end(), settings.begin(), settings.end());
+            reply.resize(frame[1]);
+            return ScriptedReply{reply};
+        }
+        if (frame.size() == 4 && frame[0] == 0x11 && frame[2] == 0xE0) {
+            std::vector<std::uint8_t> reply{0xE0, 0x00};
+            if (frame[3] == 9) {
+                reply.insert(reply.end(), version.begin(), version.end());
+            } else if (auto it = blocks.find(frame[3]); it != blocks.end()) {
+                reply.insert(reply.end(), it->second.begin(), it->second.end());
+            }
+            reply.resize(frame[1]);
+            return ScriptedReply{reply};
+        }
+        return std::nullopt;
+    }
+
+    void apply(std::uint8_t reg, std::uint8_t value) {
+        static const std::map<std::uint8_t, std::size_t> byteOf{{0, 0}, {1, 1}, {2, 2},   {4, 4},
+                                                                {5, 5}, {6, 6}, {17, 10}, {18, 11}};
+        if (auto it = byteOf.find(reg); it != byteOf.end()) {
+            settings[it->second] = value;
+        }
+    }
+
+    // An HDCP 2.2 protected 3840x2160p60 HDR10 input with 24-bit stereo PCM.
+    void useUhdHdrInput(std::string vendor = "Tellux", std::string product = "Media Player") {
+        blocks[11] = {0x20, 0x07, 0x04, 0x05, 0xC0};
+        blocks[12] = {0x00, 0x00, 0x60, 0xC0, 0x60, 97};
+        std::vector<std::uint8_t> spd{0x83, 0x01, 0x19, 0x00};
+        vendor.resize(8, '\0');
+        product.resize(16, '\0');
+        spd.insert(spd.end(), vendor.begin(), vendor.end());
+        spd.insert(spd.end(), product.begin(), product.end());
+        blocks[13] = spd;
+        blocks[14] = {0x87, 0x01, 0x1A, 0x00, 0x02};
+        blocks[15] = {0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x01};
+    }
+};
+
+// Records every box the panel would show and every status-bar message, in order.
+class Recorder final : public link::MessageSink,
+                       public panel::WindowDialogs,
+                       public protocol::StatusSink {
+  public:
+    struct Box {
+        QString kind; // "link", "warning" or "about"
+        QString title;
+        QString text;
+        QWidget* parent;
+    };
+
+    void showWarning(std::string_view text, std::string_view caption) override {
+        boxes.push_back({"link", QString::fromLatin1(caption.data(), qsizetype(caption.size())),
+                         QString::fromLatin1(text.data(), qsizetype(text.size())), nullptr});
+        if (onLinkWarning) {
+            onLinkWarning();
+        }
+    }
+    void warning(QWidget* parent, const QString& title, const QString& text) override {
+        boxes.push_back({"warning", title, text, parent});
+    }
+    void about(QWidget* parent, const QString& title, const QString& text) override {
+        boxes.push_back({"about", title, text, parent});
+    }
+    void showMessage(std::string_view text, int timeoutMs) override {
+        status.emplace_back(std::string(text), timeoutMs);
+    }
+
+    std::vector<Box> boxes;
+    std::vector<std::pair<std::string, int>> status;
+    // Runs while a link box is "open", as a nested event loop would run events.
+    std::function<void()> onLinkWarning;
+};
+
+// Driver, clock, box and recorders for one window.
+struct Panel {
+    link::VirtualClock clock;
+    ScriptedDriver driver{clock};
+    FakeBox box;
+    Recorder recorder;
+    std::vector<int> exitCodes;
+
+    explicit Panel(bool attached = true) {
+        if (attached) {
+            driver.addDevice("2031");
+        }
+        driver.setResponder(
+            [this](std::span<const std::uint8_t> frame) { return box.respond(frame); });
+    }
+
+    PanelServices services() {
+        return PanelServices{driver,   clock,     recorder,
+                             recorder, &recorder, [this](int code) { exitCodes.push_back(code); }};
+    }
+
+    int callCount(Call call) const {
+        int n = 0;
+        for (const auto& c : driver.calls()) {
+            n += c.call == call ? 1 : 0;
+        }
+        return n;
+    }
+};
+
+} // namespace telmar::test

@@ -1,0 +1,208 @@
+// How fast one control panel exchange goes through the `sim` backend, against the
+// daemon's configured reply delay; and how much CPU the link burns while it waits
+// 4000 ms for a reply that never comes.
+//
+// usage: telmar-sim-bench [--quick]
+
+#include "link/Clock.h"
+#include "link/Messages.h"
+#include "link/PanelLink.h"
+#include "sim/SimDriver.h"
+#include "sim/Wire.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace telmar;
+using SteadyClock = std::chrono::steady_clock;
+
+struct Quiet final : link::MessageSink {
+    int shown = 0;
+    void showWarning(std::string_view, std::string_view) override { ++shown; }
+};
+
+class Daemon {
+public:
+    Daemon(const std::string& folder, std::uint32_t delayMs)
+        : socket_(folder + "/bench-" + std::to_string(delayMs) + ".sock") {
+        const std::string delay = std::to_string(delayMs);
+        std::vector<std::string> args = {TELMAR_SIM_BINARY, "serve",      "--socket", socket_,
+                                         "--delay-ms",      delay};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        for (int i = 0; i < 500 && pid_ > 0; ++i) {
+            if (sim::sendControl(socket_, "status", 1000).ok) {
+                ready_ = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~Daemon() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool ready() const { return ready_; }
+    const std::string& socket() const { return socket_; }
+    // User plus system CPU time of the daemon so far, in seconds.
+    double cpuSeconds() const {
+        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const auto close = text.rfind(')');
+        if (close == std::string::npos) {
+            return 0;
+        }
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        unsigned long utime = 0;
+        unsigned long stime = 0;
+        for (int i = 3; fields >> field; ++i) {
+            if (i == 14) {
+                utime = std::stoul(field);
+            } else if (i == 15) {
+                stime = std::stoul(field);
+                break;
+            }
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+
+private:
+    std::string socket_;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+double processCpuSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
+    return values[at];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    char folderTemplate[] = "/tmp/telmar-sim-bench-XXXXXX";
+    if (::mkdtemp(folderTemplate) == nullptr) {
+        std::perror("mkdtemp");
+        return 2;
+    }
+    const std::string folder = folderTemplate;
+    bool ok = true;
+
+    std::printf("Exchange round trip through the sim backend (PanelLink::exchange, 11 08 E0 09)\n\n");
+    std::printf("| delay (ms) | exchanges | median (ms) | 90th pct (ms) | median - delay (ms) |\n");
+    std::printf("|---:|---:|---:|---:|---:|\n");
+    for (std::uint32_t delay : {0u, 1u, 5u, 20u}) {
+        Daemon daemon(folder, delay);
+        if (!daemon.ready()) {
+            std::fprintf(stderr, "telmar-sim did not start\n");
+            ok = false;
+            break;
+        }
+        sim::SimDriver driver(daemon.socket());
+        link::SteadyClock clock;
+        Quiet quiet;
+        link::PanelLink panel(driver, clock, quiet);
+        std::uint32_t index = 0;
+        if (!panel.findDevice("2031", index) || !panel.openDevice(index)) {
+            std::fprintf(stderr, "no simulated box found\n");
+            ok = false;
+            break;
+        }
+        const std::uint8_t request[] = {0x11, 0x08, 0xE0, 0x09};
+        const int runs = quick ? 50 : (delay >= 20 ? 100 : 500);
+        std::vector<double> ms;
+        for (int i = 0; i < runs; ++i) {
+            link::Reply reply{};
+            const auto start = SteadyClock::now();
+            const bool answered = panel.exchange(reply, request, 8, sizeof request);
+            const auto took = std::chrono::duration<double, std::milli>(SteadyClock::now() - start);
+            if (!answered) {
+                std::fprintf(stderr, "exchange %d failed\n", i);
+                ok = false;
+                break;
+            }
+            ms.push_back(took.count());
+        }
+        panel.closeDevice();
+        if (ms.empty()) {
+            break;
+        }
+        const double median = percentile(ms, 0.5);
+        std::printf("| %u | %zu | %.3f | %.3f | %.3f |\n", delay, ms.size(), median,
+                    percentile(ms, 0.9), median - delay);
+    }
+
+    std::printf("\nCPU while the link waits 4000 ms for a reply that never comes\n\n");
+    {
+        Daemon daemon(folder, 1);
+        sim::SimDriver driver(daemon.socket());
+        link::SteadyClock clock;
+        Quiet quiet;
+        link::PanelLink panel(driver, clock, quiet);
+        std::uint32_t index = 0;
+        if (!daemon.ready() || !panel.findDevice("2031", index) || !panel.openDevice(index) ||
+            !sim::sendControl(daemon.socket(), "fault silence-after 0").ok) {
+            std::fprintf(stderr, "could not set up the silent box\n");
+            return 1;
+        }
+        const std::uint8_t request[] = {0x11, 0x08, 0xE0, 0x09};
+        link::Reply reply{};
+        const double cpu0 = processCpuSeconds();
+        const double daemonCpu0 = daemon.cpuSeconds();
+        const auto start = SteadyClock::now();
+        const bool answered = panel.exchange(reply, request, 8, sizeof request);
+        const double wall = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        const double cpu = processCpuSeconds() - cpu0;
+        const double daemonCpu = daemon.cpuSeconds() - daemonCpu0;
+        const double share = 100.0 * cpu / wall;
+        std::printf("| wait (ms) | link process CPU (ms) | share of one core | daemon CPU (ms) | target |\n");
+        std::printf("|---:|---:|---:|---:|---|\n");
+        std::printf("| %.0f | %.1f | %.2f %% | %.0f | < 5 %% %s |\n", wall * 1000, cpu * 1000,
+                    share, daemonCpu * 1000, share < 5.0 ? "met" : "MISSED");
+        if (answered || share >= 5.0) {
+            ok = false;
+        }
+    }
+    std::filesystem::remove_all(folder);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,559 @@
+#include "sim/Daemon.h"
+
+#include "sim/Wire.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace telmar::sim {
+
+namespace {
+// A client that stops reading is cut off rather than let the daemon's memory grow.
+constexpr std::size_t kMaxOutput = 8 * 1024 * 1024;
+constexpr std::size_t kMaxFrame = 4096;
+} // namespace
+
+struct Daemon::Connection {
+    std::uint64_t id = 0;
+    int fd = -1;
+    LineBuffer in;
+    std::string out;
+    bool isHandle = false;
+    std::size_t box = 0;
+    bool closing = false; // close once `out` is sent
+    bool dead = false;    // close now
+};
+
+Daemon::Daemon(DaemonOptions options) : options_(std::move(options)) {
+    for (const auto& serial : options_.serials) {
+        boxes_.emplace_back(serial);
+        plugged_.push_back(true);
+    }
+    start_ = Clock::now();
+    for (auto& box : boxes_) {
+        box.setScenario(options_.scenario, 0);
+    }
+}
+
+Daemon::~Daemon() {
+    for (auto& [id, c] : connections_) {
+        ::close(c->fd);
+    }
+    if (listenFd_ >= 0) {
+        ::close(listenFd_);
+    }
+    if (ownsSocket_) {
+        ::unlink(options_.socketPath.c_str());
+    }
+    for (int fd : stopPipe_) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+bool Daemon::listen(std::string& error) {
+    const std::string& path = options_.socketPath;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof addr.sun_path) {
+        error = "socket path is empty or too long: " + path;
+        return false;
+    }
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode) || st.st_uid != ::getuid()) {
+            error = path + " exists and is not a simulator socket of this user";
+            return false;
+        }
+        const int probe = net::connectUnix(path);
+        if (probe >= 0) {
+            ::close(probe);
+            error = "a simulator already serves on " + path;
+            return false;
+        }
+        ::unlink(path.c_str()); // left behind by a simulator that died
+    }
+    if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (listenFd_ < 0) {
+        error = std::string("socket: ") + std::strerror(errno);
+        return false;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const mode_t oldMask = ::umask(0077);
+    const int bound = ::bind(listenFd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    ::umask(oldMask);
+    if (bound != 0) {
+        error = "cannot bind " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    ownsSocket_ = true;
+    if (::listen(listenFd_, 64) != 0) {
+        error = std::string("listen: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void Daemon::requestStop() {
+    if (stopPipe_[1] >= 0) {
+        const char byte = 's';
+        [[maybe_unused]] const auto n = ::write(stopPipe_[1], &byte, 1);
+    }
+}
+
+BoxTimeMs Daemon::boxTime() const {
+    return static_cast<BoxTimeMs>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
+}
+
+void Daemon::run() {
+    std::vector<pollfd> fds;
+    std::vector<std::uint64_t> ids;
+    while (!stopping_) {
+        fds.clear();
+        ids.clear();
+        fds.push_back({listenFd_, POLLIN, 0});
+        fds.push_back({stopPipe_[0], POLLIN, 0});
+        for (auto& [id, c] : connections_) {
+            short events = POLLIN;
+            if (!c->out.empty()) {
+                events = static_cast<short>(events | POLLOUT);
+            }
+            fds.push_back({c->fd, events, 0});
+            ids.push_back(id);
+        }
+        timespec timeout{1, 0};
+        if (!pending_.empty()) {
+            const auto wait = pending_.begin()->first - Clock::now();
+            const auto ns = std::max<std::int64_t>(
+                0, std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count());
+            timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        }
+        const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready > 0) {
+            if (fds[1].revents != 0) {
+                char drain[16];
+                while (::read(stopPipe_[0], drain, sizeof drain) > 0) {
+                }
+                stopping_ = true;
+            }
+            if (fds[0].revents & POLLIN) {
+                acceptClients();
+            }
+            for (std::size_t i = 2; i < fds.size(); ++i) {
+                auto it = connections_.find(ids[i - 2]);
+                if (it == connections_.end()) {
+                    continue;
+                }
+                if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                    readFrom(*it->second);
+                }
+            }
+        }
+        deliverDue();
+        std::vector<std::uint64_t> gone;
+        for (auto& [id, c] : connections_) {
+            if (!c->dead && !c->out.empty()) {
+                flushOutput(*c);
+            }
+            if (c->dead || (c->closing && c->out.empty())) {
+                gone.push_back(id);
+            }
+        }
+        for (auto id : gone) {
+            closeConnection(id);
+        }
+    }
+    // Answer the last requests (a "stop" wants its "ok"), then take the socket away
+    // before the clients see their connections close.
+    for (auto& [id, c] : connections_) {
+        if (!c->dead) {
+            flushOutput(*c);
+        }
+    }
+    if (ownsSocket_) {
+        ::unlink(options_.socketPath.c_str());
+        ownsSocket_ = false;
+    }
+    for (auto& [id, c] : connections_) {
+        ::close(c->fd);
+    }
+    connections_.clear();
+}
+
+void Daemon::acceptClients() {
+    for (;;) {
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        auto c = std::make_unique<Connection>();
+        c->id = nextConnection_++;
+        c->fd = fd;
+        connections_.emplace(c->id, std::move(c));
+    }
+}
+
+void Daemon::readFrom(Connection& c) {
+    char chunk[8192];
+    for (;;) {
+        const ssize_t n = ::recv(c.fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        }
+        if (n <= 0) {
+            c.dead = true; // gone, possibly in the middle of a line: nothing half-done stays
+            return;
+        }
+        c.in.append(chunk, static_cast<std::size_t>(n));
+        while (!c.dead && !c.closing) {
+            auto line = c.in.next();
+            if (!line) {
+                break;
+            }
+            handleLine(c, *line);
+        }
+        if (c.in.overflowed()) {
+            c.dead = true;
+            return;
+        }
+    }
+}
+
+void Daemon::handleLine(Connection& c, const std::string& line) {
+    if (c.isHandle) {
+        // An open handle only writes frames; anything else is noise on the bus.
+        if (line.rfind("frame ", 0) == 0) {
+            handleFrame(c, line.substr(6));
+        }
+        return;
+    }
+    auto words = splitWords(line);
+    if (words.empty()) {
+        return;
+    }
+    if (words[0] == "count" || words[0] == "string" || words[0] == "open") {
+        handleDeviceRequest(c, words);
+    } else {
+        handleControl(c, std::move(words));
+    }
+}
+
+void Daemon::handleFrame(Connection& c, const std::string& hex) {
+    if (hex.size() > 2 * kMaxFrame) {
+        return;
+    }
+    const auto bytes = fromHex(hex);
+    if (!bytes || !plugged_[c.box]) {
+        return;
+    }
+    auto outcome = boxes_[c.box].handleFrame(*bytes, boxTime());
+    if (outcome.unplug) {
+        unplug(c.box);
+    } else if (outcome.reply) {
+        pending_.emplace(Clock::now() + std::chrono::milliseconds(options_.delayMs),
+                         PendingReply{c.id, c.box, std::move(*outcome.reply)});
+    }
+}
+
+std::vector<std::size_t> Daemon::deviceList() const {
+    std::vector<std::size_t> list;
+    for (std::size_t i = 0; i < boxes_.size(); ++i) {
+        if (plugged_[i]) {
+            list.push_back(i);
+        }
+    }
+    return list;
+}
+
+void Daemon::handleDeviceRequest(Connection& c, const std::vector<std::string>& words) {
+    const auto list = deviceList();
+    const auto deviceIndex = [&](const std::string& text) -> std::optional<std::size_t> {
+        char* end = nullptr;
+        const unsigned long i = std::strtoul(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || i >= list.size()) {
+            return std::nullopt;
+        }
+        return list[i];
+    };
+    if (words[0] == "count" && words.size() == 1) {
+        for (auto& box : boxes_) {
+            if (fire(box.faults().count)) {
+                send(c, "err count failed\n");
+                return;
+            }
+        }
+        send(c, "ok count " + std::to_string(list.size()) + "\n");
+        return;
+    }
+    if (words[0] == "string" && words.size() == 3) {
+        const auto box = deviceIndex(words[1]);
+        if (!box) {
+            send(c, "err no such device\n");
+            return;
+        }
+        if (fire(boxes_[*box].faults().string)) {
+            send(c, "err string unreadable\n");
+            return;
+        }
+        std::string text;
+        if (words[2] == "0") {
+            text = boxes_[*box].serial();
+        } else if (words[2] == "1") {
+            text = "TELMAR (simulated)";
+        } else if (words[2] == "2") {
+            text = "sim:" + options_.socketPath + "#" + std::to_string(*box);
+        } else if (words[2] == "3" || words[2] == "4") {
+            text = "0000";
+        } else {
+            send(c, "err bad option\n");
+            return;
+        }
+        const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        send(c, "ok string " + toHex(bytes) + "\n");
+        return;
+    }
+    if (words[0] == "open" && words.size() == 2) {
+        const auto box = deviceIndex(words[1]);
+        if (!box) {
+            send(c, "err no such device\n");
+            return;
+        }
+        if (fire(boxes_[*box].faults().open)) {
+            send(c, "err open failed\n");
+            return;
+        }
+        c.isHandle = true;
+        c.box = *box;
+        // Faults waiting for a handle come with the answer, so none can be missed.
+        Faults& f = boxes_[*box].faults();
+        send(c, "ok open " + std::to_string(f.flush) + " " + std::to_string(f.close) + " " +
+                    std::to_string(f.queue) + "\n");
+        f.flush = f.close = f.queue = 0;
+        return;
+    }
+    send(c, "err bad request\n");
+}
+
+void Daemon::handleControl(Connection& c, std::vector<std::string> words) {
+    std::size_t box = 0;
+    if (words[0] == "box") {
+        char* end = nullptr;
+        const unsigned long i = words.size() > 1 ? std::strtoul(words[1].c_str(), &end, 10) : 0;
+        if (words.size() < 3 || *end != '\0' || i >= boxes_.size()) {
+            send(c, "err no such box\n");
+            return;
+        }
+        box = i;
+        words.erase(words.begin(), words.begin() + 2);
+    }
+    std::vector<std::string> lines;
+    const std::string error = control(box, words, lines);
+    std::string answer;
+    for (const auto& line : lines) {
+        answer += "| " + line + "\n";
+    }
+    answer += error.empty() ? "ok\n" : "err " + error + "\n";
+    send(c, std::move(answer));
+}
+
+std::string Daemon::control(std::size_t b, const std::vector<std::string>& words,
+                            std::vector<std::string>& lines) {
+    Box& box = boxes_[b];
+    const std::string& cmd = words[0];
+    const auto argc = words.size() - 1;
+    if (cmd == "status" && argc == 0) {
+        std::size_t handles = 0;
+        for (auto& [id, c] : connections_) {
+            handles += (c->isHandle && c->box == b && !c->closing) ? 1 : 0;
+        }
+        lines.push_back("box=" + std::to_string(b) + " boxes=" + std::to_string(boxes_.size()) +
+                        " plugged=" + (plugged_[b] ? "1" : "0") + " handles=" +
+                        std::to_string(handles) + " delay-ms=" + std::to_string(options_.delayMs));
+        for (auto& line : box.statusLines(boxTime())) {
+            lines.push_back(std::move(line));
+        }
+        return {};
+    }
+    if (cmd == "scenarios" && argc == 0) {
+        for (const auto& s : scenarios()) {
+            lines.push_back(std::string(s.name) + "  " + std::string(s.description));
+        }
+        lines.push_back(std::string(kDemoScenario) + "  all of the above in turn");
+        return {};
+    }
+    if (cmd == "scenario" && argc == 1) {
+        if (!box.setScenario(words[1], boxTime())) {
+            return "unknown scenario " + words[1] + " (telmar-sim scenarios lists them)";
+        }
+        return {};
+    }
+    if (cmd == "switches" && argc == 2) {
+        const auto edid = parseSwitchPosition(words[1]);
+        const auto audio = parseSwitchPosition(words[2]);
+        if (!edid || !audio) {
+            return "switch positions are up, mid or dn";
+        }
+        box.setSwitches({*edid, *audio});
+        return {};
+    }
+    if (cmd == "fault" && argc >= 1) {
+        const std::vector<std::string> args(words.begin() + 1, words.end());
+        if (auto error = applyFault(box.faults(), args); !error.empty()) {
+            return error;
+        }
+        if (box.faults().unplugAfter == 0) {
+            box.faults().unplugAfter.reset();
+            unplug(b);
+        }
+        if (args[0] == "clear") {
+            for (auto& [id, c] : connections_) {
+                if (c->isHandle && c->box == b && !c->closing) {
+                    send(*c, "faults clear\n");
+                }
+            }
+        }
+        pushFaults(b);
+        return {};
+    }
+    if (cmd == "unplug" && argc == 0) {
+        unplug(b);
+        return {};
+    }
+    if (cmd == "plug" && argc == 0) {
+        plugged_[b] = true;
+        return {};
+    }
+    if (cmd == "flash" && argc == 1) {
+        FlashChip chip{};
+        if (words[1] == "fpga1") {
+            chip = FlashChip::Fpga1;
+        } else if (words[1] == "fpga2") {
+            chip = FlashChip::Fpga2;
+        } else {
+            return "flash is fpga1 or fpga2";
+        }
+        const Bytes& flash = box.flash(chip);
+        for (std::size_t at = 0; at < flash.size(); at += 64) {
+            const auto n = std::min<std::size_t>(64, flash.size() - at);
+            lines.push_back(toHex(std::span(flash).subspan(at, n)));
+        }
+        return {};
+    }
+    if (cmd == "delay" && argc == 1) {
+        char* end = nullptr;
+        const unsigned long ms = std::strtoul(words[1].c_str(), &end, 10);
+        if (words[1].empty() || *end != '\0' || ms > 60'000) {
+            return "delay is 0 to 60000 ms";
+        }
+        options_.delayMs = static_cast<std::uint32_t>(ms);
+        return {};
+    }
+    if (cmd == "stop" && argc == 0) {
+        stopping_ = true;
+        return {};
+    }
+    return "unknown command or wrong arguments: " + cmd;
+}
+
+void Daemon::deliverDue() {
+    const auto now = Clock::now();
+    while (!pending_.empty() && pending_.begin()->first <= now) {
+        PendingReply reply = std::move(pending_.begin()->second);
+        pending_.erase(pending_.begin());
+        auto it = connections_.find(reply.connection);
+        if (it != connections_.end() && !it->second->closing && !it->second->dead) {
+            send(*it->second, "data " + toHex(reply.bytes) + "\n");
+        }
+    }
+}
+
+void Daemon::unplug(std::size_t box) {
+    plugged_[box] = false;
+    for (auto& [id, c] : connections_) {
+        if (c->isHandle && c->box == box && !c->closing) {
+            send(*c, "unplugged\n");
+            c->closing = true;
+        }
+    }
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        it = it->second.box == box ? pending_.erase(it) : std::next(it);
+    }
+}
+
+void Daemon::pushFaults(std::size_t box) {
+    Faults& f = boxes_[box].faults();
+    if (f.flush == 0 && f.close == 0 && f.queue == 0) {
+        return;
+    }
+    bool anyHandle = false;
+    const std::string line = "faults " + std::to_string(f.flush) + " " +
+                             std::to_string(f.close) + " " + std::to_string(f.queue) + "\n";
+    for (auto& [id, c] : connections_) {
+        if (c->isHandle && c->box == box && !c->closing) {
+            send(*c, line);
+            anyHandle = true;
+        }
+    }
+    // Handed over to the open handles; with none open they wait for the next open.
+    if (anyHandle) {
+        f.flush = f.close = f.queue = 0;
+    }
+}
+
+void Daemon::send(Connection& c, std::string text) {
+    if (c.out.size() + text.size() > kMaxOutput) {
+        c.dead = true;
+        return;
+    }
+    c.out += text;
+    flushOutput(c);
+}
+
+void Daemon::flushOutput(Connection& c) {
+    while (!c.out.empty()) {
+        const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            c.out.erase(0, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        }
+        c.dead = true;
+        return;
+    }
+}
+
+void Daemon::closeConnection(std::uint64_t id) {
+    auto it = connections_.find(id);
+    if (it == connections_.end()) {
+        return;
+    }
+    ::close(it->second->fd);
+    connections_.erase(it);
+}
+
+} // namespace telmar::sim

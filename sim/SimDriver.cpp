@@ -1,0 +1,337 @@
+#include "sim/SimDriver.h"
+
+#include "sim/Wire.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace telmar::sim {
+
+namespace {
+
+constexpr int kRequestTimeoutMs = 2000;
+using SteadyClock = std::chrono::steady_clock;
+
+// Sends one device request on a fresh connection and returns the connection and the
+// answer line; fd is -1 when no daemon listens.
+struct Answer {
+    int fd = -1;
+    std::optional<std::string> line;
+    LineBuffer rest;
+};
+
+Answer ask(const std::string& socketPath, const std::string& request) {
+    Answer a;
+    a.fd = net::connectUnix(socketPath);
+    if (a.fd < 0) {
+        return a;
+    }
+    if (net::sendAll(a.fd, request + "\n", kRequestTimeoutMs)) {
+        a.line = net::readLine(a.fd, a.rest, kRequestTimeoutMs);
+    }
+    return a;
+}
+
+void addFault(std::int64_t& counter, std::int64_t pushed) {
+    if (pushed < 0 || counter < 0) {
+        counter = -1; // until cleared
+    } else {
+        counter += pushed;
+    }
+}
+
+bool takeFault(std::int64_t& counter) {
+    if (counter == 0) {
+        return false;
+    }
+    if (counter > 0) {
+        --counter;
+    }
+    return true;
+}
+
+} // namespace
+
+struct SimDriver::Port {
+    std::mutex mutex;
+    int fd = -1;
+    LineBuffer in;
+    std::deque<std::uint8_t> rx;
+    std::int64_t flushFaults = 0;
+    std::int64_t closeFaults = 0;
+    std::int64_t queueFaults = 0;
+    bool dead = false; // unplugged or the daemon went away: every call fails
+
+    ~Port() { net::closeFd(fd); }
+
+    void takeLine(const std::string& line) {
+        if (line.rfind("data ", 0) == 0) {
+            if (auto bytes = fromHex(std::string_view(line).substr(5))) {
+                rx.insert(rx.end(), bytes->begin(), bytes->end());
+            }
+        } else if (line == "unplugged") {
+            dead = true;
+        } else if (line == "faults clear") {
+            flushFaults = closeFaults = queueFaults = 0;
+        } else if (line.rfind("faults ", 0) == 0) {
+            const auto words = splitWords(line);
+            if (words.size() == 4) {
+                addFault(flushFaults, std::strtoll(words[1].c_str(), nullptr, 10));
+                addFault(closeFaults, std::strtoll(words[2].c_str(), nullptr, 10));
+                addFault(queueFaults, std::strtoll(words[3].c_str(), nullptr, 10));
+            }
+        }
+    }
+
+    void takeLines() {
+        while (auto line = in.next()) {
+            takeLine(*line);
+        }
+        if (in.overflowed()) {
+            dead = true;
+        }
+    }
+
+    // Takes in whatever the daemon sent, waiting up to `waitUs` for the first of it.
+    void pump(std::int64_t waitUs) {
+        if (dead) {
+            return;
+        }
+        pollfd p{fd, POLLIN, 0};
+        timespec ts{static_cast<time_t>(waitUs / 1'000'000),
+                    static_cast<long>((waitUs % 1'000'000) * 1000)};
+        int ready = ::ppoll(&p, 1, &ts, nullptr);
+        if (ready <= 0) {
+            return;
+        }
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (n > 0) {
+                in.append(chunk, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                takeLines(); // what came before the end still counts for the record
+                dead = true;
+                return;
+            }
+            break;
+        }
+        takeLines();
+    }
+};
+
+SimDriver::SimDriver(std::string socketPath) : socketPath_(std::move(socketPath)) {}
+
+SimDriver::~SimDriver() = default;
+
+std::shared_ptr<SimDriver::Port> SimDriver::port(usb::Handle handle) {
+    std::lock_guard lock(mutex_);
+    const auto it = ports_.find(handle);
+    return it == ports_.end() ? nullptr : it->second;
+}
+
+usb::Status SimDriver::getNumDevices(std::uint32_t& count) {
+    Answer a = ask(socketPath_, "count");
+    if (a.fd < 0) {
+        count = 0; // no daemon: nothing is plugged in
+        return usb::kSuccess;
+    }
+    net::closeFd(a.fd);
+    const auto words = a.line ? splitWords(*a.line) : std::vector<std::string>{};
+    if (words.size() != 3 || words[0] != "ok" || words[1] != "count") {
+        return usb::kDeviceIoFailed;
+    }
+    count = static_cast<std::uint32_t>(std::strtoul(words[2].c_str(), nullptr, 10));
+    return usb::kSuccess;
+}
+
+usb::Status SimDriver::getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) {
+    if (buffer == nullptr) {
+        return usb::kInvalidParameter;
+    }
+    Answer a = ask(socketPath_, "string " + std::to_string(index) + " " + std::to_string(option));
+    if (a.fd < 0) {
+        return usb::kDeviceNotFound;
+    }
+    net::closeFd(a.fd);
+    const auto words = a.line ? splitWords(*a.line) : std::vector<std::string>{};
+    if (words.size() != 3 || words[0] != "ok" || words[1] != "string") {
+        return usb::kDeviceNotFound;
+    }
+    const auto bytes = fromHex(words[2]);
+    if (!bytes) {
+        return usb::kDeviceIoFailed;
+    }
+    const std::size_t n = std::min(bytes->size(), usb::kDeviceStringSize - 1);
+    std::memcpy(buffer, bytes->data(), n);
+    buffer[n] = '\0';
+    return usb::kSuccess;
+}
+
+usb::Status SimDriver::open(std::uint32_t index, usb::Handle& handle) {
+    Answer a = ask(socketPath_, "open " + std::to_string(index));
+    if (a.fd < 0) {
+        return usb::kDeviceNotFound;
+    }
+    const auto words = a.line ? splitWords(*a.line) : std::vector<std::string>{};
+    if (words.size() != 5 || words[0] != "ok" || words[1] != "open") {
+        net::closeFd(a.fd);
+        return usb::kDeviceNotFound;
+    }
+    auto p = std::make_shared<Port>();
+    p->fd = a.fd;
+    p->takeLine("faults " + words[2] + " " + words[3] + " " + words[4]);
+    const std::string rest = a.rest.takeRest();
+    p->in.append(rest.data(), rest.size());
+    p->takeLines();
+    std::lock_guard lock(mutex_);
+    handle = nextHandle_++;
+    ports_.emplace(handle, std::move(p));
+    return usb::kSuccess;
+}
+
+usb::Status SimDriver::close(usb::Handle handle) {
+    std::shared_ptr<Port> p;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = ports_.find(handle);
+        if (it == ports_.end()) {
+            return usb::kInvalidHandle;
+        }
+        p = std::move(it->second);
+        ports_.erase(it);
+    }
+    std::lock_guard lock(p->mutex);
+    p->pump(0);
+    // The connection goes either way; a failed close only tells the caller so.
+    return (p->dead || takeFault(p->closeFaults)) ? usb::kDeviceIoFailed : usb::kSuccess;
+}
+
+usb::Status SimDriver::read(usb::Handle handle, void* buffer, std::uint32_t count,
+                            std::uint32_t& bytesRead) {
+    bytesRead = 0;
+    const auto p = port(handle);
+    if (!p) {
+        return usb::kInvalidHandle;
+    }
+    std::lock_guard lock(p->mutex);
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(readTimeoutMs_.load());
+    p->pump(0);
+    while (p->rx.empty() && !p->dead) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - SteadyClock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        p->pump(std::min<std::int64_t>(left.count(), 50'000));
+    }
+    if (p->dead) {
+        return usb::kReadError;
+    }
+    if (p->rx.empty()) {
+        return usb::kTimedOut;
+    }
+    // One read hands over what has arrived; it does not wait for the full count.
+    const auto n = std::min<std::size_t>(count, p->rx.size());
+    std::copy_n(p->rx.begin(), n, static_cast<std::uint8_t*>(buffer));
+    p->rx.erase(p->rx.begin(), p->rx.begin() + static_cast<std::ptrdiff_t>(n));
+    bytesRead = static_cast<std::uint32_t>(n);
+    return usb::kSuccess;
+}
+
+usb::Status SimDriver::write(usb::Handle handle, const void* buffer, std::uint32_t count,
+                             std::uint32_t& bytesWritten) {
+    bytesWritten = 0;
+    const auto p = port(handle);
+    if (!p) {
+        return usb::kInvalidHandle;
+    }
+    std::lock_guard lock(p->mutex);
+    p->pump(0);
+    if (p->dead) {
+        return usb::kWriteError;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    const std::string line = "frame " + toHex({bytes, count}) + "\n";
+    const int timeout = static_cast<int>(std::min<std::uint32_t>(writeTimeoutMs_.load(), 60'000));
+    if (!net::sendAll(p->fd, line, std::max(timeout, 1))) {
+        p->dead = true;
+        return usb::kWriteError;
+    }
+    bytesWritten = count;
+    return usb::kSuccess;
+}
+
+usb::Status SimDriver::flushBuffers(usb::Handle handle, std::uint8_t /*flushTransmit*/,
+                                    std::uint8_t flushReceive) {
+    const auto p = port(handle);
+    if (!p) {
+        return usb::kInvalidHandle;
+    }
+    std::lock_guard lock(p->mutex);
+    p->pump(0);
+    if (p->dead || takeFault(p->flushFaults)) {
+        return usb::kDeviceIoFailed;
+    }
+    // Frames are sent as they are written, so there is nothing to drop on the way out.
+    if (flushReceive != 0) {
+        p->rx.clear();
+    }
+    return usb::kSuccess;
+}
+
+usb::Status SimDriver::setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
+    readTimeoutMs_ = readMs;
+    writeTimeoutMs_ = writeMs;
+    return usb::kSuccess;
+}
+
+usb::Status SimDriver::getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) {
+    readMs = readTimeoutMs_;
+    writeMs = writeTimeoutMs_;
+    return usb::kSuccess;
+}
+
+usb::Status SimDriver::checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
+                                    std::uint32_t& queueStatus) {
+    bytesQueued = 0;
+    queueStatus = usb::kRxQueueEmpty;
+    const auto p = port(handle);
+    if (!p) {
+        return usb::kInvalidHandle;
+    }
+    std::lock_guard lock(p->mutex);
+    p->pump(0);
+    if (p->dead || takeFault(p->queueFaults)) {
+        // Callers poll back to back; the pause keeps a lasting failure from spinning.
+        std::this_thread::sleep_for(std::chrono::microseconds(kQueueWaitUs));
+        return usb::kDeviceIoFailed;
+    }
+    if (p->rx.empty()) {
+        p->pump(kQueueWaitUs);
+        if (p->dead) {
+            return usb::kDeviceIoFailed;
+        }
+    }
+    bytesQueued = static_cast<std::uint32_t>(p->rx.size());
+    queueStatus = p->rx.empty() ? usb::kRxQueueEmpty : usb::kRxQueueReady;
+    return usb::kSuccess;
+}
+
+std::unique_ptr<usb::Driver> createSimDriver() {
+    return std::make_unique<SimDriver>(defaultSocketPath());
+}
+
+} // namespace telmar::sim

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "usb/Driver.h"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace telmar::sim {
+
+// The driver seam over the simulator daemon's socket. Devices are the daemon's
+// plugged boxes; each open handle is a connection of its own; replies arrive in the
+// background after the daemon's delay. With no daemon running there are no devices.
+class SimDriver final : public usb::Driver {
+public:
+    // Longest wait of a receive-queue check that finds nothing queued.
+    static constexpr std::uint32_t kQueueWaitUs = 1000;
+    static constexpr std::uint32_t kDefaultTimeoutMs = 1000;
+
+    explicit SimDriver(std::string socketPath);
+    ~SimDriver() override;
+
+    usb::Status getNumDevices(std::uint32_t& count) override;
+    usb::Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
+    usb::Status open(std::uint32_t index, usb::Handle& handle) override;
+    usb::Status close(usb::Handle handle) override;
+    usb::Status read(usb::Handle handle, void* buffer, std::uint32_t count,
+                     std::uint32_t& bytesRead) override;
+    usb::Status write(usb::Handle handle, const void* buffer, std::uint32_t count,
+                      std::uint32_t& bytesWritten) override;
+    usb::Status flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
+                             std::uint8_t flushReceive) override;
+    usb::Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
+    usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
+    usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
+                             std::uint32_t& queueStatus) override;
+
+    const std::string& socketPath() const { return socketPath_; }
+
+private:
+    struct Port;
+    std::shared_ptr<Port> port(usb::Handle handle);
+
+    std::string socketPath_;
+    std::mutex mutex_;
+    std::map<usb::Handle, std::shared_ptr<Port>> ports_;
+    usb::Handle nextHandle_ = 0x51D0;
+    std::atomic<std::uint32_t> readTimeoutMs_{kDefaultTimeoutMs};
+    std::atomic<std::uint32_t> writeTimeoutMs_{kDefaultTimeoutMs};
+};
+
+// The `sim` backend on the default socket (see defaultSocketPath in sim/Wire.h).
+std::unique_ptr<usb::Driver> createSimDriver();
+
+} // namespace telmar::sim

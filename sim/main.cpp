@@ -1,0 +1,261 @@
+// telmar-sim: serves simulated TELMAR boxes on a local socket, and is the control
+// interface to a running one.
+
+#include "sim/Daemon.h"
+#include "sim/Faults.h"
+#include "sim/Scenarios.h"
+#include "sim/Wire.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace telmar::sim;
+
+constexpr int kExitUnreachable = 1;
+constexpr int kExitUsage = 2;
+
+void printUsage(std::ostream& out) {
+    out << "usage: telmar-sim [--socket PATH] [--box I] COMMAND [ARGS]\n"
+           "\n"
+           "  serve [--serials 2031[,1111,...]] [--delay-ms N] [--scenario NAME|demo]\n"
+           "                               serve simulated boxes until stop, SIGTERM or SIGINT\n"
+           "  status                       the box's state, one key=value line each\n"
+           "  scenarios                    list the input scenarios\n"
+           "  scenario NAME|demo           put a scenario on the input, or cycle them all\n"
+           "  switches EDID AUDIO          slide-switch positions: up, mid or dn\n"
+           "  unplug | plug                take the box off the bus, or put it back\n"
+           "  flash fpga1|fpga2            write that flash's contents to stdout\n"
+           "  delay MS                     reply delay from now on\n"
+           "  stop                         end the serving simulator\n"
+        << faultUsage()
+        << "\n"
+           "The socket is $TELMAR_SIM_SOCKET, else $XDG_RUNTIME_DIR/telmar-sim.sock, else\n"
+           "/tmp/telmar-sim-<uid>.sock. --box picks a box by its place in --serials (default 0).\n";
+}
+
+int usageError(const std::string& what) {
+    std::cerr << "telmar-sim: " << what << "\n\n";
+    printUsage(std::cerr);
+    return kExitUsage;
+}
+
+Daemon* gDaemon = nullptr;
+
+extern "C" void onStopSignal(int) {
+    if (gDaemon != nullptr) {
+        gDaemon->requestStop();
+    }
+}
+
+std::optional<unsigned long> parseUnsigned(const std::string& text, unsigned long max) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 9) {
+        return std::nullopt;
+    }
+    const unsigned long v = std::stoul(text);
+    return v <= max ? std::optional(v) : std::nullopt;
+}
+
+// Takes "--name VALUE" or "--name=VALUE" at args[i]; advances i past it.
+bool takeOption(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                std::string& value, bool& missing) {
+    const std::string& a = args[i];
+    if (a == name) {
+        if (i + 1 >= args.size()) {
+            missing = true;
+            return true;
+        }
+        value = args[i + 1];
+        i += 2;
+        return true;
+    }
+    if (a.rfind(name + "=", 0) == 0) {
+        value = a.substr(name.size() + 1);
+        i += 1;
+        return true;
+    }
+    return false;
+}
+
+int serve(DaemonOptions options, const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size();) {
+        std::string value;
+        bool missing = false;
+        const bool known = args[i] == "--socket" || args[i] == "--serials" ||
+                           args[i] == "--delay-ms" || args[i] == "--scenario";
+        if (known && i + 1 >= args.size()) {
+            return usageError(args[i] + " needs a value");
+        }
+        if (takeOption(args, i, "--socket", value, missing)) {
+            options.socketPath = value;
+        } else if (takeOption(args, i, "--serials", value, missing)) {
+            options.serials.clear();
+            std::size_t start = 0;
+            for (;;) {
+                const auto comma = value.find(',', start);
+                options.serials.push_back(value.substr(start, comma - start));
+                if (comma == std::string::npos) {
+                    break;
+                }
+                start = comma + 1;
+            }
+            for (const auto& s : options.serials) {
+                if (s.empty() || s.size() > 255 || s.find_first_of(" \t\r\n") != std::string::npos) {
+                    return usageError("bad serial list: " + value);
+                }
+            }
+        } else if (takeOption(args, i, "--delay-ms", value, missing)) {
+            const auto ms = parseUnsigned(value, 60'000);
+            if (!ms) {
+                return usageError("--delay-ms takes 0 to 60000");
+            }
+            options.delayMs = static_cast<std::uint32_t>(*ms);
+        } else if (takeOption(args, i, "--scenario", value, missing)) {
+            if (value != kDemoScenario && findScenario(value) == nullptr) {
+                return usageError("unknown scenario " + value);
+            }
+            options.scenario = value;
+        } else {
+            return usageError("serve does not take " + args[i]);
+        }
+    }
+
+    Daemon daemon(options);
+    std::string error;
+    if (!daemon.listen(error)) {
+        std::cerr << "telmar-sim: " << error << "\n";
+        return kExitUnreachable;
+    }
+    gDaemon = &daemon;
+    struct sigaction stop{};
+    stop.sa_handler = onStopSignal;
+    sigemptyset(&stop.sa_mask);
+    ::sigaction(SIGTERM, &stop, nullptr);
+    ::sigaction(SIGINT, &stop, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::cout << "telmar-sim: serving on " << daemon.socketPath() << std::endl;
+    daemon.run();
+    gDaemon = nullptr;
+    return 0;
+}
+
+bool validControl(const std::vector<std::string>& cmd) {
+    const std::string& c = cmd[0];
+    const auto n = cmd.size() - 1;
+    if (c == "status" || c == "scenarios" || c == "unplug" || c == "plug" || c == "stop") {
+        return n == 0;
+    }
+    if (c == "scenario" || c == "delay") {
+        return n == 1;
+    }
+    if (c == "flash") {
+        return n == 1 && (cmd[1] == "fpga1" || cmd[1] == "fpga2");
+    }
+    if (c == "switches") {
+        return n == 2 && parseSwitchPosition(cmd[1]) && parseSwitchPosition(cmd[2]);
+    }
+    if (c == "fault") {
+        Faults scratch;
+        return n >= 1 && applyFault(scratch, std::span(cmd).subspan(1)).empty();
+    }
+    return false;
+}
+
+int control(const std::string& socketPath, const std::string& box,
+            const std::vector<std::string>& cmd) {
+    if (!validControl(cmd)) {
+        return usageError("bad command: " + cmd[0] + (cmd.size() > 1 ? " ..." : ""));
+    }
+    std::string request = box.empty() ? "" : "box " + box + " ";
+    for (std::size_t i = 0; i < cmd.size(); ++i) {
+        request += (i ? " " : "") + cmd[i];
+    }
+    const ControlReply reply = sendControl(socketPath, request);
+    if (!reply.reached) {
+        std::cerr << "telmar-sim: " << reply.error << "\n";
+        return kExitUnreachable;
+    }
+    if (!reply.ok) {
+        return usageError(reply.error);
+    }
+    if (cmd[0] == "flash") {
+        for (const auto& line : reply.lines) {
+            const auto bytes = fromHex(line);
+            if (!bytes) {
+                std::cerr << "telmar-sim: garbled flash dump\n";
+                return kExitUnreachable;
+            }
+            std::fwrite(bytes->data(), 1, bytes->size(), stdout);
+        }
+        return std::fflush(stdout) == 0 ? 0 : kExitUnreachable;
+    }
+    for (const auto& line : reply.lines) {
+        std::cout << line << "\n";
+    }
+    if (cmd[0] == "stop") {
+        // Return once the socket is gone, so a new simulator can start right after.
+        for (int i = 0; i < 500; ++i) {
+            const int fd = net::connectUnix(socketPath);
+            if (fd < 0) {
+                break;
+            }
+            net::closeFd(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string socketPath = defaultSocketPath();
+    std::string box;
+    std::size_t i = 0;
+    while (i < args.size() && args[i].rfind("--", 0) == 0) {
+        std::string value;
+        bool missing = false;
+        if (args[i] == "--help") {
+            printUsage(std::cout);
+            return 0;
+        }
+        if (takeOption(args, i, "--socket", value, missing)) {
+            socketPath = value;
+        } else if (takeOption(args, i, "--box", value, missing)) {
+            if (!parseUnsigned(value, 255)) {
+                return usageError("--box takes a box number");
+            }
+            box = value;
+        } else {
+            return usageError("unknown option " + args[i]);
+        }
+        if (missing) {
+            return usageError(args[i] + " needs a value");
+        }
+    }
+    if (i >= args.size()) {
+        return usageError("no command");
+    }
+    const std::vector<std::string> cmd(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    if (cmd[0] == "serve") {
+        DaemonOptions options;
+        options.socketPath = socketPath;
+        return serve(options, {cmd.begin() + 1, cmd.end()});
+    }
+    if (cmd[0] == "help") {
+        printUsage(std::cout);
+        return 0;
+    }
+    return control(socketPath, box, cmd);
+}

@@ -1,0 +1,205 @@
+// The telmar-sim program as run.sh and a user at a terminal use it.
+
+#include "sim/Wire.h"
+#include "tests/sim/SimProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+
+namespace telmar::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(Cli, BadCommandsGetTheUsageAndExitCode2) {
+    Watchdog watchdog{60s};
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.error();
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"bogus"},
+        {"--frobnicate", "status"},
+        {"--box"},
+        {"--box", "x", "status"},
+        {"status", "extra"},
+        {"scenario"},
+        {"scenario", "no-such-scenario"}, // refused by the daemon
+        {"switches", "up"},
+        {"switches", "up", "sideways"},
+        {"fault"},
+        {"fault", "explode"},
+        {"fault", "drop", "lots"},
+        {"flash", "fpga3"},
+        {"delay", "-5"},
+        {"serve", "--delay-ms", "soon"},
+        {"serve", "--scenario", "nope"},
+        {"serve", "--serials", "2031,,1111"},
+        {"serve", "--socket"},
+        {"serve", "--daemonize"},
+    };
+    for (auto args : bad) {
+        const bool serve = !args.empty() && args[0] == "serve";
+        args.insert(args.begin(), {"--socket", sim.socket()});
+        const auto r = runCli(args);
+        EXPECT_EQ(r.exitCode, 2) << (args.size() > 2 ? args[2] : "(no command)");
+        EXPECT_NE(r.err.find("usage: telmar-sim"), std::string::npos);
+        EXPECT_TRUE(serve || r.out.empty());
+    }
+    // None of it took the daemon down or changed the box.
+    const auto status = sim.status();
+    EXPECT_EQ(status.at("scenario"), "1080p60");
+    EXPECT_EQ(status.at("faults"), "none");
+}
+
+TEST(Cli, ControlCommandsChangeTheBox) {
+    Watchdog watchdog{60s};
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.error();
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--socket", sim.socket()});
+        const auto r = runCli(args);
+        EXPECT_EQ(r.exitCode, 0) << args[2] << ": " << r.err;
+        return r.out;
+    };
+    EXPECT_NE(run({"status"}).find("isp=0 flash=none block=- resets=0 hpd=0"), std::string::npos);
+    run({"scenario", "demo"});
+    run({"switches", "dn", "up"});
+    run({"fault", "drop", "2"});
+    run({"unplug"});
+    run({"delay", "5"});
+    auto status = sim.status();
+    EXPECT_EQ(status.at("scenario"), "demo");
+    EXPECT_EQ(status.at("edid-switch"), "2");
+    EXPECT_EQ(status.at("audio-switch"), "3");
+    EXPECT_EQ(status.at("faults"), "drop=2");
+    EXPECT_EQ(status.at("plugged"), "0");
+    EXPECT_EQ(status.at("delay-ms"), "5");
+    run({"plug"});
+    run({"fault", "clear"});
+    status = sim.status();
+    EXPECT_EQ(status.at("plugged"), "1");
+    EXPECT_EQ(status.at("faults"), "none");
+    EXPECT_NE(run({"scenarios"}).find("spd-markup"), std::string::npos);
+    EXPECT_EQ(run({"flash", "fpga1"}).size(), 248u * 512u);
+}
+
+TEST(Cli, StatusFailsWhenNoDaemonAnswers) {
+    const auto r = runCli({"--socket", "/tmp/telmar-sim-test-nobody-here.sock", "status"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no simulator answers"), std::string::npos);
+}
+
+TEST(Cli, StopAndSignalsEndTheDaemonAndRemoveItsSocket) {
+    Watchdog watchdog{60s};
+    enum class How { Stop, Term, Int };
+    for (How how : {How::Stop, How::Term, How::Int}) {
+        SimProcess sim;
+        ASSERT_TRUE(sim.running()) << sim.error();
+        ASSERT_TRUE(std::filesystem::exists(sim.socket()));
+        std::optional<int> code;
+        if (how == How::Stop) {
+            EXPECT_EQ(runCli({"--socket", sim.socket(), "stop"}).exitCode, 0);
+            // "stop" returns once the socket is gone.
+            EXPECT_FALSE(std::filesystem::exists(sim.socket()));
+            code = sim.waitExit(10000);
+        } else {
+            code = sim.signalAndWait(how == How::Term ? SIGTERM : SIGINT);
+        }
+        EXPECT_EQ(code, 0);
+        EXPECT_FALSE(std::filesystem::exists(sim.socket()));
+    }
+}
+
+TEST(Cli, ASecondDaemonOnTheSameSocketIsRefused) {
+    Watchdog watchdog{60s};
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.error();
+    const auto r = runCli({"--socket", sim.socket(), "serve"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("already serves"), std::string::npos);
+    EXPECT_EQ(sim.status().at("serial"), "2031"); // the first one is untouched
+}
+
+TEST(Cli, AStaleSocketIsReplacedButAForeignFileIsNot) {
+    Watchdog watchdog{60s};
+    {
+        SimProcess sim;
+        ASSERT_TRUE(sim.running()) << sim.error();
+        // A daemon killed outright leaves its socket behind.
+        ::kill(sim.pid(), SIGKILL);
+        sim.waitExit(5000);
+        ASSERT_TRUE(std::filesystem::exists(sim.socket()));
+        const auto stop = std::async(std::launch::async, [&] {
+            std::this_thread::sleep_for(500ms);
+            return runCli({"--socket", sim.socket(), "stop"});
+        });
+        const auto r = runCli({"--socket", sim.socket(), "serve"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "telmar-sim: serving on " + sim.socket() + "\n");
+        EXPECT_EQ(stop.wait_for(10s), std::future_status::ready);
+    }
+    char folder[] = "/tmp/telmar-sim-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string file = std::string(folder) + "/sim.sock";
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("keep me", f);
+    std::fclose(f);
+    const auto r = runCli({"--socket", file, "serve"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    std::filesystem::remove_all(folder);
+}
+
+TEST(Cli, TheSocketComesFromTheEnvironment) {
+    const char* saved[] = {std::getenv("TELMAR_SIM_SOCKET"), std::getenv("XDG_RUNTIME_DIR")};
+    const std::string keep[] = {saved[0] ? saved[0] : "", saved[1] ? saved[1] : ""};
+    ::setenv("TELMAR_SIM_SOCKET", "/run/x/explicit.sock", 1);
+    ::setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
+    EXPECT_EQ(sim::defaultSocketPath(), "/run/x/explicit.sock");
+    ::setenv("TELMAR_SIM_SOCKET", "", 1);
+    EXPECT_EQ(sim::defaultSocketPath(), "/run/user/4242/telmar-sim.sock");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(sim::defaultSocketPath(), "/tmp/telmar-sim-" + std::to_string(::getuid()) + ".sock");
+
+    Watchdog watchdog{60s};
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.error();
+    ::setenv("TELMAR_SIM_SOCKET", sim.socket().c_str(), 1);
+    EXPECT_EQ(runCli({"status"}).exitCode, 0);
+
+    saved[0] ? ::setenv("TELMAR_SIM_SOCKET", keep[0].c_str(), 1) : ::unsetenv("TELMAR_SIM_SOCKET");
+    if (saved[1]) {
+        ::setenv("XDG_RUNTIME_DIR", keep[1].c_str(), 1);
+    }
+}
+
+TEST(Wire, HexRoundTripsAndRejectsJunk) {
+    const std::vector<std::uint8_t> bytes = {0x00, 0x10, 0xAB, 0xFF};
+    EXPECT_EQ(sim::toHex(bytes), "0010ABFF");
+    EXPECT_EQ(sim::fromHex("0010abFF"), bytes);
+    for (const char* junk : {"0", "0G", "1 2", "zz", "0x10"}) {
+        EXPECT_FALSE(sim::fromHex(junk).has_value()) << junk;
+    }
+    EXPECT_EQ(sim::fromHex(""), std::vector<std::uint8_t>{});
+}
+
+TEST(Wire, LinesAreHandedOutWholeAcrossChunks) {
+    sim::LineBuffer buffer;
+    buffer.append("da", 2);
+    EXPECT_FALSE(buffer.next());
+    buffer.append("ta 01\nunplug", 12);
+    EXPECT_EQ(buffer.next(), "data 01");
+    EXPECT_FALSE(buffer.next());
+    buffer.append("ged\n\n", 5);
+    EXPECT_EQ(buffer.next(), "unplugged");
+    EXPECT_EQ(buffer.next(), "");
+    EXPECT_EQ(sim::splitWords("  box 1\tstatus \r"), (std::vector<std::string>{"box", "1", "status"}));
+}
+
+} // namespace
+} // namespace telmar::test

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "sim/Wire.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+namespace telmar::test {
+
+// A telmar-sim daemon of its own on a socket in a fresh temporary folder. It dies with
+// the test process; the destructor stops it and removes the folder.
+class SimProcess {
+public:
+    explicit SimProcess(std::vector<std::string> serveArgs = {});
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    bool running() const { return pid_ > 0 && ready_; }
+    const std::string& error() const { return error_; }
+    const std::string& socket() const { return socket_; }
+    const std::string& folder() const { return folder_; }
+    pid_t pid() const { return pid_; }
+
+    sim::ControlReply control(const std::string& request) const;
+    // "status" as key -> value.
+    std::map<std::string, std::string> status() const;
+
+    // Sends `signal` and waits for the exit; the exit code, or nullopt if it did not end
+    // in time or was killed by a signal.
+    std::optional<int> signalAndWait(int signal, int timeoutMs = 10000);
+    std::optional<int> waitExit(int timeoutMs);
+
+private:
+    std::string folder_;
+    std::string socket_;
+    std::string error_;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+// Runs build/bin/telmar-sim with `args`; its exit code (-1 on time-out) and output.
+struct CliResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 10000);
+
+// Aborts the whole test binary if a test hangs, so one stuck test cannot block the
+// suite; the daemons it started die with it.
+class Watchdog {
+public:
+    explicit Watchdog(std::chrono::seconds limit);
+    ~Watchdog();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+} // namespace telmar::test

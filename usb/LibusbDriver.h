@@ -1,0 +1,66 @@
+#pragma once
+
+#include "usb/Driver.h"
+#include "usb/UsbIdList.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace telmar::usb {
+
+// The driver seam over libusb-1.0: the devices whose ids are in the list, in bus
+// order. Bytes from the box are gathered packet by packet by bulk IN transfers on a
+// background event thread into a per-handle receive buffer; reads and queue checks
+// take from it. A read short of its count waits for more up to the read time-out,
+// but no longer than to the end of the box's reply (a short packet): the panel asks
+// for 64 bytes and gets fewer, and must not sit out the time-out every time.
+//
+// A time-out of 0 means "do not wait": a read returns what is buffered, a write
+// gets the shortest transfer time-out libusb knows short of "forever".
+class LibusbDriver final : public Driver {
+public:
+    // `err` receives the one-line hint when the system denies access to a device.
+    explicit LibusbDriver(std::vector<UsbId> ids, std::ostream& err);
+    ~LibusbDriver() override;
+
+    LibusbDriver(const LibusbDriver&) = delete;
+    LibusbDriver& operator=(const LibusbDriver&) = delete;
+
+    Status getNumDevices(std::uint32_t& count) override;
+    Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
+    Status open(std::uint32_t index, Handle& handle) override;
+    Status close(Handle handle) override;
+    Status read(Handle handle, void* buffer, std::uint32_t count,
+                std::uint32_t& bytesRead) override;
+    Status write(Handle handle, const void* buffer, std::uint32_t count,
+                 std::uint32_t& bytesWritten) override;
+    Status flushBuffers(Handle handle, std::uint8_t flushTransmit,
+                        std::uint8_t flushReceive) override;
+    Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
+    Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
+    Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
+                        std::uint32_t& queueStatus) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The driver status for a libusb error code (>= 0 is success).
+Status statusFromLibusb(int code);
+
+// What a user must do when the system refuses the device: one line, no newline.
+std::string_view permissionHint();
+
+// Vendor control requests of the box's USB interface (bmRequestType 0x40).
+inline constexpr std::uint8_t kVendorRequestType = 0x40;
+inline constexpr std::uint8_t kRequestEnable = 0x00;
+inline constexpr std::uint16_t kValueEnable = 0xFFFF;
+inline constexpr std::uint8_t kRequestControl = 0x02;
+inline constexpr std::uint16_t kValuePurge = 0x0001;
+inline constexpr std::uint16_t kValueDeviceOpen = 0x0002;
+inline constexpr std::uint16_t kValueDeviceClose = 0x0004;
+
+} // namespace telmar::usb

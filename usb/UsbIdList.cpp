@@ -1,0 +1,81 @@
+#include "usb/UsbIdList.h"
+
+#include <algorithm>
+#include <charconv>
+#include <ostream>
+
+namespace telmar::usb {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && blank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && blank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+std::optional<std::uint16_t> parseHex16(std::string_view s) {
+    if (s.empty() || s.size() > 4) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 16);
+    if (ec != std::errc{} || end != s.data() + s.size()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+std::optional<UsbId> parseEntry(std::string_view entry) {
+    entry = trim(entry);
+    const auto colon = entry.find(':');
+    if (colon == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto vendor = parseHex16(entry.substr(0, colon));
+    const auto product = parseHex16(entry.substr(colon + 1));
+    if (!vendor || !product) {
+        return std::nullopt;
+    }
+    return UsbId{*vendor, *product};
+}
+
+} // namespace
+
+std::optional<std::vector<UsbId>> parseUsbIdList(std::string_view text) {
+    std::vector<UsbId> ids;
+    while (true) {
+        const auto comma = text.find(',');
+        const auto id = parseEntry(text.substr(0, comma));
+        if (!id) {
+            return std::nullopt;
+        }
+        if (std::find(ids.begin(), ids.end(), *id) == ids.end()) {
+            ids.push_back(*id);
+        }
+        if (comma == std::string_view::npos) {
+            return ids;
+        }
+        text.remove_prefix(comma + 1);
+    }
+}
+
+std::vector<UsbId> usbIdsFromEnvironment(const char* value, std::ostream& err) {
+    if (value == nullptr || trim(value).empty()) {
+        return {kDefaultUsbId};
+    }
+    if (auto ids = parseUsbIdList(value)) {
+        return *ids;
+    }
+    err << kUsbIdsVariable << ": ignoring \"" << value
+        << "\" (expected vendor:product ids in hex, such as 10c4:ea61,10c4:8149); using 10c4:ea61"
+        << std::endl;
+    return {kDefaultUsbId};
+}
+
+} // namespace telmar::usb

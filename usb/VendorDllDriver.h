@@ -1,0 +1,44 @@
+#pragma once
+
+#include "usb/Driver.h"
+
+#include <memory>
+
+namespace telmar::usb {
+
+// The driver seam over the vendor's Windows library, loaded when the driver is
+// made and called by ordinal. Without the library every call fails with
+// kLibraryMissing, so counting the devices fails.
+class VendorDllDriver final : public Driver {
+public:
+    static constexpr const wchar_t* kLibraryName = L"SiUSBXp.dll";
+
+    explicit VendorDllDriver(const wchar_t* libraryName = kLibraryName);
+    ~VendorDllDriver() override;
+
+    VendorDllDriver(const VendorDllDriver&) = delete;
+    VendorDllDriver& operator=(const VendorDllDriver&) = delete;
+
+    bool loaded() const;
+
+    Status getNumDevices(std::uint32_t& count) override;
+    Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
+    Status open(std::uint32_t index, Handle& handle) override;
+    Status close(Handle handle) override;
+    Status read(Handle handle, void* buffer, std::uint32_t count,
+                std::uint32_t& bytesRead) override;
+    Status write(Handle handle, const void* buffer, std::uint32_t count,
+                 std::uint32_t& bytesWritten) override;
+    Status flushBuffers(Handle handle, std::uint8_t flushTransmit,
+                        std::uint8_t flushReceive) override;
+    Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
+    Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
+    Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
+                        std::uint32_t& queueStatus) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace telmar::usb

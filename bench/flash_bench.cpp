@@ -1,0 +1,230 @@
+// A whole firmware update against the simulated box, on the real clock, measured
+// against its floor: the procedure's fixed pauses plus one bare round trip per
+// exchange. The bare round trip is measured first, on the same daemon, with the
+// updater's own link exchanging ExitIsp (harmless outside programming mode). The
+// nominal floor, with the configured reply delay as the round trip, is shown too.
+//
+//   flash_bench [fpga1|fpga2] [--delay-ms N] [--round-trips N]
+//
+// Starts its own telmar-sim daemon in a private temporary folder.
+#include "link/Clock.h"
+#include "link/UpdaterLink.h"
+#include "updater/FlashUpdate.h"
+#include "updater/Frames.h"
+#include "updater/UserInterface.h"
+#include "updater/Variant.h"
+#include "usb/DriverFactory.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace telmar;
+
+// Counts the frames the procedure writes; forwards everything else untouched.
+class CountingDriver final : public usb::Driver {
+  public:
+    explicit CountingDriver(usb::Driver& inner) : inner_(inner) {}
+    std::uint32_t writes = 0;
+
+    usb::Status getNumDevices(std::uint32_t& c) override { return inner_.getNumDevices(c); }
+    usb::Status getDeviceString(std::uint32_t i, char* b, std::uint32_t o) override {
+        return inner_.getDeviceString(i, b, o);
+    }
+    usb::Status open(std::uint32_t i, usb::Handle& h) override { return inner_.open(i, h); }
+    usb::Status close(usb::Handle h) override { return inner_.close(h); }
+    usb::Status read(usb::Handle h, void* b, std::uint32_t c, std::uint32_t& r) override {
+        return inner_.read(h, b, c, r);
+    }
+    usb::Status write(usb::Handle h, const void* b, std::uint32_t c, std::uint32_t& w) override {
+        ++writes;
+        return inner_.write(h, b, c, w);
+    }
+    usb::Status flushBuffers(usb::Handle h, std::uint8_t t, std::uint8_t r) override {
+        return inner_.flushBuffers(h, t, r);
+    }
+    usb::Status setTimeouts(std::uint32_t r, std::uint32_t w) override {
+        return inner_.setTimeouts(r, w);
+    }
+    usb::Status getTimeouts(std::uint32_t& r, std::uint32_t& w) override {
+        return inner_.getTimeouts(r, w);
+    }
+    usb::Status checkRxQueue(usb::Handle h, std::uint32_t& q, std::uint32_t& s) override {
+        return inner_.checkRxQueue(h, q, s);
+    }
+
+  private:
+    usb::Driver& inner_;
+};
+
+// Lines are dropped; a warning box or a fatal end means the run is not worth timing.
+class ConsoleUi final : public updater::UserInterface {
+  public:
+    void drawStatusLine(std::string_view, int) override {}
+    void showWarning(std::string_view text, std::string_view) override {
+        std::fprintf(stderr, "flash_bench: box: %.*s\n", static_cast<int>(text.size()),
+                     text.data());
+        warnings++;
+    }
+    void endProcess(int exitCode) override {
+        std::fprintf(stderr, "flash_bench: the update failed (exit code %d)\n", exitCode);
+        failed = true;
+    }
+    int warnings = 0;
+    bool failed = false;
+};
+
+struct Daemon {
+    pid_t pid = -1;
+    std::filesystem::path dir;
+    std::string socket;
+
+    ~Daemon() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+};
+
+bool startDaemon(Daemon& d, std::uint32_t delayMs) {
+    char dirTemplate[] = "/tmp/flash-bench-XXXXXX";
+    if (::mkdtemp(dirTemplate) == nullptr) {
+        return false;
+    }
+    d.dir = dirTemplate;
+    d.socket = (d.dir / "sim.sock").string();
+    const std::string delay = std::to_string(delayMs);
+    std::vector<std::string> args = {TELMAR_SIM_BINARY, "serve",      "--socket",
+                                     d.socket,          "--delay-ms", delay};
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const int rc = ::posix_spawn(&d.pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        d.pid = -1;
+        return false;
+    }
+    for (int i = 0; i < 100 && !std::filesystem::exists(d.socket); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::setenv("TELMAR_USB_BACKEND", "sim", 1);
+    ::setenv("TELMAR_SIM_SOCKET", d.socket.c_str(), 1);
+    return std::filesystem::exists(d.socket);
+}
+
+// Mean time of one updater exchange on an open box, in milliseconds; < 0 on failure.
+double bareRoundTripMs(usb::Driver& driver, link::Clock& clock, ConsoleUi& ui, int count) {
+    link::UpdaterLink link(driver, clock, ui, ui);
+    link.connectDevice();
+    if (link.deviceHandle() == usb::kNoHandle) {
+        return -1;
+    }
+    std::array<std::uint8_t, updater::kShortReplyLength> reply{};
+    bool ok = true;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count && ok; ++i) {
+        ok = link.exchange(updater::kExitIspFrame, reply);
+    }
+    const auto end = std::chrono::steady_clock::now();
+    link.closeDevice();
+    return ok ? std::chrono::duration<double, std::milli>(end - start).count() / count : -1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    bool fpga2 = false;
+    std::uint32_t delayMs = 1;
+    int roundTrips = 2000;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "fpga2") == 0) {
+            fpga2 = true;
+        } else if (std::strcmp(argv[i], "fpga1") == 0) {
+            fpga2 = false;
+        } else if (std::strcmp(argv[i], "--delay-ms") == 0 && i + 1 < argc) {
+            delayMs = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (std::strcmp(argv[i], "--round-trips") == 0 && i + 1 < argc) {
+            roundTrips = std::max(1, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr,
+                         "usage: flash_bench [fpga1|fpga2] [--delay-ms N] [--round-trips N]\n");
+            return 2;
+        }
+    }
+    const updater::Variant& variant = fpga2 ? updater::fpga2::variant() : updater::fpga1::variant();
+
+    Daemon daemon;
+    if (!startDaemon(daemon, delayMs)) {
+        std::fprintf(stderr, "flash_bench: could not start %s\n", TELMAR_SIM_BINARY);
+        return 1;
+    }
+    std::unique_ptr<usb::Driver> backend = usb::createDriver();
+    CountingDriver driver(*backend);
+    link::SteadyClock clock;
+    ConsoleUi ui;
+    const double roundTripMs = bareRoundTripMs(*backend, clock, ui, roundTrips);
+    if (roundTripMs < 0) {
+        std::fprintf(stderr, "flash_bench: the simulated box did not answer\n");
+        return 1;
+    }
+    updater::FlashUpdate flash(variant, driver, clock, ui);
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto outcome = flash.FlashUpdateThread();
+    const auto end = std::chrono::steady_clock::now();
+    if (outcome != updater::FlashUpdate::Outcome::Completed || ui.failed || ui.warnings != 0) {
+        std::fprintf(stderr, "flash_bench: the run did not complete cleanly\n");
+        return 1;
+    }
+
+    const std::uint64_t blocks = variant.blockCount;
+    const std::uint64_t pausesMs = updater::kPrepareMs + updater::kAfterEnterIspMs +
+                                   updater::kBeforeWriteMs + blocks * updater::kPerBlockMs +
+                                   updater::kBeforeExitIspMs + updater::kBeforeResetMs;
+    const double measuredMs = std::chrono::duration<double, std::milli>(end - start).count();
+    const double exchanges = driver.writes;
+    const double floorMs = static_cast<double>(pausesMs) + exchanges * roundTripMs;
+    const double nominalMs = static_cast<double>(pausesMs) + exchanges * delayMs;
+    const auto over = [&](double floor) { return (measuredMs - floor) / floor * 100.0; };
+
+    std::printf("flash_bench: %.*s build, simulated box with a %u ms reply delay\n",
+                static_cast<int>(variant.buildName.size()), variant.buildName.data(), delayMs);
+    std::printf("  exchanges           %u\n", driver.writes);
+    std::printf("  fixed pauses        %llu ms\n", static_cast<unsigned long long>(pausesMs));
+    std::printf("  bare round trip     %.3f ms (mean of %d)\n", roundTripMs, roundTrips);
+    std::printf("  floor               %.0f ms (pauses + exchanges x bare round trip)\n", floorMs);
+    std::printf("  nominal floor       %.0f ms (pauses + exchanges x reply delay)\n", nominalMs);
+    std::printf("  measured            %.0f ms\n", measuredMs);
+    std::printf("  over the floor      %+.2f %% (%+.0f us per exchange); target within 3 %%: %s\n",
+                over(floorMs), (measuredMs - floorMs) * 1000.0 / exchanges,
+                over(floorMs) <= 3.0 ? "met" : "MISSED");
+    std::printf("  over nominal floor  %+.2f %%\n", over(nominalMs));
+    return 0;
+}

@@ -1,0 +1,94 @@
+// End to end: the updater window, the driver factory's sim backend and the simulated
+// box daemon, for both builds.
+#include "tests/updater/SimProcess.h"
+#include "updater/Variant.h"
+#include "updater/qt/LineCanvas.h"
+#include "updater/qt/UpdaterWindow.h"
+#include "usb/DriverFactory.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace telmar;
+
+namespace {
+
+// Real time, but the procedure's fixed pauses (23.7 s in FPGA1) pass a hundred
+// times faster; the link's 2000 ms reply wait stays real since it reads the ticks.
+class FastPauses final : public link::Clock {
+  public:
+    std::uint32_t tickMs() override { return real_.tickMs(); }
+    void sleepMs(std::uint32_t ms) override { real_.sleepMs(ms / 100); }
+
+  private:
+    link::SteadyClock real_;
+};
+
+void dismissWorkerBoxes() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+            qWarning("unexpected box: %s", qPrintable(box->text()));
+            box->accept();
+        }
+    }
+}
+
+} // namespace
+
+class FlashSimTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void updateWritesTheImageAndResetsTheBox_data() {
+        QTest::addColumn<int>("build");
+        QTest::newRow("FPGA1") << 1;
+        QTest::newRow("FPGA2") << 2;
+    }
+    void updateWritesTheImageAndResetsTheBox() {
+        QFETCH(int, build);
+        const updater::Variant& variant =
+            build == 1 ? updater::fpga1::variant() : updater::fpga2::variant();
+        const QString flashName = build == 1 ? QStringLiteral("fpga1") : QStringLiteral("fpga2");
+
+        test::Watchdog watchdog(std::chrono::seconds(100));
+        test::SimProcess sim(QStringLiteral(TELMAR_SIM_BINARY),
+                             {QStringLiteral("--delay-ms"), QStringLiteral("0")});
+        watchdog.guard(sim.pid());
+        QVERIFY(sim.ready());
+
+        FastPauses clock;
+        std::unique_ptr<usb::Driver> driver = usb::createDriver();
+        {
+            updater::UpdaterWindow window(variant, *driver, clock);
+            window.show();
+            QSignalSpy finished(&window, &updater::UpdaterWindow::updateFinished);
+            window.findChild<QAction*>(QStringLiteral("actionUpdateFirmware"))->trigger();
+            // Any box here is a failure; dismissing it lets the worker end.
+            for (int i = 0; i < 900 && finished.isEmpty(); ++i) {
+                QTest::qWait(100);
+                dismissWorkerBoxes();
+            }
+            QCOMPARE(finished.size(), 1);
+            QCOMPARE(window.canvas()->visibleText(10), QStringLiteral("FLASH update ok"));
+            QCOMPARE(window.canvas()->visibleText(30),
+                     QStringLiteral("You must power cycle your unit"));
+        }
+
+        const QByteArray flash = sim.command({QStringLiteral("flash"), flashName});
+        const QByteArray image(reinterpret_cast<const char*>(variant.image.data()),
+                               static_cast<qsizetype>(variant.image.size()));
+        QCOMPARE(flash.size(), image.size());
+        QVERIFY2(flash == image, "the box's flash differs from the compiled-in image");
+
+        const QString status = QString::fromUtf8(sim.command({QStringLiteral("status")}));
+        QVERIFY2(status.contains(QStringLiteral("isp=0 flash=") + flashName), qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral(" resets=1 ")), qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("misuse=0 ")), qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("handles=0")), qPrintable(status));
+    }
+};
+
+QTEST_MAIN(FlashSimTest)
+#include "FlashSimTest.moc"

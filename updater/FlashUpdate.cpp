@@ -1,0 +1,156 @@
+#include "updater/FlashUpdate.h"
+
+#include "updater/Frames.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <stdexcept>
+
+namespace telmar::updater {
+
+namespace {
+
+constexpr int kLineY = 10;
+constexpr int kSecondLineY = 30;
+
+struct FatalError {
+    std::string_view text;
+    std::size_t blanks;
+};
+// Index = code - 1. Codes 6 and 8 share their words but not their padding.
+constexpr std::array<FatalError, 10> kFatalErrors = {{
+    {"ERROR setting ISP mode", 13},
+    {"ERROR exit ISP mode", 16},
+    {"Boot error", 25},
+    {"Flash Read error", 19},
+    {"Select Flash error", 17},
+    {"Chip Erase error", 19},
+    {"Chip Write error", 19},
+    {"Chip Erase error", 21},
+    {"SPI Open error", 23},
+    {"SPI Close error", 22},
+}};
+
+} // namespace
+
+std::string progressLine(std::uint32_t block, std::uint32_t blockCount) {
+    // Single precision on purpose: it decides how the tenths round.
+    const float value = static_cast<float>(block) / static_cast<float>(blockCount) * 100.0f;
+    char text[80];
+    std::snprintf(text, sizeof text, "Flash write:  %03.1f %c                                 ",
+                  static_cast<double>(value), '%');
+    return text;
+}
+
+std::string fatalErrorLine(std::uint8_t code) {
+    if (code < 1 || code > kFatalErrors.size()) {
+        return {};
+    }
+    const FatalError& error = kFatalErrors[code - 1];
+    return std::string(error.text) + std::string(error.blanks, ' ');
+}
+
+FlashUpdate::FlashUpdate(const Variant& variant, usb::Driver& driver, link::Clock& clock,
+                         UserInterface& ui)
+    : variant_(variant), clock_(clock), ui_(ui), link_(driver, clock, ui, ui) {
+    // SetBlockIndex carries the block number in one byte.
+    if (variant.blockCount == 0 || variant.blockCount > 256 ||
+        variant.image.size() != std::size_t{variant.blockCount} * kBlockSize) {
+        throw std::invalid_argument("flash image does not match the block count");
+    }
+}
+
+bool FlashUpdate::accepted(std::span<const std::uint8_t> request) {
+    std::array<std::uint8_t, kShortReplyLength> reply{};
+    return link_.exchange(request, reply) && reply[1] == kAccepted;
+}
+
+FlashUpdate::Outcome FlashUpdate::FlashUpdateThread() {
+    ui_.drawStatusLine(kPreparingLine, kLineY);
+    clock_.sleepMs(kPrepareMs);
+
+    link_.connectDevice();
+    if (link_.deviceHandle() == usb::kNoHandle) {
+        return Outcome::NoBox;
+    }
+    writing_ = true;
+    struct ClearWriting {
+        std::atomic<bool>& flag;
+        ~ClearWriting() { flag = false; }
+    } clearWriting{writing_};
+
+    ui_.drawStatusLine(kUpdatingLine, kLineY);
+    ui_.drawStatusLine(kPowerWarningLine, kSecondLineY);
+
+    // The box's answer to EnterIsp says nothing we act on; it is read and dropped.
+    std::array<std::uint8_t, kShortReplyLength> ignored{};
+    link_.exchange(enterIspFrame(variant_.enterIspByte2), ignored);
+    clock_.sleepMs(kAfterEnterIspMs);
+
+    if (!WriteFlashImage()) {
+        AbortUpdate(kChipWriteError);
+        return Outcome::Aborted;
+    }
+    ui_.drawStatusLine(kUpdateOkLine, kLineY);
+    ui_.drawStatusLine(kPowerCycleLine, kSecondLineY);
+
+    clock_.sleepMs(kBeforeExitIspMs);
+    if (!accepted(kExitIspFrame)) {
+        ui_.showWarning(kExitIspFailedText, kCriticalCaption);
+        AbortUpdate(kExitIspError);
+        return Outcome::Aborted;
+    }
+
+    clock_.sleepMs(kBeforeResetMs);
+    std::array<std::uint8_t, kResetReplyLength> resetReply{};
+    if (!link_.exchange(kResetBoxFrame, resetReply)) {
+        ui_.showWarning(kResetFailedText, kCriticalCaption);
+    }
+    link_.closeDevice();
+    return Outcome::Completed;
+}
+
+bool FlashUpdate::WriteFlashImage() {
+    std::array<std::uint8_t, kWriteFlashPacketLength> packet{};
+    std::copy(kWriteFlashPacketHeader.begin(), kWriteFlashPacketHeader.end(), packet.begin());
+    const auto data = packet.begin() + kWriteFlashPacketHeader.size();
+
+    clock_.sleepMs(kBeforeWriteMs);
+    const std::uint32_t blocks = variant_.blockCount;
+    for (std::uint32_t block = 0; block < blocks; ++block) {
+        clock_.sleepMs(kPerBlockMs);
+        // A block whose index the box refused is written all the same.
+        if (!accepted(setBlockIndexFrame(static_cast<std::uint8_t>(block)))) {
+            ui_.showWarning(kBlockIndexFailedText, kCriticalCaption);
+        }
+        for (std::size_t p = 0; p < kPacketsPerBlock; ++p) {
+            const auto source =
+                variant_.image.subspan(block * kBlockSize + p * kPacketSize, kPacketSize);
+            std::copy(source.begin(), source.end(), data);
+            if (!accepted(packet)) {
+                ui_.showWarning(kExitIspFailedText, kCriticalCaption);
+                return false;
+            }
+        }
+        ui_.drawStatusLine(progressLine(block, blocks), kLineY);
+    }
+    return true;
+}
+
+void FlashUpdate::AbortUpdate(std::uint8_t code) {
+    const std::string line = fatalErrorLine(code);
+    if (line.empty()) {
+        return;
+    }
+    ui_.drawStatusLine(line, kLineY);
+    ui_.showWarning(kFatalBoxText, kCriticalCaption);
+    clock_.sleepMs(kBeforeExitIspMs);
+    if (!accepted(kExitIspFrame)) {
+        ui_.showWarning(kExitIspFailedText, kCriticalCaption);
+    }
+    link_.closeDevice();
+    ui_.endProcess(kFatalExitCode);
+}
+
+} // namespace telmar::updater

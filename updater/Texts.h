@@ -1,0 +1,37 @@
+#pragma once
+
+#include "link/Messages.h"
+#include "updater/Variant.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace telmar::updater {
+
+// The shell's fixed texts, shared by every shell.
+inline constexpr std::string_view kWindowTitle = "TELMAR Reflasher";
+inline constexpr std::string_view kAboutCaption = "About TELMAR Reflasher";
+inline constexpr std::string_view kAboutName = "TELMAR Reflasher";
+inline constexpr std::string_view kAboutLoaderVersion = "Loader Version 1.0_120_xp";
+inline constexpr std::string_view kConnectLine = "Connect USB cable to TELMAR";
+inline constexpr std::string_view kCloseOtherLine = "Close other software (e.g. GUI)";
+
+inline constexpr int kLineX = 10;
+
+// Shown when the user tries to end the program while the image is being written.
+inline constexpr std::string_view kExitRefusedCaption = "TELMAR Reflasher";
+inline constexpr std::string_view kExitRefusedText =
+    "The firmware is being written to the TELMAR box.\n"
+    "Do not close this program and do not disconnect the box until the write has ended.";
+
+// The four lines the window greets the user with, at y 10, 30, 80 and 100.
+void drawGreeting(link::LineSink& lines, const Variant& variant);
+
+// The About box's line that names the image inside: build, size and CRC-32.
+std::string aboutImageLine(const Variant& variant);
+
+std::uint32_t crc32(std::span<const std::uint8_t> bytes);
+
+} // namespace telmar::updater

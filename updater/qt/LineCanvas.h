@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+namespace telmar::updater {
+
+// The window's client area: text lines at x 10, kept so that they survive any
+// repaint. Each line paints over its own width with the background, so a later
+// line at the same y covers an earlier one as far as it reaches, blanks included.
+class LineCanvas final : public QWidget {
+  public:
+    struct Line {
+        QString text;
+        int y;
+    };
+
+    explicit LineCanvas(QWidget* parent = nullptr);
+
+    // GUI thread only.
+    void drawLine(const QString& text, int y);
+    const QList<Line>& lines() const { return lines_; }
+    // What a reader sees at y: the newest line there, without its padding.
+    QString visibleText(int y) const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QList<Line> lines_;
+};
+
+} // namespace telmar::updater

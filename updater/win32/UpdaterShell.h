@@ -1,0 +1,30 @@
+#pragma once
+
+#include "updater/Variant.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace telmar::updater::win32 {
+
+// The whole program: window, greeting lines, message loop. Returns the exit code:
+// the quit message's code after a normal close, 0 when the window cannot be made.
+int runUpdater(HINSTANCE instance, int showMode, const Variant& variant);
+
+ATOM RegisterUpdaterClass(HINSTANCE instance);
+LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Draws one line at x 10 and the given y into the main window, blanks included, with
+// the window's default font and colours. Safe from the worker thread.
+void DrawStatusLine(std::wstring_view text, int y);
+
+// The program's 8-bit texts are Latin-1, as in the other shells.
+std::wstring widen(std::string_view text);
+
+} // namespace telmar::updater::win32

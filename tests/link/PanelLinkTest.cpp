@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace telmar::test {
@@ -35,6 +36,12 @@ struct SerialCase {
     bool found;
     std::uint32_t index;
 };
+
+void PrintTo(const SerialCase& c, std::ostream* os) {
+    for (const auto& serial : c.serials) {
+        *os << (serial ? '"' + *serial + '"' : std::string("unreadable")) << ' ';
+    }
+}
 
 class PanelFindDevice : public ::testing::TestWithParam<SerialCase> {};
 
@@ -115,6 +122,10 @@ struct ReplyCase {
     std::uint32_t minReply;
     bool ok;
 };
+
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.replyBytes.size() << " bytes, at least " << c.minReply;
+}
 
 class PanelReplyLength : public PanelLinkTest, public ::testing::WithParamInterface<ReplyCase> {};
 
@@ -215,6 +226,8 @@ struct FaultCase {
     Call call;
     const char* name;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class PanelFaults : public PanelLinkTest, public ::testing::WithParamInterface<FaultCase> {};
 

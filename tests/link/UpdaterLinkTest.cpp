@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace telmar::test {
@@ -32,6 +33,12 @@ struct SerialCase {
     std::uint32_t index;
     std::vector<std::string> warnings;
 };
+
+void PrintTo(const SerialCase& c, std::ostream* os) {
+    for (const auto& serial : c.serials) {
+        *os << (serial ? '"' + *serial + '"' : std::string("unreadable")) << ' ';
+    }
+}
 
 class UpdaterConnect : public ::testing::TestWithParam<SerialCase> {};
 
@@ -102,6 +109,8 @@ struct ConnectFault {
     bool closes;
     const char* name;
 };
+
+void PrintTo(const ConnectFault& c, std::ostream* os) { *os << c.name; }
 
 class UpdaterConnectFaults : public UpdaterLinkTest,
                              public ::testing::WithParamInterface<ConnectFault> {};
@@ -194,6 +203,8 @@ struct ExchangeFault {
     std::vector<std::string> warnings;
     const char* name;
 };
+
+void PrintTo(const ExchangeFault& c, std::ostream* os) { *os << c.name; }
 
 class UpdaterExchangeFaults : public UpdaterLinkTest,
                               public ::testing::WithParamInterface<ExchangeFault> {};

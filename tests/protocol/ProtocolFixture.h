@@ -3,6 +3,7 @@
 #include "link/PanelLink.h"
 #include "protocol/ControlProtocol.h"
 #include "tests/support/RecordingMessages.h"
+#include "tests/support/RecordingStatusSink.h"
 #include "tests/support/ScriptedDriver.h"
 
 #include <gtest/gtest.h>
@@ -13,20 +14,6 @@
 namespace telmar::test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct ShownStatus {
-    std::string text;
-    int timeoutMs;
-    bool operator==(const ShownStatus&) const = default;
-};
-
-class RecordingStatusSink final : public protocol::StatusSink {
-public:
-    void showMessage(std::string_view text, int timeoutMs) override {
-        shown.push_back({std::string(text), timeoutMs});
-    }
-    std::vector<ShownStatus> shown;
-};
 
 // A control protocol over the scripted driver, with the box found and opened.
 class ProtocolFixture : public ::testing::Test {

@@ -2,9 +2,9 @@
 
 #include "link/Clock.h"
 #include "link/Messages.h"
-#include "protocol/ControlProtocol.h"
 #include "qt/Dialogs.h"
 #include "qt/MainWindow.h"
+#include "tests/support/RecordingStatusSink.h"
 #include "tests/support/ScriptedDriver.h"
 
 #include <QtCore/QString>
@@ -15,7 +15,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace telmar::test {
@@ -78,10 +77,8 @@ struct FakeBox {
     }
 };
 
-// Records every box the panel would show and every status-bar message, in order.
-class Recorder final : public link::MessageSink,
-                       public panel::WindowDialogs,
-                       public protocol::StatusSink {
+// Records every box the panel would show, in order.
+class Recorder final : public link::MessageSink, public panel::WindowDialogs {
   public:
     struct Box {
         QString kind; // "link", "warning" or "about"
@@ -103,12 +100,7 @@ class Recorder final : public link::MessageSink,
     void about(QWidget* parent, const QString& title, const QString& text) override {
         boxes.push_back({"about", title, text, parent});
     }
-    void showMessage(std::string_view text, int timeoutMs) override {
-        status.emplace_back(std::string(text), timeoutMs);
-    }
-
     std::vector<Box> boxes;
-    std::vector<std::pair<std::string, int>> status;
     // Runs while a link box is "open", as a nested event loop would run events.
     std::function<void()> onLinkWarning;
 };
@@ -119,6 +111,7 @@ struct Panel {
     ScriptedDriver driver{clock};
     FakeBox box;
     Recorder recorder;
+    RecordingStatusSink status; // every status-bar message
     std::vector<int> exitCodes;
 
     explicit Panel(bool attached = true) {
@@ -131,7 +124,7 @@ struct Panel {
 
     PanelServices services() {
         return PanelServices{driver,   clock,     recorder,
-                             recorder, &recorder, [this](int code) { exitCodes.push_back(code); }};
+                             recorder, &status, [this](int code) { exitCodes.push_back(code); }};
     }
 
     int callCount(Call call) const {

@@ -11,6 +11,7 @@
 
 using telmar::test::Call;
 using telmar::test::Panel;
+using telmar::test::ShownStatus;
 using Frame = std::vector<std::uint8_t>;
 
 namespace {
@@ -147,7 +148,7 @@ class WindowTest : public QObject {
         QCOMPARE(f->labelFw->text(), text);
         QCOMPARE(f->lblWarning->text(), QString());
         QVERIFY(panel.recorder.boxes.empty());
-        QVERIFY(panel.recorder.status.empty());
+        QVERIFY(panel.status.shown.empty());
 
         // Settings first, then the version, then one full status update.
         const std::vector<Frame> expected{{0x11, 0x16, 0xE1},       {0x11, 0x08, 0xE0, 0x09},
@@ -255,7 +256,7 @@ class WindowTest : public QObject {
         auto* button = window->findChild<QAbstractButton*>(control);
         QVERIFY(button && button->isEnabled());
         panel.driver.clearCalls();
-        panel.recorder.status.clear();
+        panel.status.shown.clear();
 
         button->click();
 
@@ -266,11 +267,11 @@ class WindowTest : public QObject {
         }
         QCOMPARE(window->settingsMirror(), mirror);
         if (text.isEmpty()) {
-            QVERIFY(panel.recorder.status.empty());
+            QVERIFY(panel.status.shown.empty());
             QCOMPARE(window->statusBar()->currentMessage(), QString());
         } else {
-            QCOMPARE(panel.recorder.status,
-                     (std::vector<std::pair<std::string, int>>{{text.toStdString(), 2000}}));
+            QCOMPARE(panel.status.shown,
+                     (std::vector<ShownStatus>{{text.toStdString(), 2000}}));
             QCOMPARE(window->statusBar()->currentMessage(), text);
         }
         if (control == "cbEnableGui") {
@@ -286,8 +287,8 @@ class WindowTest : public QObject {
         panel.recorder.boxes.clear();
         panel.driver.clearCalls();
         window->form()->rbLedDisable->click();
-        QCOMPARE(panel.recorder.status,
-                 (std::vector<std::pair<std::string, int>>{{"TELMAR not connected", 4000}}));
+        QCOMPARE(panel.status.shown,
+                 (std::vector<ShownStatus>{{"TELMAR not connected", 4000}}));
         QCOMPARE(window->statusBar()->currentMessage(), QString("TELMAR not connected"));
         QVERIFY(panel.driver.calls().empty());
         QVERIFY(panel.recorder.boxes.empty());
@@ -302,13 +303,13 @@ class WindowTest : public QObject {
         Ui::LumoraForm* f = window->form();
         const auto mirror = window->settingsMirror();
         panel.box.refuseWrites = true;
-        panel.recorder.status.clear();
+        panel.status.shown.clear();
 
         f->rbLedDisable->click();
         f->cbEnableGui->click(); // unchecks; the box refuses
         QCOMPARE(window->settingsMirror(), mirror);
-        QCOMPARE(panel.recorder.status,
-                 (std::vector<std::pair<std::string, int>>{{"TELMAR not connected", 4000},
+        QCOMPARE(panel.status.shown,
+                 (std::vector<ShownStatus>{{"TELMAR not connected", 4000},
                                                            {"TELMAR not connected", 4000}}));
         // The click's states stand until the next sync puts the box's back.
         QVERIFY(f->rbLedDisable->isChecked());
@@ -383,7 +384,7 @@ class WindowTest : public QObject {
         auto window = start(panel);
         panel.box.settings[size_t(byte)] = std::uint8_t(value);
         panel.driver.clearCalls();
-        panel.recorder.status.clear();
+        panel.status.shown.clear();
 
         tick(*window);
 
@@ -391,7 +392,7 @@ class WindowTest : public QObject {
         QVERIFY(!window->findChild<QAbstractButton*>(unchecked)->isChecked());
         QCOMPARE(window->settingsMirror(), panel.box.settings);
         QVERIFY(!anyWrite(panel.driver.writtenFrames()));
-        QVERIFY(panel.recorder.status.empty());
+        QVERIFY(panel.status.shown.empty());
     }
 
     void syncGuiControl() {
@@ -416,12 +417,12 @@ class WindowTest : public QObject {
         const auto mirror = window->settingsMirror();
         panel.box.settings[0] = 0;
         panel.driver.queueReply({0xE0, 0x00, 0x00}); // wrong echo for the settings read
-        panel.recorder.status.clear();
+        panel.status.shown.clear();
         tick(*window);
         QCOMPARE(window->settingsMirror(), mirror);
         QVERIFY(window->form()->rbLedEnable->isChecked());
-        QCOMPARE(panel.recorder.status.front(),
-                 (std::pair<std::string, int>{"Error Reading values", 4000}));
+        QCOMPARE(panel.status.shown.front(),
+                 (ShownStatus{"Error Reading values", 4000}));
     }
 
     // A box shown inside an exchange runs a nested event loop; a tick delivered there

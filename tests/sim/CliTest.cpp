@@ -1,7 +1,7 @@
 // The telmar-sim program as run.sh and a user at a terminal use it.
 
 #include "sim/Wire.h"
-#include "tests/sim/SimProcess.h"
+#include "tests/support/SimProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -6,17 +6,13 @@
 #include "sim/Box.h"
 #include "status/StatusUpdate.h"
 #include "tests/support/RecordingMessages.h"
+#include "tests/support/RecordingStatusSink.h"
 #include "tests/support/ScriptedDriver.h"
 
 #include <gtest/gtest.h>
 
 namespace telmar::sim {
 namespace {
-
-struct NoStatusBar final : protocol::StatusSink {
-    std::vector<std::string> shown;
-    void showMessage(std::string_view text, int) override { shown.emplace_back(text); }
-};
 
 class ScenarioStatus : public ::testing::Test {
 protected:
@@ -44,7 +40,7 @@ protected:
     test::ScriptedDriver driver{clock};
     test::RecordingMessages messages;
     link::PanelLink link{driver, clock, messages};
-    NoStatusBar statusBar;
+    test::RecordingStatusSink statusBar;
     protocol::ControlProtocol protocol{link, statusBar};
     Box box;
 };

@@ -6,8 +6,9 @@
 #include "protocol/ControlProtocol.h"
 #include "sim/SimDriver.h"
 #include "status/StatusUpdate.h"
-#include "tests/sim/SimProcess.h"
 #include "tests/support/RecordingMessages.h"
+#include "tests/support/RecordingStatusSink.h"
+#include "tests/support/SimProcess.h"
 #include "updater/Frames.h"
 
 #include <gtest/gtest.h>
@@ -34,18 +35,6 @@ private:
     link::SteadyClock real_;
 };
 
-struct StatusBar final : protocol::StatusSink {
-    struct Shown {
-        std::string text;
-        int timeoutMs;
-        bool operator==(const Shown&) const = default;
-    };
-    std::vector<Shown> shown;
-    void showMessage(std::string_view text, int timeoutMs) override {
-        shown.push_back({std::string(text), timeoutMs});
-    }
-};
-
 class SimLink : public ::testing::Test {
 protected:
     explicit SimLink(std::vector<std::string> serveArgs = {"--delay-ms", "1"})
@@ -70,7 +59,7 @@ protected:
     FastClock clock;
     RecordingMessages messages;
     link::PanelLink panel{driver, clock, messages};
-    StatusBar statusBar;
+    RecordingStatusSink statusBar;
     protocol::ControlProtocol protocol{panel, statusBar};
 };
 
@@ -166,12 +155,12 @@ TEST_F(SimLink, EachReplyFaultFailsTheRequestWithItsText) {
     struct Case {
         const char* fault;
         Request request;
-        StatusBar::Shown shown;
+        ShownStatus shown;
         std::vector<std::string> warnings;
     };
-    const StatusBar::Shown notConnected{"TELMAR not connected", 4000};
-    const StatusBar::Shown readError{"Error Reading values", 4000};
-    const StatusBar::Shown dots{"...", 2000};
+    const ShownStatus notConnected{"TELMAR not connected", 4000};
+    const ShownStatus readError{"Error Reading values", 4000};
+    const ShownStatus dots{"...", 2000};
     const std::vector<Case> cases = {
         {"drop", Request::Write, notConnected, {}},
         {"truncate 1", Request::Write, notConnected, {}},
@@ -197,7 +186,7 @@ TEST_F(SimLink, EachReplyFaultFailsTheRequestWithItsText) {
         messages.clear();
         control(std::string("fault ") + c.fault);
         EXPECT_FALSE(run(c.request)) << c.fault;
-        EXPECT_EQ(statusBar.shown, std::vector<StatusBar::Shown>{c.shown}) << c.fault;
+        EXPECT_EQ(statusBar.shown, std::vector<ShownStatus>{c.shown}) << c.fault;
         EXPECT_EQ(messages.warningTexts(), c.warnings) << c.fault;
         control("fault clear");
         EXPECT_TRUE(run(c.request)) << "the box answers again after " << c.fault;

@@ -1,6 +1,6 @@
 // End to end: the updater window, the driver factory's sim backend and the simulated
 // box daemon, for both builds.
-#include "tests/updater/SimProcess.h"
+#include "tests/support/SimProcess.h"
 #include "updater/Variant.h"
 #include "updater/qt/LineCanvas.h"
 #include "updater/qt/UpdaterWindow.h"
@@ -50,13 +50,13 @@ class FlashSimTest : public QObject {
         QFETCH(int, build);
         const updater::Variant& variant =
             build == 1 ? updater::fpga1::variant() : updater::fpga2::variant();
-        const QString flashName = build == 1 ? QStringLiteral("fpga1") : QStringLiteral("fpga2");
+        const std::string flashName = build == 1 ? "fpga1" : "fpga2";
 
         test::Watchdog watchdog(std::chrono::seconds(100));
-        test::SimProcess sim(QStringLiteral(TELMAR_SIM_BINARY),
-                             {QStringLiteral("--delay-ms"), QStringLiteral("0")});
+        test::SimProcess sim({"--delay-ms", "0"});
         watchdog.guard(sim.pid());
-        QVERIFY(sim.ready());
+        QVERIFY2(sim.running(), sim.error().c_str());
+        sim.becomeUsbBackend();
 
         FastPauses clock;
         std::unique_ptr<usb::Driver> driver = usb::createDriver();
@@ -76,14 +76,19 @@ class FlashSimTest : public QObject {
                      QStringLiteral("You must power cycle your unit"));
         }
 
-        const QByteArray flash = sim.command({QStringLiteral("flash"), flashName});
+        const auto cli = [&](std::vector<std::string> words) {
+            words.insert(words.begin(), {"--socket", sim.socket()});
+            return test::runCli(words).out;
+        };
+        const QByteArray flash = QByteArray::fromStdString(cli({"flash", flashName}));
         const QByteArray image(reinterpret_cast<const char*>(variant.image.data()),
                                static_cast<qsizetype>(variant.image.size()));
         QCOMPARE(flash.size(), image.size());
         QVERIFY2(flash == image, "the box's flash differs from the compiled-in image");
 
-        const QString status = QString::fromUtf8(sim.command({QStringLiteral("status")}));
-        QVERIFY2(status.contains(QStringLiteral("isp=0 flash=") + flashName), qPrintable(status));
+        const QString status = QString::fromStdString(cli({"status"}));
+        QVERIFY2(status.contains(QString::fromStdString("isp=0 flash=" + flashName)),
+                 qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral(" resets=1 ")), qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("misuse=0 ")), qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("handles=0")), qPrintable(status));

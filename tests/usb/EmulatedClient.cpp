@@ -5,6 +5,7 @@
 #include "link/PanelLink.h"
 #include "protocol/ControlProtocol.h"
 #include "tests/support/RecordingMessages.h"
+#include "tests/support/RecordingStatusSink.h"
 #include "tests/usb/emulation/Bus.h"
 #include "usb/DriverFactory.h"
 
@@ -44,12 +45,6 @@ private:
     Steady::time_point start_ = Steady::now();
 };
 
-class RecordingStatus final : public protocol::StatusSink {
-public:
-    void showMessage(std::string_view text, int) override { texts.emplace_back(text); }
-    std::vector<std::string> texts;
-};
-
 class LinkClient : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -72,7 +67,7 @@ protected:
     std::unique_ptr<usb::Driver> driver;
     FastClock clock;
     test::RecordingMessages messages;
-    RecordingStatus status;
+    test::RecordingStatusSink status;
     std::unique_ptr<link::PanelLink> panel;
     std::unique_ptr<protocol::ControlProtocol> requests;
 };
@@ -89,7 +84,7 @@ TEST_F(LinkClient, PanelRequests) {
     panel->closeDevice();
     EXPECT_EQ(panel->deviceHandle(), usb::kNoHandle);
     EXPECT_TRUE(messages.warnings().empty());
-    EXPECT_TRUE(status.texts.empty());
+    EXPECT_TRUE(status.shown.empty());
 }
 
 TEST_F(LinkClient, DeviceVanishes) {
@@ -105,7 +100,7 @@ TEST_F(LinkClient, DeviceVanishes) {
         EXPECT_LT(clock.tickMs() - start, link::PanelLink::kTimeoutMs);
         EXPECT_FALSE(panel->linkBusy());
     }
-    EXPECT_EQ(status.texts, std::vector<std::string>(3, "Error Reading values"));
+    EXPECT_EQ(status.texts(), std::vector<std::string>(3, "Error Reading values"));
     // Every later call on the handle fails at once.
     std::uint32_t queued = 0;
     std::uint32_t state = 0;

@@ -150,9 +150,18 @@ class Session:
                 pass_fds=(writer,), stdout=subprocess.DEVNULL, stderr=out,
                 start_new_session=True)
         os.close(writer)
-        ready, _, _ = select.select([reader], [], [], self.deadline.left(20))
-        number = os.read(reader, 32).decode().strip() if ready else ""
+        # Xvfb writes the number and the newline in two writes and dies if the pipe is
+        # closed in between, so read up to the newline.
+        data = b""
+        limit = time.monotonic() + self.deadline.left(20)
+        while b"\n" not in data and time.monotonic() < limit:
+            ready, _, _ = select.select([reader], [], [], max(0.0, limit - time.monotonic()))
+            chunk = os.read(reader, 32) if ready else b""
+            if not chunk:
+                break
+            data += chunk
         os.close(reader)
+        number = data.decode().strip()
         if not number.isdigit():
             raise Failure("Xvfb did not start")
         return ":" + number

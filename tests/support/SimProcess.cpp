@@ -1,4 +1,4 @@
-#include "tests/sim/SimProcess.h"
+#include "tests/support/SimProcess.h"
 
 #include <cerrno>
 #include <csignal>
@@ -138,6 +138,11 @@ std::map<std::string, std::string> SimProcess::status() const {
     return values;
 }
 
+void SimProcess::becomeUsbBackend() const {
+    ::setenv("TELMAR_USB_BACKEND", "sim", 1);
+    ::setenv("TELMAR_SIM_SOCKET", socket_.c_str(), 1);
+}
+
 std::optional<int> SimProcess::signalAndWait(int signal, int timeoutMs) {
     if (pid_ <= 0) {
         return std::nullopt;
@@ -217,9 +222,17 @@ Watchdog::Watchdog(std::chrono::seconds limit) {
         if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
             std::fprintf(stderr, "watchdog: test still running after %lld s, aborting\n",
                          static_cast<long long>(limit.count()));
+            if (victim_ > 0) {
+                ::kill(victim_, SIGKILL);
+            }
             std::abort();
         }
     });
+}
+
+void Watchdog::guard(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    victim_ = pid;
 }
 
 Watchdog::~Watchdog() {

@@ -2,7 +2,6 @@
 
 #include "sim/Wire.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -34,6 +33,10 @@ public:
     // "status" as key -> value.
     std::map<std::string, std::string> status() const;
 
+    // Drivers the factory creates afterwards in this process use the `sim` backend on
+    // this daemon (TELMAR_USB_BACKEND, TELMAR_SIM_SOCKET).
+    void becomeUsbBackend() const;
+
     // Sends `signal` and waits for the exit; the exit code, or nullopt if it did not end
     // in time or was killed by a signal.
     std::optional<int> signalAndWait(int signal, int timeoutMs = 10000);
@@ -47,7 +50,7 @@ private:
     bool ready_ = false;
 };
 
-// Runs build/bin/telmar-sim with `args`; its exit code (-1 on time-out) and output.
+// Runs the telmar-sim program with `args`; its exit code (-1 on time-out) and output.
 struct CliResult {
     int exitCode = -1;
     std::string out;
@@ -56,16 +59,22 @@ struct CliResult {
 CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 10000);
 
 // Aborts the whole test binary if a test hangs, so one stuck test cannot block the
-// suite; the daemons it started die with it.
+// suite; the daemons it started die with it, and so does a guarded child.
 class Watchdog {
 public:
     explicit Watchdog(std::chrono::seconds limit);
     ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+    // A child to kill before aborting.
+    void guard(pid_t pid);
 
 private:
     std::mutex mutex_;
     std::condition_variable done_;
     bool finished_ = false;
+    pid_t victim_ = -1;
     std::thread thread_;
 };
 

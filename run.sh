@@ -47,11 +47,15 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 # No display: run the window under a private Xvfb, take a screenshot, then close it.
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display number and writes it to the file.
+displayfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
 pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ "$(wc -l <"$displayfile")" -ge 1 ] && break; sleep 0.1; done
+number=$(tr -dc 0-9 <"$displayfile")
+rm -f "$displayfile"
+[ -n "$number" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$number
 "$bin/LUMORA_GUI" &
 gui=$!
 pids+=($gui)

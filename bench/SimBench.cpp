@@ -4,6 +4,7 @@
 //
 // usage: telmar-sim-bench [--quick]
 
+#include "bench/BenchDaemon.h"
 #include "link/Clock.h"
 #include "link/Messages.h"
 #include "link/PanelLink.h"
@@ -16,19 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <signal.h>
-#include <spawn.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
 
 namespace {
 
@@ -38,70 +32,6 @@ using SteadyClock = std::chrono::steady_clock;
 struct Quiet final : link::MessageSink {
     int shown = 0;
     void showWarning(std::string_view, std::string_view) override { ++shown; }
-};
-
-class Daemon {
-public:
-    Daemon(const std::string& folder, std::uint32_t delayMs)
-        : socket_(folder + "/bench-" + std::to_string(delayMs) + ".sock") {
-        const std::string delay = std::to_string(delayMs);
-        std::vector<std::string> args = {TELMAR_SIM_BINARY, "serve",      "--socket", socket_,
-                                         "--delay-ms",      delay};
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 500 && pid_ > 0; ++i) {
-            if (sim::sendControl(socket_, "status", 1000).ok) {
-                ready_ = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    ~Daemon() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool ready() const { return ready_; }
-    const std::string& socket() const { return socket_; }
-    // User plus system CPU time of the daemon so far, in seconds.
-    double cpuSeconds() const {
-        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), {});
-        const auto close = text.rfind(')');
-        if (close == std::string::npos) {
-            return 0;
-        }
-        std::istringstream fields(text.substr(close + 2));
-        std::string field;
-        unsigned long utime = 0;
-        unsigned long stime = 0;
-        for (int i = 3; fields >> field; ++i) {
-            if (i == 14) {
-                utime = std::stoul(field);
-            } else if (i == 15) {
-                stime = std::stoul(field);
-                break;
-            }
-        }
-        return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    }
-
-private:
-    std::string socket_;
-    pid_t pid_ = -1;
-    bool ready_ = false;
 };
 
 double processCpuSeconds() {
@@ -132,7 +62,7 @@ int main(int argc, char** argv) {
     std::printf("| delay (ms) | exchanges | median (ms) | 90th pct (ms) | median - delay (ms) |\n");
     std::printf("|---:|---:|---:|---:|---:|\n");
     for (std::uint32_t delay : {0u, 1u, 5u, 20u}) {
-        Daemon daemon(folder, delay);
+        bench::BenchDaemon daemon(folder + "/bench-" + std::to_string(delay) + ".sock", delay);
         if (!daemon.ready()) {
             std::fprintf(stderr, "telmar-sim did not start\n");
             ok = false;
@@ -174,7 +104,7 @@ int main(int argc, char** argv) {
 
     std::printf("\nCPU while the link waits 4000 ms for a reply that never comes\n\n");
     {
-        Daemon daemon(folder, 1);
+        bench::BenchDaemon daemon(folder + "/bench-wait.sock", 1);
         sim::SimDriver driver(daemon.socket());
         link::SteadyClock clock;
         Quiet quiet;

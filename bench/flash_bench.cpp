@@ -7,6 +7,7 @@
 //   flash_bench [fpga1|fpga2] [--delay-ms N] [--round-trips N]
 //
 // Starts its own telmar-sim daemon in a private temporary folder.
+#include "bench/BenchDaemon.h"
 #include "link/Clock.h"
 #include "link/UpdaterLink.h"
 #include "updater/FlashUpdate.h"
@@ -22,17 +23,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
 
 namespace {
 
@@ -91,53 +88,20 @@ class ConsoleUi final : public updater::UserInterface {
     bool failed = false;
 };
 
-struct Daemon {
-    pid_t pid = -1;
-    std::filesystem::path dir;
-    std::string socket;
-
-    ~Daemon() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            int status = 0;
-            ::waitpid(pid, &status, 0);
+// A private folder for the daemon's socket, removed when this goes.
+struct TempFolder {
+    std::filesystem::path path;
+    TempFolder() {
+        char name[] = "/tmp/flash-bench-XXXXXX";
+        if (::mkdtemp(name) != nullptr) {
+            path = name;
         }
+    }
+    ~TempFolder() {
         std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
+        std::filesystem::remove_all(path, ignored);
     }
 };
-
-bool startDaemon(Daemon& d, std::uint32_t delayMs) {
-    char dirTemplate[] = "/tmp/flash-bench-XXXXXX";
-    if (::mkdtemp(dirTemplate) == nullptr) {
-        return false;
-    }
-    d.dir = dirTemplate;
-    d.socket = (d.dir / "sim.sock").string();
-    const std::string delay = std::to_string(delayMs);
-    std::vector<std::string> args = {TELMAR_SIM_BINARY, "serve",      "--socket",
-                                     d.socket,          "--delay-ms", delay};
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const int rc = ::posix_spawn(&d.pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        d.pid = -1;
-        return false;
-    }
-    for (int i = 0; i < 100 && !std::filesystem::exists(d.socket); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::setenv("TELMAR_USB_BACKEND", "sim", 1);
-    ::setenv("TELMAR_SIM_SOCKET", d.socket.c_str(), 1);
-    return std::filesystem::exists(d.socket);
-}
 
 // Mean time of one updater exchange on an open box, in milliseconds; < 0 on failure.
 double bareRoundTripMs(usb::Driver& driver, link::Clock& clock, ConsoleUi& ui, int count) {
@@ -180,11 +144,14 @@ int main(int argc, char* argv[]) {
     }
     const updater::Variant& variant = fpga2 ? updater::fpga2::variant() : updater::fpga1::variant();
 
-    Daemon daemon;
-    if (!startDaemon(daemon, delayMs)) {
+    TempFolder folder;
+    bench::BenchDaemon daemon((folder.path / "sim.sock").string(), delayMs);
+    if (folder.path.empty() || !daemon.ready()) {
         std::fprintf(stderr, "flash_bench: could not start %s\n", TELMAR_SIM_BINARY);
         return 1;
     }
+    ::setenv("TELMAR_USB_BACKEND", "sim", 1);
+    ::setenv("TELMAR_SIM_SOCKET", daemon.socket().c_str(), 1);
     std::unique_ptr<usb::Driver> backend = usb::createDriver();
     CountingDriver driver(*backend);
     link::SteadyClock clock;

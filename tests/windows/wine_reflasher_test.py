@@ -173,6 +173,8 @@ class Session:
                     if not k.startswith(("TELMAR_", "WINE"))}
         self.env.update(
             WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH="win64",
+            # wineserver keeps its socket folder under TMPDIR: inside ours, it goes with it.
+            TMPDIR=self.tmp,
             WINEDEBUG=os.environ.get("TELMAR_TEST_WINEDEBUG", "-all"),
             # No installer dialogs for the .NET and HTML engines the programs never use.
             WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display, HOME=home,

@@ -13,6 +13,7 @@ flags=(-std=c++20 -O1 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-c
 "$cxx" -shared -o "$work/fakevendor.dll" "$here/FakeVendorLibrary.cpp" "$here/FakeVendorLibrary.def" \
     -static-libgcc -static-libstdc++
 "$cxx" "${flags[@]}" -o "$work/check.exe" "$here/VendorDllDriverCheck.cpp" "$src/usb/VendorDllDriver.cpp"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# TMPDIR: wineserver's socket folder goes with the work folder.
+export WINEPREFIX="$work/prefix" TMPDIR="$work" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cd "$work"
 timeout 150 wine ./check.exe

@@ -51,15 +51,12 @@ public:
     static constexpr std::uint8_t kPresentBits = 0xC0;
 
     explicit InputStatusBlock(const Reply& reply) : r_(reply) {}
-    // Whole byte at offset 2.
     std::uint8_t vendorFormat() const { return r_[2]; }
-    // Whole byte at offset 3: extended video code or 3D structure byte, by vendorFormat().
+    // The extended video code or the 3D structure byte, as vendorFormat() says.
     std::uint8_t vendorFormatDetail() const { return r_[3]; }
-    // Offset 4, bits 2 to 1.
     std::uint8_t hdcpCode() const { return static_cast<std::uint8_t>((r_[4] >> 1) & 0x03); }
-    // Offset 5, bits 3 to 0: 5, 6, 7 are 10, 12, 16 bits per component.
+    // 5, 6, 7 are 10, 12, 16 bits per component; anything else indicates none.
     std::uint8_t colourDepthCode() const { return static_cast<std::uint8_t>(r_[5] & 0x0F); }
-    // Offset 6: both bits 7 and 6 set.
     bool inputPresent() const { return (r_[6] & kPresentBits) == kPresentBits; }
 
 private:
@@ -79,15 +76,11 @@ public:
     static constexpr std::uint8_t kExtendedColorimetry = 0xC0;
 
     explicit AviBlock(const Reply& reply) : r_(reply) {}
-    // Offset 4 masked with 0x60.
     std::uint8_t colourFormat() const { return static_cast<std::uint8_t>(r_[4] & 0x60); }
-    // Offset 5 masked with 0xC0.
     std::uint8_t colorimetry() const { return static_cast<std::uint8_t>(r_[5] & 0xC0); }
-    // Offset 6 masked with 0x70: 0x00 to 0x70 in steps of 0x10.
+    // Meaningful only when colorimetry() is kExtendedColorimetry.
     std::uint8_t extendedColorimetry() const { return static_cast<std::uint8_t>(r_[6] & 0x70); }
-    // Offset 6 masked with 0x0C.
     std::uint8_t quantizationRange() const { return static_cast<std::uint8_t>(r_[6] & 0x0C); }
-    // Offset 7.
     std::uint8_t videoCode() const { return r_[7]; }
 
 private:
@@ -124,7 +117,6 @@ public:
 
     explicit HdrBlock(const Reply& reply) : r_(reply) {}
     bool valid() const { return r_[2] == kType && r_[3] == kVersion && r_[4] != 0; }
-    // Whole byte at offset 6.
     std::uint8_t eotf() const { return r_[6]; }
 
 private:
@@ -139,17 +131,14 @@ public:
     static constexpr std::uint8_t kWordLength24 = 0xB;
 
     explicit AudioStatusBlock(const Reply& reply) : r_(reply) {}
-    // Offset 4, bits 2 to 0.
     std::uint8_t rateCode() const { return static_cast<std::uint8_t>(r_[4] & 0x07); }
-    // Offset 4, bit 5.
     bool highBitRate() const { return (r_[4] & 0x20) != 0; }
-    // Offset 5, bit 1 (channel status byte 0).
+    // IEC 60958 channel status byte 0: a compressed bitstream.
     bool notLinearPcm() const { return (r_[5] & 0x02) != 0; }
-    // Offset 9, bits 3 to 0 (channel status byte 4).
+    // IEC 60958 channel status byte 4.
     std::uint8_t wordLengthCode() const { return static_cast<std::uint8_t>(r_[9] & 0x0F); }
-    // Offset 12, bits 2 to 0: 0 = refer to stream header, n = n + 1 channels.
+    // 0: refer to the stream header; n: n + 1 channels.
     std::uint8_t channelCount() const { return static_cast<std::uint8_t>(r_[12] & 0x07); }
-    // Offset 15, whole byte.
     std::uint8_t speakerAllocation() const { return r_[15]; }
 
 private:

@@ -109,7 +109,6 @@ public:
 private:
     std::optional<Bytes> answer(FrameKind kind, std::span<const std::uint8_t> frame,
                                 BoxTimeMs now);
-    Bytes ispReply(std::uint8_t echo, FrameKind kind);
     std::optional<Bytes> writeRegister(std::uint8_t reg, std::uint8_t value, BoxTimeMs now);
     std::optional<Bytes> readBlock(std::uint8_t count, std::uint8_t block, BoxTimeMs now) const;
     Bytes readSettings(std::uint8_t count) const;

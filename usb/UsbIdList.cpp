@@ -73,7 +73,7 @@ std::vector<UsbId> usbIdsFromEnvironment(const char* value, std::ostream& err) {
         return *ids;
     }
     err << kUsbIdsVariable << ": ignoring \"" << value
-        << "\" (expected vendor:product ids in hex, such as 10c4:ea61,10c4:8149); using 10c4:ea61"
+        << "\" (expected vendor:product ids in hex, such as 10c4:ea61,1234:5678); using 10c4:ea61"
         << std::endl;
     return {kDefaultUsbId};
 }

@@ -17,7 +17,7 @@ struct UsbId {
 // The factory id of the box's USB interface.
 inline constexpr UsbId kDefaultUsbId{0x10C4, 0xEA61};
 
-// Variable that replaces the id list, e.g. "10c4:ea61,10c4:8149".
+// Variable that replaces the id list, e.g. "10c4:ea61,1234:5678".
 inline constexpr const char* kUsbIdsVariable = "TELMAR_USB_IDS";
 
 // "vvvv:pppp[,vvvv:pppp...]", hex, 1 to 4 digits each, blanks around an entry allowed.

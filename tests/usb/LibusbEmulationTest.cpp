@@ -155,8 +155,8 @@ TEST_F(LibusbEmulation, IdListComesFromTheEnvironment) {
         bool complaint;
     };
     const Case cases[] = {
-        {"10c4:ea60,10c4:ea61", "5", false},
-        {"10C4:EA60", "1", false},
+        {"10c4:0001,10c4:ea61", "5", false},
+        {"10C4:0001", "1", false},
         {"1d6b:0002", "1", false}, // the root hub: it is any device whose id is listed
         {"10c4;ea61", "4", true},
         {"10c4:ea61,", "4", true},

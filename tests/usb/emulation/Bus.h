@@ -16,11 +16,11 @@ struct Slot {
     bool bulkOut;
 };
 
-// In bus order. The 10C4:EA60 device is not in the default id list, so despite
+// In bus order. The 10C4:0001 device is not in the default id list, so despite
 // its serial it is never counted; the box is the third device that is.
 constexpr std::array<Slot, 5> kSlots = {{
     {"1111", 1, 0xEA61, true},
-    {"2031", 2, 0xEA60, true},
+    {"2031", 2, 0x0001, true},
     {"20310", 3, 0xEA61, true},
     {"2031", 4, 0xEA61, true},
     {"2032", 5, 0xEA61, false},

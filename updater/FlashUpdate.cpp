@@ -1,6 +1,7 @@
 #include "updater/FlashUpdate.h"
 
 #include "updater/Frames.h"
+#include "updater/Texts.h"
 
 #include <algorithm>
 #include <array>
@@ -10,9 +11,6 @@
 namespace telmar::updater {
 
 namespace {
-
-constexpr int kLineY = 10;
-constexpr int kSecondLineY = 30;
 
 struct FatalError {
     std::string_view text;
@@ -67,7 +65,7 @@ bool FlashUpdate::accepted(std::span<const std::uint8_t> request) {
 }
 
 FlashUpdate::Outcome FlashUpdate::FlashUpdateThread() {
-    ui_.drawStatusLine(kPreparingLine, kLineY);
+    ui_.drawStatusLine(kPreparingLine, kFirstLineY);
     clock_.sleepMs(kPrepareMs);
 
     link_.connectDevice();
@@ -80,7 +78,7 @@ FlashUpdate::Outcome FlashUpdate::FlashUpdateThread() {
         ~ClearWriting() { flag = false; }
     } clearWriting{writing_};
 
-    ui_.drawStatusLine(kUpdatingLine, kLineY);
+    ui_.drawStatusLine(kUpdatingLine, kFirstLineY);
     ui_.drawStatusLine(kPowerWarningLine, kSecondLineY);
 
     // The box's answer to EnterIsp says nothing we act on; it is read and dropped.
@@ -92,7 +90,7 @@ FlashUpdate::Outcome FlashUpdate::FlashUpdateThread() {
         AbortUpdate(kChipWriteError);
         return Outcome::Aborted;
     }
-    ui_.drawStatusLine(kUpdateOkLine, kLineY);
+    ui_.drawStatusLine(kUpdateOkLine, kFirstLineY);
     ui_.drawStatusLine(kPowerCycleLine, kSecondLineY);
 
     clock_.sleepMs(kBeforeExitIspMs);
@@ -133,7 +131,7 @@ bool FlashUpdate::WriteFlashImage() {
                 return false;
             }
         }
-        ui_.drawStatusLine(progressLine(block, blocks), kLineY);
+        ui_.drawStatusLine(progressLine(block, blocks), kFirstLineY);
     }
     return true;
 }
@@ -143,7 +141,7 @@ void FlashUpdate::AbortUpdate(std::uint8_t code) {
     if (line.empty()) {
         return;
     }
-    ui_.drawStatusLine(line, kLineY);
+    ui_.drawStatusLine(line, kFirstLineY);
     ui_.showWarning(kFatalBoxText, kCriticalCaption);
     clock_.sleepMs(kBeforeExitIspMs);
     if (!accepted(kExitIspFrame)) {

@@ -6,10 +6,10 @@
 namespace telmar::updater {
 
 void drawGreeting(link::LineSink& lines, const Variant& variant) {
-    lines.drawStatusLine(variant.titleLine, 10);
-    lines.drawStatusLine(variant.versionLine, 30);
-    lines.drawStatusLine(kConnectLine, 80);
-    lines.drawStatusLine(kCloseOtherLine, 100);
+    lines.drawStatusLine(variant.titleLine, kFirstLineY);
+    lines.drawStatusLine(variant.versionLine, kSecondLineY);
+    lines.drawStatusLine(kConnectLine, kThirdLineY);
+    lines.drawStatusLine(kCloseOtherLine, kFourthLineY);
 }
 
 std::string aboutImageLine(const Variant& variant) {

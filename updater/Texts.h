@@ -18,7 +18,12 @@ inline constexpr std::string_view kAboutLoaderVersion = "Loader Version 1.0_120_
 inline constexpr std::string_view kConnectLine = "Connect USB cable to TELMAR";
 inline constexpr std::string_view kCloseOtherLine = "Close other software (e.g. GUI)";
 
+// Where the window's lines are drawn: x, and the y of each line in use.
 inline constexpr int kLineX = 10;
+inline constexpr int kFirstLineY = 10;
+inline constexpr int kSecondLineY = 30;
+inline constexpr int kThirdLineY = 80;
+inline constexpr int kFourthLineY = 100;
 
 // Shown when the user tries to end the program while the image is being written.
 inline constexpr std::string_view kExitRefusedCaption = "TELMAR Reflasher";

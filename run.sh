@@ -20,8 +20,12 @@ cmake --build build -j "$(nproc)" --target LUMORA_GUI telmar-sim
 bin=$PWD/build/bin
 pids=()
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    local i
+    # Last started first: the window goes before its X server.
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
+    done
     if [ -n "${started_sim:-}" ]; then "$bin/telmar-sim" stop >/dev/null 2>&1 || true; fi
 }
 trap cleanup EXIT

@@ -68,11 +68,21 @@ MainWindow::MainWindow(PanelServices services, QWidget* parent)
     initHardware();
 }
 
-MainWindow::~MainWindow() {
+MainWindow::~MainWindow() { releaseAndExit(); }
+
+void MainWindow::releaseAndExit() {
     ui.reset();
     link_.closeDevice();
     stopPollTimer();
     QCoreApplication::exit(0);
+}
+
+// Blanked in the order the status panel lists them.
+void MainWindow::clearStatusLabels() {
+    for (QLabel* label : {ui->label_video_format, ui->lblHdcp, ui->lblColor, ui->lblVideoSource,
+                          ui->lblHdr, ui->lblDeepC, ui->lblAudio}) {
+        label->clear();
+    }
 }
 
 void MainWindow::initHardware() {
@@ -80,10 +90,7 @@ void MainWindow::initHardware() {
     ui->labelFw->clear();
     ui->lblWarning->clear();
     setModeButtonsEnabled(false);
-    for (QLabel* label : {ui->label_video_format, ui->lblHdcp, ui->lblColor, ui->lblVideoSource,
-                          ui->lblHdr, ui->lblDeepC, ui->lblAudio}) {
-        label->clear();
-    }
+    clearStatusLabels();
 
     if (!link_.findDevice(std::string(kDeviceSerial), deviceIndex_)) {
         ui->lblWarning->setText(tr("CONNECT TELMAR AND RESTART GUI"));
@@ -145,10 +152,7 @@ void MainWindow::updateVideoStatus() {
     using Video = telmar::status::StatusUpdate::Video;
     switch (update.video) {
     case Video::BlankAll:
-        for (QLabel* label : {ui->label_video_format, ui->lblHdcp, ui->lblColor, ui->lblVideoSource,
-                              ui->lblHdr, ui->lblDeepC, ui->lblAudio}) {
-            label->clear();
-        }
+        clearStatusLabels();
         return;
     case Video::Keep:
         break;
@@ -216,10 +220,7 @@ void MainWindow::timerEvent(QTimerEvent* /*event*/) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
-    ui.reset();
-    link_.closeDevice();
-    stopPollTimer();
-    QCoreApplication::exit(0);
+    releaseAndExit();
 }
 
 void MainWindow::FileExit() {

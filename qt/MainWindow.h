@@ -108,6 +108,9 @@ class MainWindow : public QMainWindow {
     void initHardware();
     void updateAudioStatus(const std::string& line);
     void setModeButtonsEnabled(bool enabled);
+    void clearStatusLabels();
+    // What both the close event and the destructor do, in this order.
+    void releaseAndExit();
     // Writes one register; on acceptance records the value and shows the confirmation.
     bool applyWrite(const telmar::panel::SettingWrite& write);
 

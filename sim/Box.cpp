@@ -47,6 +47,15 @@ std::string_view flashName(FlashChip chip) {
     return chip == FlashChip::Fpga1 ? "fpga1" : "fpga2";
 }
 
+std::optional<FlashChip> flashChipNamed(std::string_view name) {
+    for (FlashChip chip : {FlashChip::Fpga1, FlashChip::Fpga2}) {
+        if (name == flashName(chip)) {
+            return chip;
+        }
+    }
+    return std::nullopt;
+}
+
 bool Misuse::any() const {
     return packetOutsideIsp + packetBeforeBlockIndex + packetPastBlockEnd +
                blockIndexOutsideIsp + blockIndexOutOfRange !=

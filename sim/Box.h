@@ -24,6 +24,7 @@ constexpr std::size_t kFpga1Blocks = 248;
 constexpr std::size_t kFpga2Blocks = 50;
 std::size_t flashBlocks(FlashChip chip);
 std::string_view flashName(FlashChip chip); // "fpga1", "fpga2"
+std::optional<FlashChip> flashChipNamed(std::string_view name);
 
 // One packet that landed in a flash.
 struct FlashWrite {

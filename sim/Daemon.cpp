@@ -444,15 +444,11 @@ std::string Daemon::control(std::size_t b, const std::vector<std::string>& words
         return {};
     }
     if (cmd == "flash" && argc == 1) {
-        FlashChip chip{};
-        if (words[1] == "fpga1") {
-            chip = FlashChip::Fpga1;
-        } else if (words[1] == "fpga2") {
-            chip = FlashChip::Fpga2;
-        } else {
+        const auto chip = flashChipNamed(words[1]);
+        if (!chip) {
             return "flash is fpga1 or fpga2";
         }
-        const Bytes& flash = box.flash(chip);
+        const Bytes& flash = box.flash(*chip);
         for (std::size_t at = 0; at < flash.size(); at += 64) {
             const auto n = std::min<std::size_t>(64, flash.size() - at);
             lines.push_back(toHex(std::span(flash).subspan(at, n)));

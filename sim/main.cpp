@@ -159,7 +159,7 @@ bool validControl(const std::vector<std::string>& cmd) {
         return n == 1;
     }
     if (c == "flash") {
-        return n == 1 && (cmd[1] == "fpga1" || cmd[1] == "fpga2");
+        return n == 1 && flashChipNamed(cmd[1]).has_value();
     }
     if (c == "switches") {
         return n == 2 && parseSwitchPosition(cmd[1]) && parseSwitchPosition(cmd[2]);

@@ -2,6 +2,7 @@
 
 #include "sim/Wire.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -142,9 +143,9 @@ TEST(Cli, AStaleSocketIsReplacedButAForeignFileIsNot) {
         EXPECT_EQ(r.out, "telmar-sim: serving on " + sim.socket() + "\n");
         EXPECT_EQ(stop.wait_for(10s), std::future_status::ready);
     }
-    char folder[] = "/tmp/telmar-sim-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    const std::string file = std::string(folder) + "/sim.sock";
+    const TempFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const std::string file = folder.file("sim.sock");
     std::FILE* f = std::fopen(file.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("keep me", f);
@@ -152,7 +153,6 @@ TEST(Cli, AStaleSocketIsReplacedButAForeignFileIsNot) {
     const auto r = runCli({"--socket", file, "serve"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(std::filesystem::exists(file));
-    std::filesystem::remove_all(folder);
 }
 
 TEST(Cli, TheSocketComesFromTheEnvironment) {

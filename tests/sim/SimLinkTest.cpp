@@ -8,9 +8,12 @@
 #include "status/StatusUpdate.h"
 #include "tests/support/RecordingMessages.h"
 #include "tests/support/RecordingStatusSink.h"
+#include "tests/support/ScaledClock.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/TempFolder.h"
 #include "updater/Frames.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <future>
@@ -23,17 +26,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Wall time run faster, so that the link's 4000 ms waits end in a quarter of it. The
-// daemon's replies still take their real delay.
-class FastClock final : public link::Clock {
-public:
-    static constexpr std::uint32_t kFactor = 4;
-    std::uint32_t tickMs() override { return real_.tickMs() * kFactor; }
-    void sleepMs(std::uint32_t ms) override { real_.sleepMs(ms / kFactor); }
-
-private:
-    link::SteadyClock real_;
-};
+// Link time runs four times faster, so that the link's 4000 ms waits end in a quarter of
+// it. The daemon's replies still take their real delay.
+constexpr std::uint32_t kLinkSpeedUp = 4;
 
 class SimLink : public ::testing::Test {
 protected:
@@ -56,7 +51,7 @@ protected:
     Watchdog watchdog{90s};
     SimProcess sim;
     sim::SimDriver driver;
-    FastClock clock;
+    ScaledClock clock{kLinkSpeedUp, kLinkSpeedUp};
     RecordingMessages messages;
     link::PanelLink panel{driver, clock, messages};
     RecordingStatusSink statusBar;
@@ -354,7 +349,7 @@ TEST(SimDevices, TheFirstMatchingSerialWinsAndUnpluggedBoxesLeaveTheList) {
     EXPECT_STREQ(serial, "1111");
     EXPECT_NE(driver.getDeviceString(3, serial, usb::kStringSerialNumber), usb::kSuccess);
 
-    FastClock clock;
+    ScaledClock clock{kLinkSpeedUp, kLinkSpeedUp};
     RecordingMessages messages;
     link::PanelLink panel(driver, clock, messages);
     std::uint32_t index = 0;
@@ -366,13 +361,13 @@ TEST(SimDevices, TheFirstMatchingSerialWinsAndUnpluggedBoxesLeaveTheList) {
     ASSERT_TRUE(panel.findDevice("2031", index));
     EXPECT_EQ(index, 1u); // the third box moved up
     ASSERT_TRUE(panel.openDevice(index));
-    EXPECT_EQ(sim.control("box 2 status").lines.at(0).find("handles=1") != std::string::npos, true);
+    EXPECT_THAT(sim.control("box 2 status").lines.at(0), ::testing::HasSubstr("handles=1"));
 }
 
 TEST(SimDevices, NoDaemonMeansNoDevices) {
-    char folder[] = "/tmp/telmar-sim-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    sim::SimDriver driver(std::string(folder) + "/nobody.sock");
+    const TempFolder folder;
+    ASSERT_TRUE(folder.ok());
+    sim::SimDriver driver(folder.file("nobody.sock"));
     std::uint32_t count = 7;
     EXPECT_EQ(driver.getNumDevices(count), usb::kSuccess);
     EXPECT_EQ(count, 0u);
@@ -380,7 +375,6 @@ TEST(SimDevices, NoDaemonMeansNoDevices) {
     EXPECT_NE(driver.open(0, handle), usb::kSuccess);
     std::uint32_t n = 0;
     EXPECT_EQ(driver.checkRxQueue(0x1234, n, n), usb::kInvalidHandle);
-    ::rmdir(folder);
 }
 
 } // namespace

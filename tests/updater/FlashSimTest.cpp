@@ -1,5 +1,6 @@
 // End to end: the updater window, the driver factory's sim backend and the simulated
 // box daemon, for both builds.
+#include "tests/support/ScaledClock.h"
 #include "tests/support/SimProcess.h"
 #include "updater/Variant.h"
 #include "updater/qt/LineCanvas.h"
@@ -18,14 +19,6 @@ namespace {
 
 // Real time, but the procedure's fixed pauses (23.7 s in FPGA1) pass a hundred
 // times faster; the link's 2000 ms reply wait stays real since it reads the ticks.
-class FastPauses final : public link::Clock {
-  public:
-    std::uint32_t tickMs() override { return real_.tickMs(); }
-    void sleepMs(std::uint32_t ms) override { real_.sleepMs(ms / 100); }
-
-  private:
-    link::SteadyClock real_;
-};
 
 void dismissWorkerBoxes() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -58,7 +51,7 @@ class FlashSimTest : public QObject {
         QVERIFY2(sim.running(), sim.error().c_str());
         sim.becomeUsbBackend();
 
-        FastPauses clock;
+        test::ScaledClock clock(1, 100);
         std::unique_ptr<usb::Driver> driver = usb::createDriver();
         {
             updater::UpdaterWindow window(variant, *driver, clock);

@@ -6,6 +6,7 @@
 #include "protocol/ControlProtocol.h"
 #include "tests/support/RecordingMessages.h"
 #include "tests/support/RecordingStatusSink.h"
+#include "tests/support/ScaledClock.h"
 #include "tests/usb/emulation/Bus.h"
 #include "usb/DriverFactory.h"
 
@@ -29,21 +30,7 @@ using Steady = std::chrono::steady_clock;
 
 // Link time runs 20 times faster than real time, so a 4000 ms wait for a reply
 // that never comes ends after a fifth of a second while the USB side stays real.
-class FastClock final : public link::Clock {
-public:
-    static constexpr std::uint32_t kFactor = 20;
-    std::uint32_t tickMs() override {
-        const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
-            Steady::now() - start_);
-        return static_cast<std::uint32_t>(real.count()) * kFactor;
-    }
-    void sleepMs(std::uint32_t ms) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms / kFactor));
-    }
-
-private:
-    Steady::time_point start_ = Steady::now();
-};
+constexpr std::uint32_t kLinkSpeedUp = 20;
 
 class LinkClient : public ::testing::Test {
 protected:
@@ -65,7 +52,7 @@ protected:
     }
 
     std::unique_ptr<usb::Driver> driver;
-    FastClock clock;
+    test::ScaledClock clock{kLinkSpeedUp, kLinkSpeedUp};
     test::RecordingMessages messages;
     test::RecordingStatusSink status;
     std::unique_ptr<link::PanelLink> panel;

@@ -3,8 +3,14 @@
 #include <QList>
 #include <QString>
 #include <QWidget>
+#include <string_view>
 
 namespace telmar::updater {
+
+// The updater's texts are 8-bit; they reach the screen as Latin-1.
+inline QString toQString(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // The window's client area: text lines at x 10, kept so that they survive any
 // repaint. Each line paints over its own width with the background, so a later

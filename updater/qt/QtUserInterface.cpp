@@ -12,12 +12,6 @@
 
 namespace telmar::updater {
 
-namespace {
-QString toQString(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-} // namespace
-
 void QtUserInterface::drawStatusLine(std::string_view text, int y) {
     LineCanvas* canvas = canvas_;
     QMetaObject::invokeMethod(

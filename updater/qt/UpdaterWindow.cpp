@@ -20,10 +20,6 @@ namespace telmar::updater {
 
 namespace {
 
-QString toQString(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QPixmap iconPixmap(std::span<const std::uint8_t> icoFile) {
     QPixmap pixmap;
     pixmap.loadFromData(icoFile.data(), static_cast<uint>(icoFile.size()), "ICO");

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,6 +72,8 @@ ChildResult runChild(const std::vector<std::string>& argvIn, const ChildOptions&
         if (options.uid && setuid(*options.uid) != 0) {
             _exit(126);
         }
+        // After setuid, which clears it: the client dies with a test that is killed.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }

@@ -22,7 +22,7 @@ extern char** environ;
 namespace telmar::bench {
 
 class BenchDaemon {
-public:
+  public:
     BenchDaemon(std::string socket, std::uint32_t delayMs) : socket_(std::move(socket)) {
         std::vector<std::string> args = {TELMAR_SIM_BINARY, "serve",      "--socket",
                                          socket_,           "--delay-ms", std::to_string(delayMs)};
@@ -90,7 +90,7 @@ public:
         return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
     }
 
-private:
+  private:
     std::string socket_;
     pid_t pid_ = -1;
     bool ready_ = false;

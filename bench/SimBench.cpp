@@ -23,7 +23,6 @@
 #include <unistd.h>
 #include <vector>
 
-
 namespace {
 
 using namespace telmar;
@@ -58,7 +57,8 @@ int main(int argc, char** argv) {
     const std::string folder = folderTemplate;
     bool ok = true;
 
-    std::printf("Exchange round trip through the sim backend (PanelLink::exchange, 11 08 E0 09)\n\n");
+    std::printf(
+        "Exchange round trip through the sim backend (PanelLink::exchange, 11 08 E0 09)\n\n");
     std::printf("| delay (ms) | exchanges | median (ms) | 90th pct (ms) | median - delay (ms) |\n");
     std::printf("|---:|---:|---:|---:|---:|\n");
     for (std::uint32_t delay : {0u, 1u, 5u, 20u}) {
@@ -125,7 +125,8 @@ int main(int argc, char** argv) {
         const double cpu = processCpuSeconds() - cpu0;
         const double daemonCpu = daemon.cpuSeconds() - daemonCpu0;
         const double share = 100.0 * cpu / wall;
-        std::printf("| wait (ms) | link process CPU (ms) | share of one core | daemon CPU (ms) | target |\n");
+        std::printf("| wait (ms) | link process CPU (ms) | share of one core | daemon CPU (ms) | "
+                    "target |\n");
         std::printf("|---:|---:|---:|---:|---|\n");
         std::printf("| %.0f | %.1f | %.2f %% | %.0f | < 5 %% %s |\n", wall * 1000, cpu * 1000,
                     share, daemonCpu * 1000, share < 5.0 ? "met" : "MISSED");

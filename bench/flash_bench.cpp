@@ -30,7 +30,6 @@
 #include <unistd.h>
 #include <vector>
 
-
 namespace {
 
 using namespace telmar;

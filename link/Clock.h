@@ -8,7 +8,7 @@ namespace telmar::link {
 // A 32-bit millisecond tick counter that wraps, and a sleep. Every wait of the
 // programs goes through one of these so tests can run them in virtual time.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual std::uint32_t tickMs() = 0;
     virtual void sleepMs(std::uint32_t ms) = 0;
@@ -21,14 +21,14 @@ constexpr std::uint32_t elapsedMs(std::uint32_t earlier, std::uint32_t later) {
 
 // Monotonic wall time.
 class SteadyClock final : public Clock {
-public:
+  public:
     std::uint32_t tickMs() override;
     void sleepMs(std::uint32_t ms) override;
 };
 
 // Time that moves only when told to, or when somebody sleeps.
 class VirtualClock final : public Clock {
-public:
+  public:
     explicit VirtualClock(std::uint32_t startMs = 0) : now_(startMs) {}
 
     std::uint32_t tickMs() override { return now_.load(); }
@@ -41,7 +41,7 @@ public:
     // Total of all sleeps, in milliseconds.
     std::uint64_t sleptMs() const { return slept_.load(); }
 
-private:
+  private:
     std::atomic<std::uint32_t> now_;
     std::atomic<std::uint64_t> slept_{0};
 };

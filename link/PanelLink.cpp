@@ -46,7 +46,9 @@ bool PanelLink::openDevice(std::uint32_t index) {
     return true;
 }
 
-void PanelLink::closeDevice() { closeDeviceHandle(driver_, messages_, deviceHandle_); }
+void PanelLink::closeDevice() {
+    closeDeviceHandle(driver_, messages_, deviceHandle_);
+}
 
 bool PanelLink::readTimed(void* buffer, std::uint32_t count, std::uint32_t& bytesReadOut,
                           std::uint32_t timeoutMs) {
@@ -59,8 +61,8 @@ bool PanelLink::readTimed(void* buffer, std::uint32_t count, std::uint32_t& byte
     return status == usb::kSuccess;
 }
 
-bool PanelLink::writeTimed(const void* buffer, std::uint32_t count,
-                           std::uint32_t& bytesWrittenOut, std::uint32_t timeoutMs) {
+bool PanelLink::writeTimed(const void* buffer, std::uint32_t count, std::uint32_t& bytesWrittenOut,
+                           std::uint32_t timeoutMs) {
     std::uint32_t keptRead = 0;
     std::uint32_t keptWrite = 0;
     driver_.getTimeouts(keptRead, keptWrite);
@@ -70,8 +72,8 @@ bool PanelLink::writeTimed(const void* buffer, std::uint32_t count,
     return status == usb::kSuccess;
 }
 
-bool PanelLink::exchange(Reply& reply, const std::uint8_t* request,
-                         std::uint32_t minReplyLength, std::uint32_t requestLength) {
+bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_t minReplyLength,
+                         std::uint32_t requestLength) {
     const std::uint32_t start = clock_.tickMs();
     linkBusy_ = true;
     bool ok = false;

@@ -17,7 +17,7 @@ using Reply = std::array<std::uint8_t, kReplySize>;
 // The control panel's device link: finds the box by its serial string, opens and
 // closes it, and carries one request/reply exchange at a time on the GUI thread.
 class PanelLink {
-public:
+  public:
     static constexpr std::uint32_t kTimeoutMs = 4000;
 
     PanelLink(usb::Driver& driver, Clock& clock, MessageSink& messages);
@@ -41,7 +41,7 @@ public:
     void resetDeviceHandle() { deviceHandle_ = usb::kNoHandle; }
     bool linkBusy() const { return linkBusy_; }
 
-private:
+  private:
     usb::Driver& driver_;
     Clock& clock_;
     MessageSink& messages_;

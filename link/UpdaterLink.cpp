@@ -14,8 +14,7 @@ constexpr std::string_view kQueueFailedText = "Error Checking Queue";
 constexpr std::string_view kReadFailedText = "Error Reading Data";
 } // namespace
 
-UpdaterLink::UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& messages,
-                         LineSink& lines)
+UpdaterLink::UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& messages, LineSink& lines)
     : driver_(driver), clock_(clock), messages_(messages), lines_(lines) {}
 
 void UpdaterLink::connectDevice() {
@@ -96,6 +95,8 @@ bool UpdaterLink::exchange(std::span<const std::uint8_t> request, std::span<std:
     return true;
 }
 
-void UpdaterLink::closeDevice() { closeDeviceHandle(driver_, messages_, deviceHandle_); }
+void UpdaterLink::closeDevice() {
+    closeDeviceHandle(driver_, messages_, deviceHandle_);
+}
 
 } // namespace telmar::link

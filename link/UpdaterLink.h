@@ -12,7 +12,7 @@ namespace telmar::link {
 
 // The updater's device link, used only by its worker thread.
 class UpdaterLink {
-public:
+  public:
     static constexpr std::uint32_t kReplyWaitMs = 2000;
     static constexpr std::string_view kSerial = "2031";
     // "BytesRead not same as datalength" and 16 blanks.
@@ -30,7 +30,7 @@ public:
 
     usb::Handle deviceHandle() const { return deviceHandle_; }
 
-private:
+  private:
     usb::Driver& driver_;
     Clock& clock_;
     MessageSink& messages_;

@@ -24,8 +24,7 @@ bool ControlProtocol::writeRegister(std::uint8_t reg, std::uint8_t value) {
 bool ControlProtocol::readBlock(std::uint8_t block, Reply& reply, std::uint8_t count) {
     const std::array<std::uint8_t, kReadBlockLength> request{kReadRequest, count, kBlockEcho,
                                                              block};
-    if (link_.exchange(reply, request.data(), count, kReadBlockLength) &&
-        reply[0] == kBlockEcho) {
+    if (link_.exchange(reply, request.data(), count, kReadBlockLength) && reply[0] == kBlockEcho) {
         return true;
     }
     status_.showMessage(kBlockReadFailedText, kBlockReadFailedMs);
@@ -33,8 +32,7 @@ bool ControlProtocol::readBlock(std::uint8_t block, Reply& reply, std::uint8_t c
 }
 
 bool ControlProtocol::readSettings(Reply& reply, std::uint8_t count) {
-    const std::array<std::uint8_t, kReadSettingsLength> request{kReadRequest, count,
-                                                                kSettingsEcho};
+    const std::array<std::uint8_t, kReadSettingsLength> request{kReadRequest, count, kSettingsEcho};
     if (link_.exchange(reply, request.data(), count, kReadSettingsLength) &&
         reply[0] == kSettingsEcho) {
         return true;

@@ -32,7 +32,7 @@ inline constexpr int kSettingsReadFailedMs = 4000;
 
 // Where a request puts its failure text; the control panel binds it to its status bar.
 class StatusSink {
-public:
+  public:
     virtual ~StatusSink() = default;
     virtual void showMessage(std::string_view text, int timeoutMs) = 0;
 };
@@ -40,7 +40,7 @@ public:
 // The control panel's three requests over its link. Each makes exactly one exchange
 // and, on failure, shows its own text on the status sink.
 class ControlProtocol {
-public:
+  public:
     ControlProtocol(link::PanelLink& link, StatusSink& status);
 
     bool writeRegister(std::uint8_t reg, std::uint8_t value);
@@ -55,7 +55,7 @@ public:
 
     link::PanelLink& link() { return link_; }
 
-private:
+  private:
     link::PanelLink& link_;
     StatusSink& status_;
 };

@@ -16,8 +16,7 @@ using link::Reply;
 
 // Text field of `width` bytes at `offset`: ends at the first NUL or after `width` bytes.
 // Bytes are kept as sent (8-bit).
-template <std::size_t offset, std::size_t width>
-std::string fixedFieldText(const Reply& reply) {
+template <std::size_t offset, std::size_t width> std::string fixedFieldText(const Reply& reply) {
     static_assert(offset + width <= link::kReplySize, "field lies outside the reply");
     std::string text;
     for (std::size_t i = offset; i < offset + width && reply[i] != 0; ++i) {
@@ -28,19 +27,19 @@ std::string fixedFieldText(const Reply& reply) {
 
 // Block 9: six version numbers at offsets 2 to 7.
 class VersionBlock {
-public:
+  public:
     static constexpr std::size_t kNumberCount = 6;
     explicit VersionBlock(const Reply& reply) : r_(reply) {}
     // i from 0 to 5; anything else reads as 0.
     std::uint8_t number(std::size_t i) const { return i < kNumberCount ? r_[2 + i] : 0; }
 
-private:
+  private:
     const Reply& r_;
 };
 
 // Block 11: the HDMI vendor format, HDCP, colour depth and presence bits.
 class InputStatusBlock {
-public:
+  public:
     static constexpr std::uint8_t kExtendedFormat = 0x20; // extended video code follows
     static constexpr std::uint8_t kThreeDFormat = 0x40;   // 3D structure follows
     static constexpr std::uint8_t kFramePacking = 0x00;
@@ -59,13 +58,13 @@ public:
     std::uint8_t colourDepthCode() const { return static_cast<std::uint8_t>(r_[5] & 0x0F); }
     bool inputPresent() const { return (r_[6] & kPresentBits) == kPresentBits; }
 
-private:
+  private:
     const Reply& r_;
 };
 
 // Block 12: AVI InfoFrame payload bytes 1 to 4 at offsets 4 to 7.
 class AviBlock {
-public:
+  public:
     static constexpr std::uint8_t kRgb = 0x00;
     static constexpr std::uint8_t kYcc422 = 0x20;
     static constexpr std::uint8_t kYcc444 = 0x40;
@@ -83,13 +82,13 @@ public:
     std::uint8_t quantizationRange() const { return static_cast<std::uint8_t>(r_[6] & 0x0C); }
     std::uint8_t videoCode() const { return r_[7]; }
 
-private:
+  private:
     const Reply& r_;
 };
 
 // Block 13: Source Product Description InfoFrame, header at offsets 2 to 4.
 class SourceProductBlock {
-public:
+  public:
     static constexpr std::uint8_t kType = 0x83;
     static constexpr std::uint8_t kVersion = 1;
     static constexpr std::size_t kVendorNameLength = 8;
@@ -102,13 +101,13 @@ public:
     // Offsets 14 to 29, at most 16 bytes, as the source sent them.
     std::string productDescription() const { return fixedFieldText<14, kProductLength>(r_); }
 
-private:
+  private:
     const Reply& r_;
 };
 
 // Block 14: Dynamic Range and Mastering InfoFrame, header at offsets 2 to 4.
 class HdrBlock {
-public:
+  public:
     static constexpr std::uint8_t kType = 0x87;
     static constexpr std::uint8_t kVersion = 1;
     static constexpr std::uint8_t kSdrGamma = 0;
@@ -119,13 +118,13 @@ public:
     bool valid() const { return r_[2] == kType && r_[3] == kVersion && r_[4] != 0; }
     std::uint8_t eotf() const { return r_[6]; }
 
-private:
+  private:
     const Reply& r_;
 };
 
 // Block 15: audio sample rate and HBR flag, IEC 60958 channel status, audio InfoFrame.
 class AudioStatusBlock {
-public:
+  public:
     static constexpr std::uint8_t kWordLength18 = 0x4;
     static constexpr std::uint8_t kWordLength20 = 0xA;
     static constexpr std::uint8_t kWordLength24 = 0xB;
@@ -141,7 +140,7 @@ public:
     std::uint8_t channelCount() const { return static_cast<std::uint8_t>(r_[12] & 0x07); }
     std::uint8_t speakerAllocation() const { return r_[15]; }
 
-private:
+  private:
     const Reply& r_;
 };
 

@@ -68,7 +68,9 @@ MainWindow::MainWindow(PanelServices services, QWidget* parent)
     initHardware();
 }
 
-MainWindow::~MainWindow() { releaseAndExit(); }
+MainWindow::~MainWindow() {
+    releaseAndExit();
+}
 
 void MainWindow::releaseAndExit() {
     ui.reset();

@@ -21,10 +21,19 @@ constexpr std::uint8_t kHpdRegister = 10;
 
 std::optional<std::size_t> settingsByteOf(std::uint8_t reg) {
     switch (reg) {
-    case 0: case 1: case 2: case 4: case 5: case 6: return reg;
-    case 17: return 10;
-    case 18: return 11;
-    default: return std::nullopt;
+    case 0:
+    case 1:
+    case 2:
+    case 4:
+    case 5:
+    case 6:
+        return reg;
+    case 17:
+        return 10;
+    case 18:
+        return 11;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -57,8 +66,8 @@ std::optional<FlashChip> flashChipNamed(std::string_view name) {
 }
 
 bool Misuse::any() const {
-    return packetOutsideIsp + packetBeforeBlockIndex + packetPastBlockEnd +
-               blockIndexOutsideIsp + blockIndexOutOfRange !=
+    return packetOutsideIsp + packetBeforeBlockIndex + packetPastBlockEnd + blockIndexOutsideIsp +
+               blockIndexOutOfRange !=
            0;
 }
 
@@ -169,22 +178,29 @@ FrameOutcome Box::handleFrame(std::span<const std::uint8_t> frame, BoxTimeMs now
     return out;
 }
 
-std::optional<Bytes> Box::answer(FrameKind kind, std::span<const std::uint8_t> f,
-                                 BoxTimeMs now) {
+std::optional<Bytes> Box::answer(FrameKind kind, std::span<const std::uint8_t> f, BoxTimeMs now) {
     switch (kind) {
-    case FrameKind::WriteRegister: return writeRegister(f[3], f[4], now);
-    case FrameKind::ReadBlock: return readBlock(f[1], f[3], now);
+    case FrameKind::WriteRegister:
+        return writeRegister(f[3], f[4], now);
+    case FrameKind::ReadBlock:
+        return readBlock(f[1], f[3], now);
     case FrameKind::ReadSettings:
         if (f[1] == 0) {
             return std::nullopt;
         }
         return readSettings(f[1]);
-    case FrameKind::EnterIsp: return enterIsp(f);
-    case FrameKind::SetBlockIndex: return setBlockIndex(f[4]);
-    case FrameKind::WriteFlashPacket: return writeFlashPacket(f);
-    case FrameKind::ExitIsp: return exitIsp();
-    case FrameKind::ResetBox: return resetBox(now);
-    case FrameKind::Unknown: break;
+    case FrameKind::EnterIsp:
+        return enterIsp(f);
+    case FrameKind::SetBlockIndex:
+        return setBlockIndex(f[4]);
+    case FrameKind::WriteFlashPacket:
+        return writeFlashPacket(f);
+    case FrameKind::ExitIsp:
+        return exitIsp();
+    case FrameKind::ResetBox:
+        return resetBox(now);
+    case FrameKind::Unknown:
+        break;
     }
     return std::nullopt;
 }

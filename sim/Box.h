@@ -38,7 +38,7 @@ struct FlashWrite {
 struct Misuse {
     unsigned packetOutsideIsp = 0;
     unsigned packetBeforeBlockIndex = 0;
-    unsigned packetPastBlockEnd = 0;  // a 33rd packet after one block index
+    unsigned packetPastBlockEnd = 0; // a 33rd packet after one block index
     unsigned blockIndexOutsideIsp = 0;
     unsigned blockIndexOutOfRange = 0; // past the selected flash's last block
     bool any() const;
@@ -67,7 +67,7 @@ std::optional<std::uint8_t> parseSwitchPosition(std::string_view text);
 // The simulated box: settings registers, status blocks from an input scenario, the
 // two flash chips behind programming mode, and the faults switched on for it.
 class Box {
-public:
+  public:
     static constexpr std::array<std::uint8_t, 6> kFirmwareVersion = {2, 1, 0, 4, 1, 8};
     // How long a hot-plug pulse or a reset keeps the input away.
     static constexpr BoxTimeMs kInputDropMs = 2000;
@@ -107,9 +107,8 @@ public:
     // Machine-readable state, one "key=value ..." line each.
     std::vector<std::string> statusLines(BoxTimeMs now) const;
 
-private:
-    std::optional<Bytes> answer(FrameKind kind, std::span<const std::uint8_t> frame,
-                                BoxTimeMs now);
+  private:
+    std::optional<Bytes> answer(FrameKind kind, std::span<const std::uint8_t> frame, BoxTimeMs now);
     std::optional<Bytes> writeRegister(std::uint8_t reg, std::uint8_t value, BoxTimeMs now);
     std::optional<Bytes> readBlock(std::uint8_t count, std::uint8_t block, BoxTimeMs now) const;
     Bytes readSettings(std::uint8_t count) const;

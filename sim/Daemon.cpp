@@ -67,7 +67,7 @@ bool Daemon::listen(std::string& error) {
         error = "socket path is empty or too long: " + path;
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode) || st.st_uid != ::getuid()) {
             error = path + " exists and is not a simulator socket of this user";
@@ -502,8 +502,8 @@ void Daemon::pushFaults(std::size_t box) {
         return;
     }
     bool anyHandle = false;
-    const std::string line = "faults " + std::to_string(f.flush) + " " +
-                             std::to_string(f.close) + " " + std::to_string(f.queue) + "\n";
+    const std::string line = "faults " + std::to_string(f.flush) + " " + std::to_string(f.close) +
+                             " " + std::to_string(f.queue) + "\n";
     for (auto& [id, c] : connections_) {
         if (c->isHandle && c->box == box && !c->closing) {
             send(*c, line);

@@ -21,7 +21,7 @@ struct DaemonOptions {
 // Serves the simulated boxes on a Unix socket: one thread, one poll loop. Replies go
 // out after the configured delay; control requests change the boxes at run time.
 class Daemon {
-public:
+  public:
     explicit Daemon(DaemonOptions options);
     ~Daemon();
     Daemon(const Daemon&) = delete;
@@ -37,7 +37,7 @@ public:
 
     const std::string& socketPath() const { return options_.socketPath; }
 
-private:
+  private:
     struct Connection;
     struct PendingReply {
         std::uint64_t connection;

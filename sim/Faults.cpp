@@ -85,8 +85,7 @@ FrameKind classifyFrame(std::span<const std::uint8_t> f) {
             return FrameKind::ExitIsp;
         }
     }
-    if (n == 21 && f[0] == 0x10 && f[1] == 0x15 && f[2] == 0x50 && f[3] == 0x41 &&
-        f[4] == 0x10) {
+    if (n == 21 && f[0] == 0x10 && f[1] == 0x15 && f[2] == 0x50 && f[3] == 0x41 && f[4] == 0x10) {
         return FrameKind::WriteFlashPacket;
     }
     return FrameKind::Unknown;
@@ -234,7 +233,8 @@ std::string_view faultUsage() {
     return "  fault clear                  switch every fault off\n"
            "  fault drop [N]               the next N replies are lost\n"
            "  fault truncate LEN [N]       cut the next N replies to LEN bytes\n"
-           "  fault byte0 VALUE [N]        reply byte 0 is VALUE (e.g. 0xE1) on the next N replies\n"
+           "  fault byte0 VALUE [N]        reply byte 0 is VALUE (e.g. 0xE1) on the next N "
+           "replies\n"
            "  fault reject KIND [N]        refuse the next N frames of KIND (reply byte 1 is 00):\n"
            "                               enter-isp block-index packet exit-isp\n"
            "  fault reject-packet K        refuse the K-th flash packet from now (1 = the next)\n"

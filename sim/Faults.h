@@ -44,15 +44,15 @@ inline bool fire(FaultCount& remaining) {
 // Faults of one simulated box, switchable at run time.
 struct Faults {
     // Frame level, applied by the box model.
-    FaultCount drop = 0;                  // the next n frames get no reply
-    FaultCount truncate = 0;              // the next n replies are cut ...
-    std::size_t truncateTo = 0;           // ... to this many bytes
-    FaultCount wrongByte0 = 0;            // the next n replies get ...
-    std::uint8_t byte0Value = 0x00;       // ... this byte 0
+    FaultCount drop = 0;                     // the next n frames get no reply
+    FaultCount truncate = 0;                 // the next n replies are cut ...
+    std::size_t truncateTo = 0;              // ... to this many bytes
+    FaultCount wrongByte0 = 0;               // the next n replies get ...
+    std::uint8_t byte0Value = 0x00;          // ... this byte 0
     FaultCount reject[kFrameKindCount] = {}; // reply byte 1 is 00 for this kind
-    FaultCount rejectPacketIn = 0;        // the k-th packet from now (1 = next) is refused
-    std::optional<FaultCount> silenceAfter; // answer this many more frames, then none
-    std::optional<FaultCount> unplugAfter;  // handle this many more frames, leave with the next
+    FaultCount rejectPacketIn = 0;           // the k-th packet from now (1 = next) is refused
+    std::optional<FaultCount> silenceAfter;  // answer this many more frames, then none
+    std::optional<FaultCount> unplugAfter;   // handle this many more frames, leave with the next
 
     // Driver level, applied by the daemon (count, string, open) or by the driver
     // backend on the box's open handles (flush, close, queue check).

@@ -48,9 +48,18 @@ Bytes spd(std::string_view vendor, std::string_view product, std::uint8_t source
 Bytes hdrStatic(std::uint8_t eotf) {
     return infoFrame(0x87, 0x01,
                      join({{eotf, 0x00},
-                           le16(35400), le16(14600), le16(8500), le16(39850), le16(6550),
-                           le16(2300), le16(15635), le16(16450), le16(1000), le16(50),
-                           le16(1000), le16(400)}));
+                           le16(35400),
+                           le16(14600),
+                           le16(8500),
+                           le16(39850),
+                           le16(6550),
+                           le16(2300),
+                           le16(15635),
+                           le16(16450),
+                           le16(1000),
+                           le16(50),
+                           le16(1000),
+                           le16(400)}));
 }
 
 // Input status (block 11): vendor format, its companion, HDCP (bits 2-1), GCP colour
@@ -124,7 +133,8 @@ const std::vector<Scenario>& table() {
             avi(0x30, 0xA8, 0x00, 16),
             spd("Kestrel", "Media Server", 0x08),
             hdrStatic(0x00),
-            // 192 kHz; channel status: PCM, 192 kHz, 24-bit; 8 channels, FL FR LFE FC RL RR RLC RRC.
+            // 192 kHz; channel status: PCM, 192 kHz, 24-bit; 8 channels, FL FR LFE FC RL RR RLC
+            // RRC.
             audio(0x06, {0x04, 0x00, 0x00, 0x0E, 0x0B}, 0x07, 0x13),
         },
         {
@@ -143,7 +153,10 @@ const std::vector<Scenario>& table() {
             "no-input",
             "nothing on the HDMI input",
             {0x00, 0x00, 0x00, 0x00, 0x00},
-            {}, {}, {}, {},
+            {},
+            {},
+            {},
+            {},
         },
     };
     return all;
@@ -153,16 +166,24 @@ const std::vector<Scenario>& table() {
 
 const Bytes* Scenario::block(std::uint8_t number) const {
     switch (number) {
-    case 11: return &inputStatus;
-    case 12: return &avi;
-    case 13: return &sourceProduct;
-    case 14: return &hdr;
-    case 15: return &audio;
-    default: return nullptr;
+    case 11:
+        return &inputStatus;
+    case 12:
+        return &avi;
+    case 13:
+        return &sourceProduct;
+    case 14:
+        return &hdr;
+    case 15:
+        return &audio;
+    default:
+        return nullptr;
     }
 }
 
-std::span<const Scenario> scenarios() { return table(); }
+std::span<const Scenario> scenarios() {
+    return table();
+}
 
 const Scenario* findScenario(std::string_view name) {
     for (const auto& s : table()) {

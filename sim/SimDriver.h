@@ -15,7 +15,7 @@ namespace telmar::sim {
 // plugged boxes; each open handle is a connection of its own; replies arrive in the
 // background after the daemon's delay. With no daemon running there are no devices.
 class SimDriver final : public usb::Driver {
-public:
+  public:
     // Longest wait of a receive-queue check that finds nothing queued.
     static constexpr std::uint32_t kQueueWaitUs = 1000;
     static constexpr std::uint32_t kDefaultTimeoutMs = 1000;
@@ -40,7 +40,7 @@ public:
 
     const std::string& socketPath() const { return socketPath_; }
 
-private:
+  private:
     struct Port;
     std::shared_ptr<Port> port(usb::Handle handle);
 

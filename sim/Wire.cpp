@@ -181,8 +181,7 @@ void closeFd(int fd) {
 
 } // namespace net
 
-ControlReply sendControl(const std::string& socketPath, const std::string& request,
-                         int timeoutMs) {
+ControlReply sendControl(const std::string& socketPath, const std::string& request, int timeoutMs) {
     ControlReply reply;
     const int fd = net::connectUnix(socketPath);
     if (fd < 0) {

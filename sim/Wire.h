@@ -38,13 +38,13 @@ constexpr std::size_t kMaxLine = 64 * 1024;
 
 // Collects received bytes and hands out complete lines (without the newline).
 class LineBuffer {
-public:
+  public:
     void append(const char* data, std::size_t size) { pending_.append(data, size); }
     std::optional<std::string> next();
     bool overflowed() const { return pending_.size() > kMaxLine; }
     std::string takeRest() { return std::move(pending_); }
 
-private:
+  private:
     std::string pending_;
 };
 
@@ -61,10 +61,10 @@ void closeFd(int fd);
 
 // One control request and its answer.
 struct ControlReply {
-    bool reached = false; // a daemon answered
-    bool ok = false;      // it answered "ok"
+    bool reached = false;           // a daemon answered
+    bool ok = false;                // it answered "ok"
     std::vector<std::string> lines; // the "| " lines, without the prefix
-    std::string error;    // after "err ", or why nobody answered
+    std::string error;              // after "err ", or why nobody answered
 };
 ControlReply sendControl(const std::string& socketPath, const std::string& request,
                          int timeoutMs = 10000);

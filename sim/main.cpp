@@ -109,7 +109,8 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
                 start = comma + 1;
             }
             for (const auto& s : options.serials) {
-                if (s.empty() || s.size() > 255 || s.find_first_of(" \t\r\n") != std::string::npos) {
+                if (s.empty() || s.size() > 255 ||
+                    s.find_first_of(" \t\r\n") != std::string::npos) {
                     return usageError("bad serial list: " + value);
                 }
             }
@@ -136,7 +137,7 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
         return kExitUnreachable;
     }
     gDaemon = &daemon;
-    struct sigaction stop{};
+    struct sigaction stop {};
     stop.sa_handler = onStopSignal;
     sigemptyset(&stop.sa_mask);
     ::sigaction(SIGTERM, &stop, nullptr);

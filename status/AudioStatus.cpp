@@ -14,17 +14,21 @@ namespace {
 using protocol::AudioStatusBlock;
 
 std::string_view rateWord(std::uint8_t code) {
-    static constexpr std::array<std::string_view, 8> kWords{
-        "32kHz", "44.1kHz", "48kHz", "88.2kHz", "96kHz", "176kHz", "192kHz", "768KHz"};
+    static constexpr std::array<std::string_view, 8> kWords{"32kHz", "44.1kHz", "48kHz",  "88.2kHz",
+                                                            "96kHz", "176kHz",  "192kHz", "768KHz"};
     return kWords[code & 0x07];
 }
 
 std::string_view sizeWord(std::uint8_t code) {
     switch (code) {
-    case AudioStatusBlock::kWordLength18: return "18bit";
-    case AudioStatusBlock::kWordLength20: return "20bit";
-    case AudioStatusBlock::kWordLength24: return "24bit";
-    default: return "16bit";
+    case AudioStatusBlock::kWordLength18:
+        return "18bit";
+    case AudioStatusBlock::kWordLength20:
+        return "20bit";
+    case AudioStatusBlock::kWordLength24:
+        return "24bit";
+    default:
+        return "16bit";
     }
 }
 

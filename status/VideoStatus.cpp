@@ -22,22 +22,33 @@ void extend(std::string& line, std::string_view rest) {
 
 std::string_view extendedFormatName(std::uint8_t code) {
     switch (code) {
-    case 1: return "3840x2160p30";
-    case 2: return "3840x2160p25";
-    case 3: return "3840x2160p24";
-    case 4: return "4096x2160p24";
-    case 7: return "3840x2160p60";
-    case 8: return "3840x2160p50";
-    default: return {};
+    case 1:
+        return "3840x2160p30";
+    case 2:
+        return "3840x2160p25";
+    case 3:
+        return "3840x2160p24";
+    case 4:
+        return "4096x2160p24";
+    case 7:
+        return "3840x2160p60";
+    case 8:
+        return "3840x2160p50";
+    default:
+        return {};
     }
 }
 
 std::string_view threeDStructureName(std::uint8_t structure) {
     switch (structure) {
-    case InputStatusBlock::kFramePacking: return "Frame Packed 3D";
-    case InputStatusBlock::kTopAndBottom: return "Top/Bottom 3D";
-    case InputStatusBlock::kSideBySide: return "Side-by-side 3D";
-    default: return {};
+    case InputStatusBlock::kFramePacking:
+        return "Frame Packed 3D";
+    case InputStatusBlock::kTopAndBottom:
+        return "Top/Bottom 3D";
+    case InputStatusBlock::kSideBySide:
+        return "Side-by-side 3D";
+    default:
+        return {};
     }
 }
 
@@ -67,46 +78,68 @@ std::string inputLine(const InputStatusBlock& input, const AviBlock& avi) {
 
 std::string encryptionLine(const InputStatusBlock& input) {
     switch (input.hdcpCode()) {
-    case InputStatusBlock::kHdcp14: return "Encryption: HDCP 1.4";
-    case InputStatusBlock::kHdcp22: return "Encryption: HDCP 2.2";
-    default: return "Encryption: none";
+    case InputStatusBlock::kHdcp14:
+        return "Encryption: HDCP 1.4";
+    case InputStatusBlock::kHdcp22:
+        return "Encryption: HDCP 2.2";
+    default:
+        return "Encryption: none";
     }
 }
 
 std::string_view extendedColorimetryName(std::uint8_t code) {
     switch (code) {
-    case 0x00: return "xvYCC601";
-    case 0x10: return "xvYCC709";
-    case 0x20: return "sYCC601";
-    case 0x30: return "AdobeYCC601";
-    case 0x40: return "AdobeRGB";
-    case 0x50: return "ITU-R BT.2020 YcCbcCrc";
-    case 0x60: return "ITU-R BT.2020";
-    default: return {};
+    case 0x00:
+        return "xvYCC601";
+    case 0x10:
+        return "xvYCC709";
+    case 0x20:
+        return "sYCC601";
+    case 0x30:
+        return "AdobeYCC601";
+    case 0x40:
+        return "AdobeRGB";
+    case 0x50:
+        return "ITU-R BT.2020 YcCbcCrc";
+    case 0x60:
+        return "ITU-R BT.2020";
+    default:
+        return {};
     }
 }
 
 std::string colourLine(const AviBlock& avi) {
     std::string line;
     switch (avi.colourFormat()) {
-    case AviBlock::kYcc422: line = "Color: YCbCr 4:2:2"; break;
-    case AviBlock::kYcc444: line = "Color: YCbCr 4:4:4"; break;
-    case AviBlock::kYcc420: line = "Color: YCbCr 4:2:0"; break;
+    case AviBlock::kYcc422:
+        line = "Color: YCbCr 4:2:2";
+        break;
+    case AviBlock::kYcc444:
+        line = "Color: YCbCr 4:4:4";
+        break;
+    case AviBlock::kYcc420:
+        line = "Color: YCbCr 4:2:0";
+        break;
     default:
         line = "Color: RGB";
         extend(line, avi.quantizationRange() == AviBlock::kLimitedRange ? "16-235" : "0-255");
         break;
     }
     switch (avi.colorimetry()) {
-    case AviBlock::kSmpte170m: extend(line, "SMPTE 170M"); break;
-    case AviBlock::kBt709: extend(line, "ITU-R BT.709"); break;
+    case AviBlock::kSmpte170m:
+        extend(line, "SMPTE 170M");
+        break;
+    case AviBlock::kBt709:
+        extend(line, "ITU-R BT.709");
+        break;
     case AviBlock::kExtendedColorimetry:
         extend(line, "Extended");
         if (const auto name = extendedColorimetryName(avi.extendedColorimetry()); !name.empty()) {
             extend(line, name);
         }
         break;
-    default: break;
+    default:
+        break;
     }
     return line;
 }
@@ -126,19 +159,29 @@ std::string hdrLine(const HdrBlock& hdr) {
     }
     std::string line = "HDR: ";
     switch (hdr.eotf()) {
-    case HdrBlock::kSdrGamma: extend(line, "Not Active"); break;
-    case HdrBlock::kHdrGamma: extend(line, "HDR Luminance Range"); break;
-    case HdrBlock::kSmpteSt2084: extend(line, "SMPTE ST 2084"); break;
-    default: break;
+    case HdrBlock::kSdrGamma:
+        extend(line, "Not Active");
+        break;
+    case HdrBlock::kHdrGamma:
+        extend(line, "HDR Luminance Range");
+        break;
+    case HdrBlock::kSmpteSt2084:
+        extend(line, "SMPTE ST 2084");
+        break;
+    default:
+        break;
     }
     return line;
 }
 
 std::string deepColourLine(const InputStatusBlock& input, const AviBlock& avi) {
     switch (input.colourDepthCode()) {
-    case 5: return "Input Deep Color: 10-bit";
-    case 6: return "Input Deep Color: 12-bit";
-    case 7: return "Input Deep Color: 16-bit";
+    case 5:
+        return "Input Deep Color: 10-bit";
+    case 6:
+        return "Input Deep Color: 12-bit";
+    case 7:
+        return "Input Deep Color: 16-bit";
     default:
         return avi.colourFormat() == AviBlock::kYcc422 ? "Input Deep Color: up to 12-bit"
                                                        : "Input Deep Color: 8-bit";

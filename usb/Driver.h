@@ -37,7 +37,7 @@ constexpr std::size_t kDeviceStringSize = 256;
 // The driver functions the device link uses, one method each. The comments give
 // the ordinal by which the vendor library exports the same function.
 class Driver {
-public:
+  public:
     virtual ~Driver() = default;
 
     // 1

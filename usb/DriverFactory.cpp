@@ -23,16 +23,15 @@ std::unique_ptr<Driver> createDriver() {
 #if TELMAR_HAVE_SIM_DRIVER
         return sim::createSimDriver();
 #else
-        std::cerr << kBackendVariable
-                  << ": the simulated box is not part of this build; using usb" << std::endl;
+        std::cerr << kBackendVariable << ": the simulated box is not part of this build; using usb"
+                  << std::endl;
 #endif
     }
 #ifdef _WIN32
     return std::make_unique<VendorDllDriver>();
 #else
-    return std::make_unique<LibusbDriver>(usbIdsFromEnvironment(std::getenv(kUsbIdsVariable),
-                                                                std::cerr),
-                                          std::cerr);
+    return std::make_unique<LibusbDriver>(
+        usbIdsFromEnvironment(std::getenv(kUsbIdsVariable), std::cerr), std::cerr);
 #endif
 }
 

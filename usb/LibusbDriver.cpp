@@ -2,8 +2,6 @@
 
 #include "usb/ReceiveBuffer.h"
 
-#include <libusb.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -11,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <libusb.h>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -58,7 +57,8 @@ bool findBulkEndpoints(libusb_device* device, Endpoints& found) {
                 if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) {
                     continue;
                 }
-                const bool in = (ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
+                const bool in =
+                    (ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
                 if (in && !haveIn) {
                     found.in = ep.bEndpointAddress;
                     found.inPacketSize = ep.wMaxPacketSize & 0x7FF;

@@ -20,7 +20,7 @@ namespace telmar::usb {
 // A time-out of 0 means "do not wait": a read returns what is buffered, a write
 // gets the shortest transfer time-out libusb knows short of "forever".
 class LibusbDriver final : public Driver {
-public:
+  public:
     // `err` receives the one-line hint when the system denies access to a device.
     explicit LibusbDriver(std::vector<UsbId> ids, std::ostream& err);
     ~LibusbDriver() override;
@@ -43,7 +43,7 @@ public:
     Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
                         std::uint32_t& queueStatus) override;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

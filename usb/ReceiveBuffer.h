@@ -13,7 +13,7 @@ namespace telmar::usb {
 // Bytes the box has sent that nobody has read yet. The USB event thread appends,
 // the caller's thread takes; every wait is bounded by the caller's time-out.
 class ReceiveBuffer {
-public:
+  public:
     using Duration = std::chrono::milliseconds;
 
     // `endsMessage`: the box ended its transfer with these bytes (a short packet),
@@ -35,7 +35,7 @@ public:
     void markBroken();
     bool broken() const;
 
-private:
+  private:
     // Takes what is there; true if the last byte taken ended a message.
     bool take(std::span<std::uint8_t> dst, std::size_t& taken);
 

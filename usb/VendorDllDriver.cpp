@@ -3,9 +3,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
-
 #include <bit>
+#include <windows.h>
 
 namespace telmar::usb {
 
@@ -25,8 +24,7 @@ using SetTimeoutsFn = DWORD(WINAPI*)(DWORD readMs, DWORD writeMs);
 using GetTimeoutsFn = DWORD(WINAPI*)(LPDWORD readMs, LPDWORD writeMs);
 using CheckRxQueueFn = DWORD(WINAPI*)(HANDLE handle, LPDWORD bytesQueued, LPDWORD queueStatus);
 
-template <typename Fn>
-Fn byOrdinal(HMODULE module, WORD ordinal) {
+template <typename Fn> Fn byOrdinal(HMODULE module, WORD ordinal) {
     if (module == nullptr) {
         return nullptr;
     }
@@ -42,7 +40,9 @@ HMODULE loadLibrary(const wchar_t* name) {
     return module;
 }
 
-HANDLE toWin(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE toWin(Handle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 } // namespace
 
@@ -84,7 +84,9 @@ VendorDllDriver::VendorDllDriver(const wchar_t* libraryName)
 
 VendorDllDriver::~VendorDllDriver() = default;
 
-bool VendorDllDriver::loaded() const { return impl_->module != nullptr; }
+bool VendorDllDriver::loaded() const {
+    return impl_->module != nullptr;
+}
 
 Status VendorDllDriver::getNumDevices(std::uint32_t& count) {
     if (impl_->getNumDevices == nullptr) {

@@ -10,7 +10,7 @@ namespace telmar::usb {
 // made and called by ordinal. Without the library every call fails with
 // kLibraryMissing, so counting the devices fails.
 class VendorDllDriver final : public Driver {
-public:
+  public:
     static constexpr const wchar_t* kLibraryName = L"SiUSBXp.dll";
 
     explicit VendorDllDriver(const wchar_t* libraryName = kLibraryName);
@@ -36,7 +36,7 @@ public:
     Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
                         std::uint32_t& queueStatus) override;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -73,10 +73,15 @@ usb::Status StandinDriver::getDeviceString(std::uint32_t index, char* buffer,
     }
     std::string_view text;
     switch (option) {
-    case usb::kStringSerialNumber: text = box_.serial(); break;
+    case usb::kStringSerialNumber:
+        text = box_.serial();
+        break;
     case usb::kStringDescription:
-    case usb::kStringLinkName: text = "TELMAR simulated box"; break;
-    default: return usb::kInvalidParameter;
+    case usb::kStringLinkName:
+        text = "TELMAR simulated box";
+        break;
+    default:
+        return usb::kInvalidParameter;
     }
     const std::size_t length = std::min(text.size(), usb::kDeviceStringSize - 1);
     std::memcpy(buffer, text.data(), length);
@@ -143,8 +148,8 @@ usb::Status StandinDriver::write(usb::Handle handle, const void* buffer, std::ui
     bool hold = false;
     {
         std::lock_guard lock(mutex_);
-        hold = holdPending_ && isOpen(handle) &&
-               classifyFrame(frame) == FrameKind::WriteFlashPacket;
+        hold =
+            holdPending_ && isOpen(handle) && classifyFrame(frame) == FrameKind::WriteFlashPacket;
         if (hold) {
             holdPending_ = false;
             held_ = true;

@@ -33,7 +33,7 @@ struct Controls {
 // One simulated box behind the driver seam, in-process: a frame written is answered
 // at once into a receive queue that reads and queue checks drain.
 class StandinDriver final : public usb::Driver {
-public:
+  public:
     static constexpr usb::Handle kHandle = 0x7E1A;
     static constexpr std::chrono::seconds kHoldLimit{60};
 
@@ -60,7 +60,7 @@ public:
     // Gives up rather than wait when another thread holds the lock (process exit).
     void dump();
 
-private:
+  private:
     bool isOpen(usb::Handle handle) const { return open_ && handle == kHandle; }
     std::string stateTextLocked() const;
     void dumpLocked() const;

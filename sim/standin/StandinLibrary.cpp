@@ -5,9 +5,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
-
 #include <atomic>
+#include <windows.h>
 
 using telmar::sim::standin::Controls;
 using telmar::sim::standin::StandinDriver;
@@ -23,7 +22,9 @@ StandinDriver& driver() {
     return instance;
 }
 
-usb::Handle fromWin(HANDLE handle) { return reinterpret_cast<usb::Handle>(handle); }
+usb::Handle fromWin(HANDLE handle) {
+    return reinterpret_cast<usb::Handle>(handle);
+}
 
 } // namespace
 
@@ -39,8 +40,8 @@ __declspec(dllexport) DWORD WINAPI StandinGetNumDevices(LPDWORD count) {
     return status;
 }
 
-__declspec(dllexport) DWORD WINAPI StandinGetDeviceString(DWORD index, LPVOID buffer,
-                                                          DWORD option) {
+__declspec(dllexport) DWORD WINAPI
+    StandinGetDeviceString(DWORD index, LPVOID buffer, DWORD option) {
     return driver().getDeviceString(index, static_cast<char*>(buffer), option);
 }
 
@@ -58,8 +59,8 @@ __declspec(dllexport) DWORD WINAPI StandinClose(HANDLE handle) {
     return driver().close(fromWin(handle));
 }
 
-__declspec(dllexport) DWORD WINAPI StandinRead(HANDLE handle, LPVOID buffer, DWORD count,
-                                               LPDWORD bytesRead, OVERLAPPED*) {
+__declspec(dllexport) DWORD WINAPI
+    StandinRead(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD bytesRead, OVERLAPPED*) {
     std::uint32_t n = 0;
     const usb::Status status = driver().read(fromWin(handle), buffer, count, n);
     if (bytesRead != nullptr) {
@@ -68,8 +69,8 @@ __declspec(dllexport) DWORD WINAPI StandinRead(HANDLE handle, LPVOID buffer, DWO
     return status;
 }
 
-__declspec(dllexport) DWORD WINAPI StandinWrite(HANDLE handle, LPVOID buffer, DWORD count,
-                                                LPDWORD bytesWritten, OVERLAPPED*) {
+__declspec(dllexport) DWORD WINAPI
+    StandinWrite(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD bytesWritten, OVERLAPPED*) {
     std::uint32_t n = 0;
     const usb::Status status = driver().write(fromWin(handle), buffer, count, n);
     if (bytesWritten != nullptr) {
@@ -78,8 +79,8 @@ __declspec(dllexport) DWORD WINAPI StandinWrite(HANDLE handle, LPVOID buffer, DW
     return status;
 }
 
-__declspec(dllexport) DWORD WINAPI StandinFlushBuffers(HANDLE handle, BYTE flushTransmit,
-                                                       BYTE flushReceive) {
+__declspec(dllexport) DWORD WINAPI
+    StandinFlushBuffers(HANDLE handle, BYTE flushTransmit, BYTE flushReceive) {
     return driver().flushBuffers(fromWin(handle), flushTransmit, flushReceive);
 }
 
@@ -99,8 +100,8 @@ __declspec(dllexport) DWORD WINAPI StandinGetTimeouts(LPDWORD readMs, LPDWORD wr
     return status;
 }
 
-__declspec(dllexport) DWORD WINAPI StandinCheckRxQueue(HANDLE handle, LPDWORD bytesQueued,
-                                                       LPDWORD queueStatus) {
+__declspec(dllexport) DWORD WINAPI
+    StandinCheckRxQueue(HANDLE handle, LPDWORD bytesQueued, LPDWORD queueStatus) {
     if (bytesQueued == nullptr || queueStatus == nullptr) {
         return usb::kInvalidParameter;
     }

@@ -3,7 +3,6 @@
 #include "tests/link/LinkFixture.h"
 
 #include <gtest/gtest.h>
-
 #include <optional>
 #include <ostream>
 #include <string>
@@ -14,7 +13,7 @@ namespace {
 constexpr std::string_view kConnect = "Connect USB cable to TELMAR";
 
 class PanelLinkTest : public ::testing::Test {
-protected:
+  protected:
     link::VirtualClock clock;
     ScriptedDriver driver{clock};
     RecordingMessages messages;
@@ -68,10 +67,9 @@ TEST_P(PanelFindDevice, MatchesTheSerialExactly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Serials, PanelFindDevice,
-    ::testing::Values(SerialCase{{"1111", "2031", "2031"}, true, 1},
-                      SerialCase{{"2031"}, true, 0}, SerialCase{{"20310"}, false, 0},
-                      SerialCase{{"2031 "}, false, 0}, SerialCase{{"203"}, false, 0},
-                      SerialCase{{}, false, 0},
+    ::testing::Values(SerialCase{{"1111", "2031", "2031"}, true, 1}, SerialCase{{"2031"}, true, 0},
+                      SerialCase{{"20310"}, false, 0}, SerialCase{{"2031 "}, false, 0},
+                      SerialCase{{"203"}, false, 0}, SerialCase{{}, false, 0},
                       // An unreadable string is passed over silently; a later device still matches.
                       SerialCase{{std::nullopt, "2031"}, true, 1},
                       SerialCase{{std::nullopt}, false, 0}));
@@ -102,7 +100,7 @@ TEST_F(PanelLinkTest, SuccessfulExchangeCallsTheDriverInOrder) {
               (std::vector<int>{kFlush, kGetTimeouts, kSetTimeouts, kWrite, kSetTimeouts, kQueue,
                                 kGetTimeouts, kSetTimeouts, kRead, kSetTimeouts}));
     const auto calls = driver.calls();
-    EXPECT_EQ(calls[0].count, 1u); // flush transmit
+    EXPECT_EQ(calls[0].count, 1u);  // flush transmit
     EXPECT_EQ(calls[0].option, 1u); // flush receive
     EXPECT_EQ(calls[2].readMs, 0u);
     EXPECT_EQ(calls[2].writeMs, 4000u);
@@ -212,9 +210,8 @@ TEST_F(PanelLinkTest, FailingQueueCheckShowsItsBoxEveryTimeAndFails) {
     driver.queueReply({0xE0, 0x00});
     link::Reply reply{};
     EXPECT_FALSE(exchange(reply, {0x10, 0x04, 0xE0, 0x00, 0x01}, 2));
-    EXPECT_EQ(messages.warnings(),
-              (std::vector<ShownWarning>{{"Error Checking RX Queue", " "},
-                                         {"Error Checking RX Queue", " "}}));
+    EXPECT_EQ(messages.warnings(), (std::vector<ShownWarning>{{"Error Checking RX Queue", " "},
+                                                              {"Error Checking RX Queue", " "}}));
     // The reply came after the failures, yet the exchange stays failed and reads nothing.
     for (int o : driver.ordinals()) {
         EXPECT_NE(o, kRead);
@@ -227,7 +224,9 @@ struct FaultCase {
     const char* name;
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PanelFaults : public PanelLinkTest, public ::testing::WithParamInterface<FaultCase> {};
 

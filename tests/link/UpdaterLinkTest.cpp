@@ -3,7 +3,6 @@
 #include "tests/link/LinkFixture.h"
 
 #include <gtest/gtest.h>
-
 #include <optional>
 #include <ostream>
 #include <string>
@@ -12,7 +11,7 @@ namespace telmar::test {
 namespace {
 
 class UpdaterLinkTest : public ::testing::Test {
-protected:
+  protected:
     link::VirtualClock clock;
     ScriptedDriver driver{clock};
     RecordingMessages messages;
@@ -74,14 +73,14 @@ const std::string kSerialError = "Error retrieving serial string!";
 
 INSTANTIATE_TEST_SUITE_P(
     Serials, UpdaterConnect,
-    ::testing::Values(SerialCase{{"1111", "2031", "2031"}, true, 1, {}},
-                      SerialCase{{"20310"}, false, 0, {kNotConnected}},
-                      SerialCase{{"2031 "}, false, 0, {kNotConnected}},
-                      SerialCase{{"203"}, false, 0, {kNotConnected}},
-                      SerialCase{{}, false, 0, {kNotConnected}},
-                      SerialCase{{std::nullopt, "2031"}, true, 1, {kSerialError}},
-                      SerialCase{{std::nullopt, std::nullopt}, false, 0,
-                                 {kSerialError, kSerialError, kNotConnected}}));
+    ::testing::Values(
+        SerialCase{{"1111", "2031", "2031"}, true, 1, {}},
+        SerialCase{{"20310"}, false, 0, {kNotConnected}},
+        SerialCase{{"2031 "}, false, 0, {kNotConnected}},
+        SerialCase{{"203"}, false, 0, {kNotConnected}}, SerialCase{{}, false, 0, {kNotConnected}},
+        SerialCase{{std::nullopt, "2031"}, true, 1, {kSerialError}},
+        SerialCase{
+            {std::nullopt, std::nullopt}, false, 0, {kSerialError, kSerialError, kNotConnected}}));
 
 TEST_F(UpdaterLinkTest, FailedCountCountsAsNoDevice) {
     driver.addDevice("2031");
@@ -110,7 +109,9 @@ struct ConnectFault {
     const char* name;
 };
 
-void PrintTo(const ConnectFault& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ConnectFault& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class UpdaterConnectFaults : public UpdaterLinkTest,
                              public ::testing::WithParamInterface<ConnectFault> {};
@@ -125,12 +126,12 @@ TEST_P(UpdaterConnectFaults, EndTheAttemptSilently) {
     EXPECT_EQ(driver.openHandles(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, UpdaterConnectFaults,
-    ::testing::Values(ConnectFault{Call::GetDeviceString, 1, false, "linkName"},
-                      ConnectFault{Call::Open, 0, false, "open"},
-                      ConnectFault{Call::Flush, 0, true, "flush"}),
-    [](const auto& tp) { return std::string(tp.param.name); });
+INSTANTIATE_TEST_SUITE_P(Steps, UpdaterConnectFaults,
+                         ::testing::Values(ConnectFault{Call::GetDeviceString, 1, false,
+                                                        "linkName"},
+                                           ConnectFault{Call::Open, 0, false, "open"},
+                                           ConnectFault{Call::Flush, 0, true, "flush"}),
+                         [](const auto& tp) { return std::string(tp.param.name); });
 
 TEST_F(UpdaterLinkTest, FlushFailureClosesTheHandleAgainAndReportsAFailedClose) {
     driver.addDevice("2031");
@@ -138,8 +139,7 @@ TEST_F(UpdaterLinkTest, FlushFailureClosesTheHandleAgainAndReportsAFailedClose) 
     driver.failCall(Call::Close);
     link.connectDevice();
     EXPECT_EQ(link.deviceHandle(), usb::kNoHandle);
-    EXPECT_EQ(messages.warningTexts(),
-              std::vector<std::string>{"Unable to close device handle!"});
+    EXPECT_EQ(messages.warningTexts(), std::vector<std::string>{"Unable to close device handle!"});
 }
 
 TEST_F(UpdaterLinkTest, SuccessfulExchangeCallsWriteQueueRead) {
@@ -204,7 +204,9 @@ struct ExchangeFault {
     const char* name;
 };
 
-void PrintTo(const ExchangeFault& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ExchangeFault& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class UpdaterExchangeFaults : public UpdaterLinkTest,
                               public ::testing::WithParamInterface<ExchangeFault> {};
@@ -221,8 +223,10 @@ TEST_P(UpdaterExchangeFaults, ShowTheirBoxAndFail) {
 INSTANTIATE_TEST_SUITE_P(
     Calls, UpdaterExchangeFaults,
     ::testing::Values(ExchangeFault{Call::Write, 1, {"Error Sending Code"}, "write"},
-                      ExchangeFault{Call::CheckRxQueue, 2,
-                                    {"Error Checking Queue", "Error Checking Queue"}, "queue"},
+                      ExchangeFault{Call::CheckRxQueue,
+                                    2,
+                                    {"Error Checking Queue", "Error Checking Queue"},
+                                    "queue"},
                       ExchangeFault{Call::Read, 1, {"Error Reading Data"}, "read"}),
     [](const auto& tp) { return std::string(tp.param.name); });
 

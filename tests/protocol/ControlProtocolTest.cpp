@@ -1,4 +1,5 @@
 #include "protocol/ControlProtocol.h"
+
 #include "tests/protocol/ProtocolFixture.h"
 
 #include <algorithm>
@@ -21,13 +22,18 @@ struct RequestCase {
     std::optional<ShownStatus> failure; // nullopt: succeeds
 };
 
-void PrintTo(const RequestCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RequestCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 bool run(protocol::ControlProtocol& p, const RequestCase& c, Reply& reply) {
     switch (c.request) {
-    case Request::Write: return p.writeRegister(c.a, c.b);
-    case Request::Block: return p.readBlock(c.a, reply, c.b);
-    case Request::Settings: return p.readSettings(reply, c.a);
+    case Request::Write:
+        return p.writeRegister(c.a, c.b);
+    case Request::Block:
+        return p.readBlock(c.a, reply, c.b);
+    case Request::Settings:
+        return p.readSettings(reply, c.a);
     }
     return false;
 }
@@ -56,9 +62,19 @@ const RequestCase kCases[] = {
     {"BlockEchoE1", Request::Block, 11, 7, replyOf(0xE1, 7), {0x11, 7, 0xE0, 11}, kBlockFail},
     {"BlockNoReply", Request::Block, 15, 16, {}, {0x11, 16, 0xE0, 15}, kBlockFail},
     {"SettingsExact", Request::Settings, 22, 0, replyOf(0xE1, 22), {0x11, 0x16, 0xE1}, {}},
-    {"SettingsEchoE0", Request::Settings, 22, 0, replyOf(0xE0, 22), {0x11, 0x16, 0xE1},
+    {"SettingsEchoE0",
+     Request::Settings,
+     22,
+     0,
+     replyOf(0xE0, 22),
+     {0x11, 0x16, 0xE1},
      kSettingsFail},
-    {"SettingsShort", Request::Settings, 22, 0, replyOf(0xE1, 21), {0x11, 0x16, 0xE1},
+    {"SettingsShort",
+     Request::Settings,
+     22,
+     0,
+     replyOf(0xE1, 21),
+     {0x11, 0x16, 0xE1},
      kSettingsFail},
 };
 

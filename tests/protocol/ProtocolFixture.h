@@ -7,7 +7,6 @@
 #include "tests/support/ScriptedDriver.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -17,7 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A control protocol over the scripted driver, with the box found and opened.
 class ProtocolFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         driver.addDevice("2031");
         ASSERT_TRUE(link.openDevice(0));

@@ -123,7 +123,7 @@ struct Panel {
     }
 
     PanelServices services() {
-        return PanelServices{driver,   clock,     recorder,
+        return PanelServices{driver,   clock,   recorder,
                              recorder, &status, [this](int code) { exitCodes.push_back(code); }};
     }
 

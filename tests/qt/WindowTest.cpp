@@ -270,8 +270,7 @@ class WindowTest : public QObject {
             QVERIFY(panel.status.shown.empty());
             QCOMPARE(window->statusBar()->currentMessage(), QString());
         } else {
-            QCOMPARE(panel.status.shown,
-                     (std::vector<ShownStatus>{{text.toStdString(), 2000}}));
+            QCOMPARE(panel.status.shown, (std::vector<ShownStatus>{{text.toStdString(), 2000}}));
             QCOMPARE(window->statusBar()->currentMessage(), text);
         }
         if (control == "cbEnableGui") {
@@ -287,8 +286,7 @@ class WindowTest : public QObject {
         panel.recorder.boxes.clear();
         panel.driver.clearCalls();
         window->form()->rbLedDisable->click();
-        QCOMPARE(panel.status.shown,
-                 (std::vector<ShownStatus>{{"TELMAR not connected", 4000}}));
+        QCOMPARE(panel.status.shown, (std::vector<ShownStatus>{{"TELMAR not connected", 4000}}));
         QCOMPARE(window->statusBar()->currentMessage(), QString("TELMAR not connected"));
         QVERIFY(panel.driver.calls().empty());
         QVERIFY(panel.recorder.boxes.empty());
@@ -308,9 +306,8 @@ class WindowTest : public QObject {
         f->rbLedDisable->click();
         f->cbEnableGui->click(); // unchecks; the box refuses
         QCOMPARE(window->settingsMirror(), mirror);
-        QCOMPARE(panel.status.shown,
-                 (std::vector<ShownStatus>{{"TELMAR not connected", 4000},
-                                                           {"TELMAR not connected", 4000}}));
+        QCOMPARE(panel.status.shown, (std::vector<ShownStatus>{{"TELMAR not connected", 4000},
+                                                               {"TELMAR not connected", 4000}}));
         // The click's states stand until the next sync puts the box's back.
         QVERIFY(f->rbLedDisable->isChecked());
         QVERIFY(!f->cbEnableGui->isChecked());
@@ -421,8 +418,7 @@ class WindowTest : public QObject {
         tick(*window);
         QCOMPARE(window->settingsMirror(), mirror);
         QVERIFY(window->form()->rbLedEnable->isChecked());
-        QCOMPARE(panel.status.shown.front(),
-                 (ShownStatus{"Error Reading values", 4000}));
+        QCOMPARE(panel.status.shown.front(), (ShownStatus{"Error Reading values", 4000}));
     }
 
     // A box shown inside an exchange runs a nested event loop; a tick delivered there

@@ -1,8 +1,8 @@
 #include "sim/Box.h"
+
 #include "updater/Frames.h"
 
 #include <gtest/gtest.h>
-
 #include <random>
 
 namespace telmar::sim {
@@ -69,7 +69,8 @@ TEST(FrameKinds, EachFrameIsRecognisedAndNearMissesAreNot) {
 
 TEST(Box, UnknownFramesGetNoReplyAndAreCounted) {
     Box box;
-    for (const Bytes& f : std::vector<Bytes>{{0x00}, {0x10, 0x04, 0xE0}, {0xFF, 0xFF, 0xFF, 0xFF}}) {
+    for (const Bytes& f :
+         std::vector<Bytes>{{0x00}, {0x10, 0x04, 0xE0}, {0xFF, 0xFF, 0xFF, 0xFF}}) {
         EXPECT_FALSE(send(box, f).has_value());
     }
     // A known request for a block the box does not have, or for no bytes at all.
@@ -85,7 +86,7 @@ TEST(Box, RegisterWritesLandInTheirSettingsBytes) {
         std::uint8_t reg, value;
         std::size_t settingsByte;
     };
-    const Case cases[] = {{0, 0, 0}, {1, 0, 1}, {2, 1, 2}, {4, 1, 4},
+    const Case cases[] = {{0, 0, 0}, {1, 0, 1}, {2, 1, 2},   {4, 1, 4},
                           {5, 2, 5}, {6, 3, 6}, {17, 1, 10}, {18, 1, 11}};
     Box box;
     for (const auto& c : cases) {
@@ -143,8 +144,7 @@ TEST(Box, HotPlugPulseTakesTheInputAwayForTwoSeconds) {
 
 TEST(Box, BlocksAnswerTheCountAskedForWithTheBlockAfterTwoBytes) {
     Box box;
-    EXPECT_EQ(send(box, Bytes{0x11, 0x08, 0xE0, 0x09}),
-              (Bytes{0xE0, 0x09, 2, 1, 0, 4, 1, 8}));
+    EXPECT_EQ(send(box, Bytes{0x11, 0x08, 0xE0, 0x09}), (Bytes{0xE0, 0x09, 2, 1, 0, 4, 1, 8}));
     for (std::uint8_t block = 11; block <= 15; ++block) {
         for (std::uint8_t count : std::initializer_list<std::uint8_t>{1, 7, 17, 33, 64, 200}) {
             const auto reply = send(box, Bytes{0x11, count, 0xE0, block});
@@ -261,7 +261,8 @@ TEST(Box, MisusedProgrammingFramesAreRefusedAndFlagged) {
          {.packetOutsideIsp = 1}},
         {"33rd packet after one block index", thirtyThree, {.packetPastBlockEnd = 1}},
         {"block index outside programming mode", {index0}, {.blockIndexOutsideIsp = 1}},
-        {"block past the FPGA2 flash", {enter2, {0x10, 0x05, 0x50, 0x01, 50}, packet},
+        {"block past the FPGA2 flash",
+         {enter2, {0x10, 0x05, 0x50, 0x01, 50}, packet},
          {.packetBeforeBlockIndex = 1, .blockIndexOutOfRange = 1}},
     };
     for (const auto& c : cases) {
@@ -273,7 +274,8 @@ TEST(Box, MisusedProgrammingFramesAreRefusedAndFlagged) {
         }
         EXPECT_EQ(box.misuse(), c.expected) << c.what;
         EXPECT_EQ(last, (Bytes{0x50, 0x00})) << c.what;
-        const std::size_t written = c.what == std::string("33rd packet after one block index") ? 32 : 0;
+        const std::size_t written =
+            c.what == std::string("33rd packet after one block index") ? 32 : 0;
         EXPECT_EQ(box.writeLog().size(), written) << c.what;
         if (written == 0) {
             EXPECT_EQ(box.flash(FlashChip::Fpga2), before) << c.what;

@@ -4,12 +4,11 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempFolder.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <gtest/gtest.h>
 
 namespace telmar::test {
 namespace {
@@ -198,7 +197,8 @@ TEST(Wire, LinesAreHandedOutWholeAcrossChunks) {
     buffer.append("ged\n\n", 5);
     EXPECT_EQ(buffer.next(), "unplugged");
     EXPECT_EQ(buffer.next(), "");
-    EXPECT_EQ(sim::splitWords("  box 1\tstatus \r"), (std::vector<std::string>{"box", "1", "status"}));
+    EXPECT_EQ(sim::splitWords("  box 1\tstatus \r"),
+              (std::vector<std::string>{"box", "1", "status"}));
 }
 
 } // namespace

@@ -49,8 +49,7 @@ TEST(FrameFaults, EachFaultChangesExactlyTheRepliesItNames) {
     for (const auto& c : cases) {
         Box box;
         arm(box, c.fault);
-        EXPECT_EQ(sendAll(box, {kReadVersion, kReadVersion, kReadVersion, kReadVersion}),
-                  c.replies)
+        EXPECT_EQ(sendAll(box, {kReadVersion, kReadVersion, kReadVersion, kReadVersion}), c.replies)
             << c.fault[0];
     }
 }
@@ -82,8 +81,8 @@ TEST(FrameFaults, RefusedProgrammingFramesChangeNothing) {
     Box box;
     arm(box, {"reject", "block-index", "1"});
     arm(box, {"reject-packet", "3"});
-    const auto replies = sendAll(box, {kEnterFpga2, kIndex0, kIndex0, packet(1), packet(2),
-                                       packet(3), packet(4)});
+    const auto replies =
+        sendAll(box, {kEnterFpga2, kIndex0, kIndex0, packet(1), packet(2), packet(3), packet(4)});
     const std::vector<std::optional<Bytes>> expected = {
         Bytes{0x78, 0x01}, Bytes{0x50, 0x00}, Bytes{0x50, 0x01}, Bytes{0x50, 0x01},
         Bytes{0x50, 0x01}, Bytes{0x50, 0x00}, Bytes{0x50, 0x01}};

@@ -15,17 +15,17 @@ namespace telmar::sim {
 namespace {
 
 class ScenarioStatus : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         driver.addDevice("2031");
-        driver.setResponder([this](std::span<const std::uint8_t> frame)
-                                -> std::optional<test::ScriptedReply> {
-            auto reply = box.handleFrame(frame, clock.tickMs()).reply;
-            if (!reply) {
-                return std::nullopt;
-            }
-            return test::ScriptedReply{*reply, 1};
-        });
+        driver.setResponder(
+            [this](std::span<const std::uint8_t> frame) -> std::optional<test::ScriptedReply> {
+                auto reply = box.handleFrame(frame, clock.tickMs()).reply;
+                if (!reply) {
+                    return std::nullopt;
+                }
+                return test::ScriptedReply{*reply, 1};
+            });
         std::uint32_t index = 0;
         ASSERT_TRUE(link.findDevice("2031", index));
         ASSERT_TRUE(link.openDevice(index));

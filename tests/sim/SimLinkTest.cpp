@@ -13,10 +13,9 @@
 #include "tests/support/TempFolder.h"
 #include "updater/Frames.h"
 
+#include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <future>
 #include <random>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -31,7 +30,7 @@ using namespace std::chrono_literals;
 constexpr std::uint32_t kLinkSpeedUp = 4;
 
 class SimLink : public ::testing::Test {
-protected:
+  protected:
     explicit SimLink(std::vector<std::string> serveArgs = {"--delay-ms", "1"})
         : sim(std::move(serveArgs)), driver(sim.socket()) {}
 
@@ -64,9 +63,9 @@ TEST_F(SimLink, EveryControlPanelRequestIsAnswered) {
     control("switches dn up");
 
     const std::pair<protocol::Register, std::uint8_t> writes[] = {
-        {protocol::Register::LogoLed, 0},   {protocol::Register::AudioFrame, 0},
-        {protocol::Register::HdcpVersion, 1}, {protocol::Register::EdidMode, 1},
-        {protocol::Register::AudioMode, 3}, {protocol::Register::Htpc, 1},
+        {protocol::Register::LogoLed, 0},       {protocol::Register::AudioFrame, 0},
+        {protocol::Register::HdcpVersion, 1},   {protocol::Register::EdidMode, 1},
+        {protocol::Register::AudioMode, 3},     {protocol::Register::Htpc, 1},
         {protocol::Register::HdmiAudioMute, 1}, {protocol::Register::Hpd, 1},
     };
     for (const auto& [reg, value] : writes) {
@@ -139,7 +138,8 @@ TEST_F(SimLink, UpdaterWritesTheWholeFpga2Image) {
     ASSERT_EQ(flash.out.size(), image.size());
     const auto mismatch = std::mismatch(image.begin(), image.end(),
                                         reinterpret_cast<const std::uint8_t*>(flash.out.data()));
-    EXPECT_EQ(mismatch.first, image.end()) << "first difference at " << mismatch.first - image.begin();
+    EXPECT_EQ(mismatch.first, image.end())
+        << "first difference at " << mismatch.first - image.begin();
     EXPECT_TRUE(messages.warnings().empty());
     EXPECT_TRUE(messages.lines().empty());
 }
@@ -170,9 +170,12 @@ TEST_F(SimLink, EachReplyFaultFailsTheRequestWithItsText) {
     const auto run = [&](Request r) {
         link::Reply reply{};
         switch (r) {
-        case Request::Write: return protocol.writeRegister(protocol::Register::LogoLed, 1);
-        case Request::Settings: return protocol.readSettings(reply, 22);
-        case Request::Block: return protocol.readBlock(9, reply, 8);
+        case Request::Write:
+            return protocol.writeRegister(protocol::Register::LogoLed, 1);
+        case Request::Settings:
+            return protocol.readSettings(reply, 22);
+        case Request::Block:
+            return protocol.readBlock(9, reply, 8);
         }
         return false;
     };
@@ -194,8 +197,8 @@ TEST_F(SimLink, DriverFaultsFailTheLinkStepTheyHit) {
     EXPECT_FALSE(panel.findDevice("2031", index));
     control("fault string");
     EXPECT_FALSE(panel.findDevice("2031", index));
-    EXPECT_EQ(messages.warningTexts(),
-              (std::vector<std::string>{"Connect USB cable to TELMAR", "Connect USB cable to TELMAR"}));
+    EXPECT_EQ(messages.warningTexts(), (std::vector<std::string>{"Connect USB cable to TELMAR",
+                                                                 "Connect USB cable to TELMAR"}));
 
     messages.clear();
     ASSERT_TRUE(panel.findDevice("2031", index));
@@ -223,8 +226,8 @@ TEST_F(SimLink, UpdaterSeesRefusalsAndAFailedFlushEndsItsConnect) {
 
     control("fault string");
     updater.connectDevice();
-    EXPECT_EQ(messages.warningTexts(),
-              (std::vector<std::string>{"Error retrieving serial string!", "Usb device not connected!"}));
+    EXPECT_EQ(messages.warningTexts(), (std::vector<std::string>{"Error retrieving serial string!",
+                                                                 "Usb device not connected!"}));
 
     messages.clear();
     updater.connectDevice();
@@ -266,7 +269,7 @@ TEST_F(SimLink, UnplugAfterAFrameLetsItsReplyOutFirst) {
 }
 
 class SlowSimLink : public SimLink {
-protected:
+  protected:
     SlowSimLink() : SimLink({"--delay-ms", "300"}) {}
 };
 

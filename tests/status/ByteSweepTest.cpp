@@ -4,7 +4,6 @@
 #include "tests/status/Blocks.h"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <regex>
 

@@ -3,9 +3,8 @@
 #include "status/VideoFormatTable.h"
 #include "tests/status/Blocks.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <tuple>
 
@@ -24,12 +23,18 @@ std::pair<std::string, std::string> names(std::uint16_t code) {
 
 TEST(VideoFormatTable, NamesCodes) {
     const std::pair<std::uint16_t, std::pair<std::string, std::string>> cases[] = {
-        {0, {"bypass", ""}},          {16, {"1080p60", "1920x1080p60"}},
-        {94, {"4kx2k25", "3840x2160p25"}}, {99, {"4kx2k25", "4096x2160p25"}},
-        {107, {"4kx2k60", "3840x2160p60"}}, {108, {"", ""}},
-        {255, {"", ""}},              {65535, {"", ""}},
-        {79, {"1680p24", "1680x720p24"}}, {80, {"1680p25", "1680x720p25"}},
-        {91, {"2560p100", "2560x1080p100"}}, {92, {"2560p120", "2560x1080p120"}},
+        {0, {"bypass", ""}},
+        {16, {"1080p60", "1920x1080p60"}},
+        {94, {"4kx2k25", "3840x2160p25"}},
+        {99, {"4kx2k25", "4096x2160p25"}},
+        {107, {"4kx2k60", "3840x2160p60"}},
+        {108, {"", ""}},
+        {255, {"", ""}},
+        {65535, {"", ""}},
+        {79, {"1680p24", "1680x720p24"}},
+        {80, {"1680p25", "1680x720p25"}},
+        {91, {"2560p100", "2560x1080p100"}},
+        {92, {"2560p120", "2560x1080p120"}},
     };
     for (const auto& [code, expected] : cases) {
         EXPECT_EQ(names(code), expected) << "code " << code;
@@ -38,9 +43,9 @@ TEST(VideoFormatTable, NamesCodes) {
 
 TEST(VideoFormatTable, WideVariantsCarryTheNamesOfTheir16By9Twins) {
     const std::pair<std::uint16_t, std::uint16_t> twins[] = {
-        {65, 60}, {66, 61}, {67, 62}, {68, 19}, {69, 4},   {70, 41},  {71, 47},  {72, 32},
-        {73, 33}, {74, 34}, {75, 31}, {76, 16}, {77, 64},  {78, 63},  {103, 93}, {104, 94},
-        {105, 95}, {106, 96}, {107, 97}};
+        {65, 60},  {66, 61},  {67, 62},  {68, 19},  {69, 4},  {70, 41}, {71, 47},
+        {72, 32},  {73, 33},  {74, 34},  {75, 31},  {76, 16}, {77, 64}, {78, 63},
+        {103, 93}, {104, 94}, {105, 95}, {106, 96}, {107, 97}};
     for (const auto& [wide, twin] : twins) {
         EXPECT_EQ(names(wide), names(twin)) << "code " << wide;
     }
@@ -49,9 +54,12 @@ TEST(VideoFormatTable, WideVariantsCarryTheNamesOfTheir16By9Twins) {
 TEST(VideoLinesTest, InputLine) {
     // F (input offset 2), E (offset 3), video code (AVI offset 7)
     const std::tuple<std::uint8_t, std::uint8_t, std::uint8_t, std::string> cases[] = {
-        {0x20, 1, 16, "Input : 3840x2160p30"},  {0x20, 4, 0, "Input : 4096x2160p24"},
-        {0x20, 8, 0, "Input : 3840x2160p50"},   {0x20, 5, 97, "Input : 3840x2160p60"},
-        {0x40, 0x20, 16, "Input : 1920x1080p60"}, {0, 0, 0, "Input : "},
+        {0x20, 1, 16, "Input : 3840x2160p30"},
+        {0x20, 4, 0, "Input : 4096x2160p24"},
+        {0x20, 8, 0, "Input : 3840x2160p50"},
+        {0x20, 5, 97, "Input : 3840x2160p60"},
+        {0x40, 0x20, 16, "Input : 1920x1080p60"},
+        {0, 0, 0, "Input : "},
         {0x00, 0x80, 200, "Input : "},
         {0x40, 0x80, 16, "Input : 1920x1080p60 Side-by-side 3D"},
         {0x40, 0x60, 4, "Input : 1280x720p60 Top/Bottom 3D"},
@@ -146,7 +154,7 @@ TEST(AudioLineTest, ComposesTheLine) {
         {{4, 0, 0, 2, 4}, "Audio: L-PCM 96kHz 3.0ch 16bit"},
         {{5, 0, 0, 0xFE, 48}, "Audio: L-PCM 176kHz 7.0ch 16bit"},
         {{0xD8, 0, 0, 3, 20}, "Audio: L-PCM 32kHz 4.0ch 16bit"},
-        {{0, 0, 0, 2, 3}, "Audio: L-PCM 32kHz --ch 16bit"},   // CA of 3.1 under CC 2
+        {{0, 0, 0, 2, 3}, "Audio: L-PCM 32kHz --ch 16bit"},    // CA of 3.1 under CC 2
         {{0, 0, 0, 7, 0x32}, "Audio: L-PCM 32kHz --ch 16bit"}, // CA past the table
         {{0, 0, 0, 0, 19}, "Audio: L-PCM 32kHz --ch 16bit"},
     };

@@ -1,4 +1,5 @@
 #include "status/StatusUpdate.h"
+
 #include "tests/protocol/ProtocolFixture.h"
 
 #include <map>
@@ -38,7 +39,9 @@ struct UpdateCase {
     std::size_t failedReads;
 };
 
-void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const UpdateCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 const std::vector<std::uint8_t> kAllFive{11, 12, 13, 14, 15};
 const std::vector<std::uint8_t> kFirstFour{11, 12, 13, 14};
@@ -54,8 +57,13 @@ const UpdateCase kCases[] = {
     {"HdrWrongEcho", {{14, Bytes(33, 0xE1)}}, Video::Keep, kAllFive, "", kPcm, 1},
     {"AudioSilent", {{15, std::nullopt}}, Video::Set, kAllFive, k1080, "Audio: no info", 1},
     // A failed AVI read reads as zeros, not as what block 11 left behind.
-    {"AviSilent", {{11, block(64, {{4, 0x62}, {5, 0x80}, {6, 0xC0}, {7, 16}})}, {12, std::nullopt}},
-     Video::Set, kAllFive, "Input : ", kPcm, 1},
+    {"AviSilent",
+     {{11, block(64, {{4, 0x62}, {5, 0x80}, {6, 0xC0}, {7, 16}})}, {12, std::nullopt}},
+     Video::Set,
+     kAllFive,
+     "Input : ",
+     kPcm,
+     1},
 };
 
 class StatusUpdateTest : public ProtocolFixture,

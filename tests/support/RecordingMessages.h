@@ -22,7 +22,7 @@ struct DrawnLine {
 
 // Records every warning box and drawn line instead of showing it.
 class RecordingMessages final : public link::MessageSink, public link::LineSink {
-public:
+  public:
     void showWarning(std::string_view text, std::string_view caption) override {
         std::lock_guard lock(mutex_);
         warnings_.push_back({std::string(text), std::string(caption)});
@@ -53,7 +53,7 @@ public:
         lines_.clear();
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<ShownWarning> warnings_;
     std::vector<DrawnLine> lines_;

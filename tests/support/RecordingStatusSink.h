@@ -15,7 +15,7 @@ struct ShownStatus {
 
 // Records every status-bar message instead of showing it.
 class RecordingStatusSink final : public protocol::StatusSink {
-public:
+  public:
     void showMessage(std::string_view text, int timeoutMs) override {
         shown.push_back({std::string(text), timeoutMs});
     }

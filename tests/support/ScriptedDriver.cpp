@@ -88,7 +88,9 @@ std::optional<usb::Status> ScriptedDriver::takeFailure(Call call) {
     return it->second.status;
 }
 
-void ScriptedDriver::record(CallRecord rec) { calls_.push_back(std::move(rec)); }
+void ScriptedDriver::record(CallRecord rec) {
+    calls_.push_back(std::move(rec));
+}
 
 void ScriptedDriver::releaseDueReplies() {
     const std::uint32_t now = clock_.tickMs();
@@ -99,7 +101,9 @@ void ScriptedDriver::releaseDueReplies() {
     }
 }
 
-bool ScriptedDriver::knownHandle(usb::Handle handle) const { return handles_.count(handle) != 0; }
+bool ScriptedDriver::knownHandle(usb::Handle handle) const {
+    return handles_.count(handle) != 0;
+}
 
 usb::Status ScriptedDriver::getNumDevices(std::uint32_t& count) {
     Lock lock(mutex_);
@@ -215,8 +219,7 @@ usb::Status ScriptedDriver::write(usb::Handle handle, const void* buffer, std::u
 usb::Status ScriptedDriver::flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
                                          std::uint8_t flushReceive) {
     Lock lock(mutex_);
-    record({.call = Call::Flush, .option = flushReceive, .handle = handle,
-            .count = flushTransmit});
+    record({.call = Call::Flush, .option = flushReceive, .handle = handle, .count = flushTransmit});
     if (auto failure = takeFailure(Call::Flush)) {
         return *failure;
     }

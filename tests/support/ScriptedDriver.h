@@ -32,13 +32,13 @@ enum class Call : int {
 
 struct CallRecord {
     Call call;
-    std::uint32_t index = 0;           // GetDeviceString, Open
-    std::uint32_t option = 0;          // GetDeviceString
+    std::uint32_t index = 0;  // GetDeviceString, Open
+    std::uint32_t option = 0; // GetDeviceString
     usb::Handle handle = usb::kNoHandle;
-    std::uint32_t count = 0;           // Read, Write: bytes asked / given
-    std::vector<std::uint8_t> data{};  // Write: the bytes written; Read: the bytes delivered
-    std::uint32_t readMs = 0;          // SetTimeouts
-    std::uint32_t writeMs = 0;         // SetTimeouts
+    std::uint32_t count = 0;          // Read, Write: bytes asked / given
+    std::vector<std::uint8_t> data{}; // Write: the bytes written; Read: the bytes delivered
+    std::uint32_t readMs = 0;         // SetTimeouts
+    std::uint32_t writeMs = 0;        // SetTimeouts
 };
 
 // A reply the box gives to one written frame.
@@ -51,7 +51,7 @@ struct ScriptedReply {
 // virtual delay; each receive-queue check costs `queueCheckCostMs` of virtual time,
 // so a link waiting for a reply that never comes ends its wait without real time.
 class ScriptedDriver final : public usb::Driver {
-public:
+  public:
     explicit ScriptedDriver(link::VirtualClock& clock) : clock_(clock) {}
 
     // Devices, in driver order. std::nullopt: the serial string cannot be read.
@@ -102,7 +102,7 @@ public:
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
 
-private:
+  private:
     struct Device {
         std::optional<std::string> serial;
         std::string linkName;

@@ -17,7 +17,7 @@ namespace telmar::test {
 // A telmar-sim daemon of its own on a socket in a fresh temporary folder. It dies with
 // the test process; the destructor stops it and removes the folder.
 class SimProcess {
-public:
+  public:
     explicit SimProcess(std::vector<std::string> serveArgs = {});
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
@@ -42,7 +42,7 @@ public:
     std::optional<int> signalAndWait(int signal, int timeoutMs = 10000);
     std::optional<int> waitExit(int timeoutMs);
 
-private:
+  private:
     std::string folder_;
     std::string socket_;
     std::string error_;
@@ -61,7 +61,7 @@ CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 10000);
 // Aborts the whole test binary if a test hangs, so one stuck test cannot block the
 // suite; the daemons it started die with it, and so does a guarded child.
 class Watchdog {
-public:
+  public:
     explicit Watchdog(std::chrono::seconds limit);
     ~Watchdog();
     Watchdog(const Watchdog&) = delete;
@@ -70,7 +70,7 @@ public:
     // A child to kill before aborting.
     void guard(pid_t pid);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable done_;
     bool finished_ = false;

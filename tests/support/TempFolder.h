@@ -9,7 +9,7 @@ namespace telmar::test {
 // A fresh private folder under /tmp, removed with everything in it when this goes,
 // also when a failed assertion leaves the test early.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         char name[] = "/tmp/telmar-test-XXXXXX";
         if (::mkdtemp(name) != nullptr) {
@@ -26,7 +26,7 @@ public:
     bool ok() const { return !path_.empty(); }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

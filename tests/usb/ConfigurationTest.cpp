@@ -2,7 +2,6 @@
 #include "usb/UsbIdList.h"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 
 namespace {
@@ -38,10 +37,10 @@ TEST(UsbIdList, AcceptsWellFormedLists) {
 }
 
 TEST(UsbIdList, RejectsMalformedLists) {
-    for (const char* text : {"", "10c4", "10c4:", ":ea61", "10c4:ea61,", ",10c4:ea61",
-                             "10c4:ea61,,1234:5678", "10c4;ea61", "10c4:ea61:1", "0x10c4:ea61",
-                             "10c45:ea61", "10c4:ea6g", "-1:ea61", "+10c4:ea61", "10 c4:ea61",
-                             "10c4:ea61 1234:5678"}) {
+    for (const char* text :
+         {"", "10c4", "10c4:", ":ea61", "10c4:ea61,", ",10c4:ea61", "10c4:ea61,,1234:5678",
+          "10c4;ea61", "10c4:ea61:1", "0x10c4:ea61", "10c45:ea61", "10c4:ea6g", "-1:ea61",
+          "+10c4:ea61", "10 c4:ea61", "10c4:ea61 1234:5678"}) {
         EXPECT_FALSE(parseUsbIdList(text).has_value()) << '"' << text << '"';
     }
 }
@@ -53,10 +52,8 @@ TEST(UsbIdList, EnvironmentFallsBackToTheDefaultWithOneLine) {
         bool complaint;
     };
     const Case cases[] = {
-        {nullptr, {kDefaultUsbId}, false},
-        {"", {kDefaultUsbId}, false},
-        {"1234:5678", {{0x1234, 0x5678}}, false},
-        {"1234:5678,", {kDefaultUsbId}, true},
+        {nullptr, {kDefaultUsbId}, false},        {"", {kDefaultUsbId}, false},
+        {"1234:5678", {{0x1234, 0x5678}}, false}, {"1234:5678,", {kDefaultUsbId}, true},
         {"garbage", {kDefaultUsbId}, true},
     };
     for (const auto& c : cases) {

@@ -1,10 +1,10 @@
-#include "sim/SimDriver.h"
 #include "usb/DriverFactory.h"
+
+#include "sim/SimDriver.h"
 #include "usb/LibusbDriver.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 
@@ -14,7 +14,7 @@ using namespace telmar;
 
 // Sets a variable for one scope and puts the old value back.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) {
             old_ = old;
@@ -33,7 +33,7 @@ public:
         }
     }
 
-private:
+  private:
     const char* name_;
     std::optional<std::string> old_;
 };

@@ -10,15 +10,13 @@
 #include "tests/usb/emulation/Bus.h"
 #include "usb/DriverFactory.h"
 
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -33,7 +31,7 @@ using Steady = std::chrono::steady_clock;
 constexpr std::uint32_t kLinkSpeedUp = 20;
 
 class LinkClient : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (std::getenv("UMOCKDEV_DIR") == nullptr) {
             GTEST_SKIP() << "runs only inside the emulated bus";

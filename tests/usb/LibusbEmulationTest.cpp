@@ -7,14 +7,12 @@
 #include "tests/usb/emulation/ChildProcess.h"
 #include "tests/usb/emulation/UsbTestbed.h"
 
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -41,7 +39,7 @@ const Event kReadSettings = outEvent({0x11, 0x16, 0xE1});
 const Event kReadVersion = outEvent({0x11, 0x08, 0xE0, 0x09});
 
 class LibusbEmulation : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const auto& slot : bus::kSlots) {
             DeviceSpec spec{slot.serial, slot.port, 0x10C4, slot.productId, slot.bulkOut};
@@ -56,7 +54,8 @@ protected:
     }
 
     ChildResult runClient(const std::string& scenario, ChildOptions options = {}) {
-        std::string asan = std::getenv("ASAN_OPTIONS") != nullptr ? std::getenv("ASAN_OPTIONS") : "";
+        std::string asan =
+            std::getenv("ASAN_OPTIONS") != nullptr ? std::getenv("ASAN_OPTIONS") : "";
         // The preload library must come first, ahead of the sanitizer runtime.
         asan += (asan.empty() ? "" : ":") + std::string("verify_asan_link_order=0");
         options.env.push_back({"LD_PRELOAD", "libumockdev-preload.so.0"});
@@ -68,9 +67,9 @@ protected:
             options.unset.push_back("TELMAR_USB_IDS");
         }
         options.limit = 30s;
-        return runChild({TELMAR_USB_CLIENT, "--gtest_filter=LinkClient." + scenario,
-                         "--gtest_color=no"},
-                        options);
+        return runChild(
+            {TELMAR_USB_CLIENT, "--gtest_filter=LinkClient." + scenario, "--gtest_color=no"},
+            options);
     }
 
     static void expectPassed(const ChildResult& r) {
@@ -89,11 +88,8 @@ TEST_F(LibusbEmulation, FindsTheBoxByItsSerialAndCompletesTheRequests) {
     expectPassed(runClient("PanelRequests"));
 
     const std::vector<Event> expected = {
-        kClaim, kEnable, kOpen,
-        kPurge, kWriteEdidMode,
-        kPurge, kReadSettings,
-        kPurge, kReadVersion,
-        kClose, kRelease,
+        kClaim,        kEnable, kOpen,        kPurge, kWriteEdidMode, kPurge,
+        kReadSettings, kPurge,  kReadVersion, kClose, kRelease,
     };
     EXPECT_EQ(bed.events(bus::kBoxPort), expected) << describe(bed.events(bus::kBoxPort));
     for (const auto& slot : bus::kSlots) {

@@ -1,9 +1,7 @@
 #include "usb/LibusbDriver.h"
 
 #include <gtest/gtest.h>
-
 #include <libusb.h>
-
 #include <sstream>
 
 namespace {

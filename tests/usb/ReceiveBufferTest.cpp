@@ -1,9 +1,8 @@
 #include "usb/ReceiveBuffer.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 

@@ -9,11 +9,10 @@
 //                                       "box<TAB>caption<TAB>text" for each
 //
 // Exit codes: 0 done, 2 timed out or no window, 3 bad arguments.
-#include <windows.h>
-
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <windows.h>
 
 namespace {
 
@@ -64,7 +63,9 @@ void say(const std::string& line) {
     std::fflush(stdout);
 }
 
-HWND mainWindow() { return FindWindowW(kWindowClass, nullptr); }
+HWND mainWindow() {
+    return FindWindowW(kWindowClass, nullptr);
+}
 
 ULONGLONG deadlineAfter(const wchar_t* seconds) {
     return GetTickCount64() + static_cast<ULONGLONG>(std::wcstoul(seconds, nullptr, 10)) * 1000;

@@ -1,13 +1,13 @@
 #include "sim/standin/StandinDriver.h"
-#include "updater/Frames.h"
 
-#include <gtest/gtest.h>
+#include "updater/Frames.h"
 
 #include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -20,8 +20,7 @@ namespace fs = std::filesystem;
 using usb::Handle;
 using usb::Status;
 
-template <typename Frame>
-std::uint32_t sizeOf(const Frame& frame) {
+template <typename Frame> std::uint32_t sizeOf(const Frame& frame) {
     return static_cast<std::uint32_t>(frame.size());
 }
 
@@ -34,7 +33,7 @@ std::array<std::uint8_t, updater::kWriteFlashPacketLength> packetFrame(std::uint
 }
 
 class StandinDriverTest : public ::testing::Test {
-protected:
+  protected:
     StandinDriverTest() : StandinDriverTest(Controls{}) {}
     explicit StandinDriverTest(Controls controls) : driver_(std::move(controls)) {}
 
@@ -156,7 +155,7 @@ TEST_F(StandinDriverTest, TimeoutsAreKept) {
 }
 
 class RefusedPacketTest : public StandinDriverTest {
-protected:
+  protected:
     RefusedPacketTest()
         : StandinDriverTest(Controls{.dumpDir = "", .refusePacket = 3, .holdFile = ""}) {}
 };
@@ -197,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(Values, ControlParsingTest,
                                            ControlCase{"-2", -1}, ControlCase{" 3", -1}));
 
 class DumpTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/telmar-standin-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);

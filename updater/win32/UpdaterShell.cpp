@@ -24,13 +24,12 @@ wchar_t windowTitle[kTextBufferLength];
 wchar_t windowClassName[kTextBufferLength];
 
 class Win32UserInterface final : public UserInterface {
-public:
+  public:
     void drawStatusLine(std::string_view text, int y) override { DrawStatusLine(widen(text), y); }
 
     // No owner window: the box stops only the worker, never the window.
     void showWarning(std::string_view text, std::string_view caption) override {
-        MessageBoxW(nullptr, widen(text).c_str(), widen(caption).c_str(),
-                    MB_OK | MB_ICONWARNING);
+        MessageBoxW(nullptr, widen(text).c_str(), widen(caption).c_str(), MB_OK | MB_ICONWARNING);
     }
 
     void endProcess(int exitCode) override { ExitProcess(static_cast<UINT>(exitCode)); }
@@ -192,9 +191,9 @@ int runUpdater(HINSTANCE instance, int showMode, const Variant& variant) {
     // Before the window exists: its procedure reads it from the first message on.
     updater = new Updater(variant);
 
-    mainWindow = CreateWindowExW(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, 300, 200, nullptr, nullptr,
-                                 instance, nullptr);
+    mainWindow =
+        CreateWindowExW(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        CW_USEDEFAULT, 300, 200, nullptr, nullptr, instance, nullptr);
     if (mainWindow == nullptr) {
         return 0;
     }

@@ -5,10 +5,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
-
 #include <string>
 #include <string_view>
+#include <windows.h>
 
 namespace telmar::updater::win32 {
 

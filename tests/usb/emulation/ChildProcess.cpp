@@ -1,15 +1,14 @@
 #include "tests/usb/emulation/ChildProcess.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <stdexcept>
 
 extern char** environ;
 

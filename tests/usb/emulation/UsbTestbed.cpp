@@ -1,12 +1,5 @@
 #include "tests/usb/emulation/UsbTestbed.h"
 
-#include <umockdev.h>
-
-#include <sys/ioctl.h>
-#include <linux/usbdevice_fs.h>
-
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -14,10 +7,14 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <linux/usbdevice_fs.h>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <umockdev.h>
 
 namespace telmar::test::usbemu {
 
@@ -110,8 +107,7 @@ std::string deviceRecord(const std::string& sysName, std::uint8_t devnum, const 
     return r.str();
 }
 
-template <typename T>
-T readAt(const UMockdevIoctlData* d, std::size_t offset) {
+template <typename T> T readAt(const UMockdevIoctlData* d, std::size_t offset) {
     if (d->data_len < 0 || offset + sizeof(T) > static_cast<std::size_t>(d->data_len)) {
         throw std::runtime_error("ioctl argument too short");
     }
@@ -120,8 +116,7 @@ T readAt(const UMockdevIoctlData* d, std::size_t offset) {
     return v;
 }
 
-template <typename T>
-void writeAt(UMockdevIoctlData* d, std::size_t offset, T v) {
+template <typename T> void writeAt(UMockdevIoctlData* d, std::size_t offset, T v) {
     if (d->data_len < 0 || offset + sizeof(T) > static_cast<std::size_t>(d->data_len)) {
         throw std::runtime_error("ioctl argument too short");
     }
@@ -214,7 +209,7 @@ std::string describe(const std::vector<Event>& events) {
 
 // One emulated device and its usbdevfs state.
 class EmulatedDevice {
-public:
+  public:
     EmulatedDevice(DeviceSpec spec, Responder responder)
         : spec_(std::move(spec)), responder_(std::move(responder)) {}
 
@@ -309,7 +304,7 @@ public:
         return gone_;
     }
 
-private:
+  private:
     Result submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
         DataRef urbData = resolve(arg, 0, sizeof(usbdevfs_urb));
         const auto type = readAt<std::uint8_t>(urbData.data, offsetof(usbdevfs_urb, type));
@@ -425,8 +420,9 @@ private:
             Urb urb = std::move(pendingIn_.front());
             pendingIn_.pop_front();
             Bytes& reply = inData_.front();
-            const std::size_t room =
-                urb.buffer.data != nullptr ? static_cast<std::size_t>(urb.buffer.data->data_len) : 0;
+            const std::size_t room = urb.buffer.data != nullptr
+                                         ? static_cast<std::size_t>(urb.buffer.data->data_len)
+                                         : 0;
             const std::size_t n = std::min(room, reply.size());
             if (n > 0) {
                 std::memcpy(urb.buffer.data->data, reply.data(), n);
@@ -572,7 +568,9 @@ void UsbTestbed::addDevice(const DeviceSpec& spec, Responder responder) {
     impl_->devices.emplace(spec.port, std::move(device));
 }
 
-const std::string& UsbTestbed::rootDir() const { return impl_->root; }
+const std::string& UsbTestbed::rootDir() const {
+    return impl_->root;
+}
 
 void UsbTestbed::exposeToOthersExceptNodes() {
     namespace fs = std::filesystem;
@@ -585,8 +583,7 @@ void UsbTestbed::exposeToOthersExceptNodes() {
         if (it->is_symlink(ec)) {
             continue;
         }
-        const bool node = it->is_regular_file(ec) &&
-                          p.string().rfind(nodes.string(), 0) == 0;
+        const bool node = it->is_regular_file(ec) && p.string().rfind(nodes.string(), 0) == 0;
         if (node) {
             ::chmod(p.c_str(), 0600);
         } else if (it->is_directory(ec)) {

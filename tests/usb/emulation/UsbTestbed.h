@@ -26,8 +26,8 @@ struct DeviceSpec {
 struct Event {
     enum class Kind { Claim, Release, Vendor, Out };
     Kind kind;
-    std::uint8_t request = 0; // Vendor
-    std::uint16_t value = 0;  // Vendor; Claim/Release: the interface
+    std::uint8_t request = 0;         // Vendor
+    std::uint16_t value = 0;          // Vendor; Claim/Release: the interface
     std::vector<std::uint8_t> data{}; // Out: the frame
     friend bool operator==(const Event&, const Event&) = default;
 };
@@ -41,7 +41,7 @@ std::string describe(const std::vector<Event>& events);
 // requests libusb makes. The handlers run on umockdev's worker thread; only a
 // child process started with LD_PRELOAD and UMOCKDEV_DIR sees the devices.
 class UsbTestbed {
-public:
+  public:
     UsbTestbed();
     ~UsbTestbed();
     UsbTestbed(const UsbTestbed&) = delete;
@@ -63,7 +63,7 @@ public:
     // Requests answered with an error because the emulation does not know them.
     std::vector<unsigned long> unknownRequests() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

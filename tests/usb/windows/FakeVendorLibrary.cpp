@@ -1,8 +1,7 @@
 // A stand-in for the vendor library: the ten functions by ordinal, with the calling
 // convention and argument types the backend declares, answering fixed values.
-#include <windows.h>
-
 #include <cstring>
+#include <windows.h>
 
 extern "C" {
 
@@ -28,7 +27,9 @@ DWORD WINAPI fakeOpen(DWORD index, HANDLE* handle) {
     return 0;
 }
 
-DWORD WINAPI fakeClose(HANDLE handle) { return handle == reinterpret_cast<HANDLE>(0x101) ? 0 : 1; }
+DWORD WINAPI fakeClose(HANDLE handle) {
+    return handle == reinterpret_cast<HANDLE>(0x101) ? 0 : 1;
+}
 
 DWORD WINAPI fakeRead(HANDLE, LPVOID buffer, DWORD count, LPDWORD bytesRead, OVERLAPPED* o) {
     if (o != nullptr) {

@@ -20,7 +20,8 @@ int main() {
         VendorDllDriver missing(L"no_such_vendor_library.dll");
         std::uint32_t count = 5;
         check(!missing.loaded(), "a missing library is reported as not loaded");
-        check(missing.getNumDevices(count) == kLibraryMissing, "counting fails without the library");
+        check(missing.getNumDevices(count) == kLibraryMissing,
+              "counting fails without the library");
         Handle handle = 0;
         check(missing.open(0, handle) == kLibraryMissing, "opening fails without the library");
     }

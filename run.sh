@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and starts the control panel. Without a box it runs on the simulated box
 # (started here in demo mode unless one is already serving); --usb uses a real box.
 # With no display the window runs under Xvfb and a screenshot is saved.

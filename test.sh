@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and runs every test: once plain, once under
 # AddressSanitizer + UndefinedBehaviorSanitizer. Exits non-zero on any failure.
 set -euo pipefail

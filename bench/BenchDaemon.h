@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A telmar-sim daemon of the benchmark's own on a given socket, stopped when this goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How fast one control panel exchange goes through the `sim` backend, against the
 // daemon's configured reply delay; and how much CPU the link burns while it waits
 // 4000 ms for a reply that never comes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A whole firmware update against the simulated box, on the real clock, measured
 // against its floor: the procedure's fixed pauses plus one bare round trip per
 // exchange. The bare round trip is measured first, on the same daemon, with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/DeviceSearch.h"
 
 #include <cstring>

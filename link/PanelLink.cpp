@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/PanelLink.h"
 
 #include "link/DeviceSearch.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/UpdaterLink.h"
 
 #include "link/DeviceSearch.h"

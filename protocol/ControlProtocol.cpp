@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/ControlProtocol.h"
 
 #include "protocol/Frames.h"

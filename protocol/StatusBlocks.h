@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Named views of the status blocks the control panel reads. Offsets count from reply

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "qt/Dialogs.h"
 
 #include <QtWidgets/QMessageBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "qt/MainWindow.h"
 
 #include "protocol/Frames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "qt/SettingsControls.h"
 
 namespace telmar::panel {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/Clock.h"
 #include "qt/Dialogs.h"
 #include "qt/MainWindow.h"

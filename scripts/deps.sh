@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by test.sh and run.sh: installs the Debian packages the project needs.
 deps_packages=(
     build-essential cmake ninja-build pkg-config

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/Daemon.h"
 
 #include "sim/Wire.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The daemon's socket protocol: text lines, one request or event each, with bytes

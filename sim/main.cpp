@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // telmar-sim: serves simulated TELMAR boxes on a local socket, and is the control
 // interface to a running one.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "status/AudioStatus.h"
 
 #include "protocol/StatusBlocks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "status/StatusUpdate.h"
 
 #include "protocol/Frames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "status/VideoFormatTable.h"
 
 #include <string_view>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "status/VideoStatus.h"
 
 #include "protocol/StatusBlocks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/LibusbDriver.h"
 
 #include "usb/ReceiveBuffer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/VendorDllDriver.h"
 
 #ifndef WIN32_LEAN_AND_MEAN

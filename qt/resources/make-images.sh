@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Redraws the control panel's pictures (committed beside lumora.qrc) from plain
 # shapes, so they can be remade on any machine with ImageMagick. Timestamps and
 # other metadata are left out so the same ImageMagick gives the same bytes.

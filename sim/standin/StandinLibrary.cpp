@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in SiUSBXp.dll: the vendor library's ten functions over one simulated
 // box, for running the unmodified Windows programs in tests. Never ship it.
 #include "sim/standin/StandinDriver.h"

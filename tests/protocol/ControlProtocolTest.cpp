@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/ControlProtocol.h"
 
 #include "tests/protocol/ProtocolFixture.h"

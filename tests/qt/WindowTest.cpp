@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "qt/MainWindow.h"
 #include "tests/qt/PanelHarness.h"
 #include "ui_LumoraForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/Box.h"
 
 #include "updater/Frames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The telmar-sim program as run.sh and a user at a terminal use it.
 
 #include "sim/Wire.h"

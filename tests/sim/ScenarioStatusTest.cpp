@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each input scenario, read by the control panel's status code, shows the lines it
 // was made for. The box answers through the scripted driver, in virtual time.
 

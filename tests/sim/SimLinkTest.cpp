@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control panel's link and requests, and the updater's link, against a real
 // telmar-sim process through the `sim` driver backend.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every value of every byte the texts read, one byte at a time, gives a defined line.
 // Each block sits in its own heap allocation so the sanitizers see any read past it.
 #include "status/AudioStatus.h"

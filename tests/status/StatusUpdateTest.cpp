@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "status/StatusUpdate.h"
 
 #include "tests/protocol/ProtocolFixture.h"

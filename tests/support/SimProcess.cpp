@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/SimProcess.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End to end: the updater window, the driver factory's sim backend and the simulated
 // box daemon, for both builds.
 #include "tests/support/ScaledClock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/updater/FlashFixture.h"
 
 #include <algorithm>

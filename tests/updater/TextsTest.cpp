@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "updater/Texts.h"
 
 #include "tests/support/RecordingMessages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "updater/qt/UpdaterWindow.h"
 
 #include "tests/support/ScriptedDriver.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb/DriverFactory.h"
 
 #include "sim/SimDriver.h"

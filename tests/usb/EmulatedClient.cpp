@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program under test in the umockdev tests: the control panel's link over the
 // libusb backend, run by LibusbEmulationTest inside the emulated bus. Each test here
 // is one scenario the parent arranges; it is not registered with CTest itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libusb backend against emulated boxes (umockdev). This process builds the
 // emulated bus and answers the usbdevfs requests; the program under test
 // (EmulatedClient.cpp) runs as a child with the preload library, under a time limit.

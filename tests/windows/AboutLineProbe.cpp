@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prints the About line the updater's shells show for an image file:
 //   about-line-probe BUILD IMAGE PLACEHOLDER(0|1)
 // The resource check compares it with the line compiled into the Windows program.

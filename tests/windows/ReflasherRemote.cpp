@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives a running Reflasher as a user would, for the Wine test:
 //
 //   reflasher-remote find SECONDS       wait for the window; print its class, title,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/standin/StandinDriver.h"
 
 #include "updater/Frames.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Checks what the Windows cross build put into Reflasher-FPGA1.exe and Reflasher-FPGA2.exe
 (resources, read with wrestool; imported DLLs, read with objdump) and the exports of the
 stand-in SiUSBXp.dll.

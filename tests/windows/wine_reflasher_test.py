@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Runs the unmodified Reflasher-FPGA2.exe under Wine, headless, with the stand-in
 SiUSBXp.dll beside it, and drives it from outside with reflasher-remote.exe:
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "updater/qt/QtUserInterface.h"
 
 #include "updater/qt/LineCanvas.h"

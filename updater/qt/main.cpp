@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/Clock.h"
 #include "updater/Variant.h"
 #include "updater/qt/UpdaterWindow.h"

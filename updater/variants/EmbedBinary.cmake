@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Turns a binary file into a C++ header holding it as a constexpr byte array.
 #   cmake -DINPUT=file -DOUTPUT=header -DNAMESPACE=ns -DNAME=kName
 #         [-DEXPECTED_SIZE=bytes] -P EmbedBinary.cmake

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the placeholder flash images and the icons of both updater builds.
 
 The output is byte-for-byte reproducible; run it from any directory:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "updater/win32/UpdaterShell.h"
 
 #include "link/Clock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "updater/Variant.h"
 #include "updater/win32/UpdaterShell.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource and command ids of the Win32 updater; shared by the code and the .rc file,
 // so only preprocessor lines belong here.
 #pragma once

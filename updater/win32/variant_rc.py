@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes one updater build's resource script: the build-specific parts (the About box
 line naming the image inside, and the two icon files), then the common Reflasher.rc.
 

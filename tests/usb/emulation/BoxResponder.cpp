@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/usb/emulation/BoxResponder.h"
 
 #include "sim/Box.h"

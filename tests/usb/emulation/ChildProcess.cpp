@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/usb/emulation/ChildProcess.h"
 
 #include <algorithm>

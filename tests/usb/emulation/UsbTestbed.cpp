@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/usb/emulation/UsbTestbed.h"
 
 #include <algorithm>

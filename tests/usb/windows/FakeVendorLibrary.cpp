@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the vendor library: the ten functions by ordinal, with the calling
 // convention and argument types the backend declares, answering fixed values.
 #include <cstring>

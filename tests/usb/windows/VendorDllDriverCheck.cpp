@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs under Wine: the vendor-library backend against FakeVendorLibrary.dll, and
 // without any library at all. Prints "N passed, N failed".
 #include "usb/VendorDllDriver.h"

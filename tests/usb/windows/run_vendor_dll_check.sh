@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-compiles the vendor-library backend with a stand-in library and runs it
 # under Wine. Usage: run_vendor_dll_check.sh SOURCE_DIR
 set -euo pipefail

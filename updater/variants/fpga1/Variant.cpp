@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "updater/Variant.h"
 
 #include "updater/Frames.h"

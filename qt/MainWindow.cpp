@@ -18,8 +18,9 @@
 #define TELMAR_VERSION "unknown"
 #endif
 
-using telmar::link::Reply;
-using namespace telmar::panel;
+namespace telmar::panel {
+
+using link::Reply;
 
 namespace {
 
@@ -321,3 +322,5 @@ void MainWindow::setHdmiAudioMute() {
         applyWrite(twoWayWrite(TwoWay::HdmiAudioMute, ui->rbHdmiAudioEnable->isChecked()));
     }
 }
+
+} // namespace telmar::panel

@@ -26,18 +26,18 @@ class LumoraForm;
 }
 
 namespace telmar::panel {
+
 class WindowDialogs;
-}
 
 // What the window talks to. main() passes the real driver, clock and boxes; tests
 // pass doubles.
 struct PanelServices {
-    telmar::usb::Driver& driver;
-    telmar::link::Clock& clock;
-    telmar::link::MessageSink& linkMessages; // the link's warning boxes
-    telmar::panel::WindowDialogs& dialogs;   // the window's own boxes
+    usb::Driver& driver;
+    link::Clock& clock;
+    link::MessageSink& linkMessages; // the link's warning boxes
+    WindowDialogs& dialogs;          // the window's own boxes
     // Sees every status-bar message (text before translation, time-out) as well.
-    telmar::protocol::StatusSink* statusTap = nullptr;
+    protocol::StatusSink* statusTap = nullptr;
     // How File > Exit ends the process; empty means std::exit.
     std::function<void(int)> exitProcess;
 };
@@ -56,8 +56,8 @@ class MainWindow : public QMainWindow {
 
     // The three requests; each shows its own failure text in the status bar.
     bool writeRegister(std::uint8_t reg, std::uint8_t value);
-    bool readBlock(std::uint8_t block, telmar::link::Reply& reply, std::uint8_t count);
-    bool readSettings(telmar::link::Reply& reply, std::uint8_t count);
+    bool readBlock(std::uint8_t block, link::Reply& reply, std::uint8_t count);
+    bool readSettings(link::Reply& reply, std::uint8_t count);
 
     void syncSettingsControls();
     void updateVideoStatus();
@@ -68,11 +68,11 @@ class MainWindow : public QMainWindow {
     // Null once the window has been closed.
     Ui::LumoraForm* form() const { return ui.get(); }
     QProgressBar* progress() const { return progressBar; }
-    const telmar::protocol::SettingsMirror& settingsMirror() const { return settingsMirror_; }
+    const protocol::SettingsMirror& settingsMirror() const { return settingsMirror_; }
     int pollTimerId() const { return pollTimerId_; }
     bool pollTimerActive() const { return pollTimerActive_; }
     std::uint32_t deviceIndex() const { return deviceIndex_; }
-    const telmar::link::PanelLink& link() const { return link_; }
+    const link::PanelLink& link() const { return link_; }
 
   public slots:
     void on_ProgressChange(int a, int b);
@@ -95,15 +95,14 @@ class MainWindow : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    class StatusBarSink final : public telmar::protocol::StatusSink {
+    class StatusBarSink final : public protocol::StatusSink {
       public:
-        StatusBarSink(MainWindow& window, telmar::protocol::StatusSink* tap)
-            : window_(window), tap_(tap) {}
+        StatusBarSink(MainWindow& window, protocol::StatusSink* tap) : window_(window), tap_(tap) {}
         void showMessage(std::string_view text, int timeoutMs) override;
 
       private:
         MainWindow& window_;
-        telmar::protocol::StatusSink* tap_;
+        protocol::StatusSink* tap_;
     };
 
     void initHardware();
@@ -113,16 +112,18 @@ class MainWindow : public QMainWindow {
     // What both the close event and the destructor do, in this order.
     void releaseAndExit();
     // Writes one register; on acceptance records the value and shows the confirmation.
-    bool applyWrite(const telmar::panel::SettingWrite& write);
+    bool applyWrite(const SettingWrite& write);
 
     PanelServices services_;
-    telmar::link::PanelLink link_;
+    link::PanelLink link_;
     StatusBarSink statusSink_;
-    telmar::protocol::ControlProtocol protocol_;
+    protocol::ControlProtocol protocol_;
     QProgressBar* progressBar = nullptr;
     std::unique_ptr<Ui::LumoraForm> ui;
-    telmar::protocol::SettingsMirror settingsMirror_{};
+    protocol::SettingsMirror settingsMirror_{};
     std::uint32_t deviceIndex_ = 0;
     int pollTimerId_ = 0;
     bool pollTimerActive_ = false;
 };
+
+} // namespace telmar::panel

@@ -14,7 +14,8 @@ int main(int argc, char* argv[]) {
     telmar::panel::QtDialogs dialogs;
 
     // On the heap: File > Exit deletes the window itself before ending the process.
-    auto* window = new MainWindow(PanelServices{*driver, clock, dialogs, dialogs, nullptr, {}});
+    auto* window = new telmar::panel::MainWindow(
+        telmar::panel::PanelServices{*driver, clock, dialogs, dialogs, nullptr, {}});
     window->show();
     const int code = app.exec();
     delete window;

@@ -123,9 +123,10 @@ struct Panel {
             [this](std::span<const std::uint8_t> frame) { return box.respond(frame); });
     }
 
-    PanelServices services() {
-        return PanelServices{driver,   clock,   recorder,
-                             recorder, &status, [this](int code) { exitCodes.push_back(code); }};
+    panel::PanelServices services() {
+        return panel::PanelServices{driver,   clock,
+                                    recorder, recorder,
+                                    &status,  [this](int code) { exitCodes.push_back(code); }};
     }
 
     int callCount(Call call) const {

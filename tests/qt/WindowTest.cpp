@@ -10,6 +10,7 @@
 #include <QtWidgets/QStatusBar>
 #include <memory>
 
+using telmar::panel::MainWindow;
 using telmar::test::Call;
 using telmar::test::Panel;
 using telmar::test::ShownStatus;
@@ -61,7 +62,7 @@ class WindowTest : public QObject {
   private slots:
     void slotTable() {
         const QMetaObject& mo = MainWindow::staticMetaObject;
-        QCOMPARE(QString(mo.className()), QString("MainWindow"));
+        QCOMPARE(QString(mo.className()), QString("telmar::panel::MainWindow"));
         const QList<QByteArray> expected{"on_ProgressChange(int,int)",
                                          "FileExit()",
                                          "FileAbout()",

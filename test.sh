@@ -9,6 +9,10 @@ install_deps
 
 jobs=$(nproc)
 
+echo "== tree checks: include direction and format"
+python3 scripts/check-layers.py
+scripts/check-format.sh
+
 build_and_test() { # dir, extra cmake args...
     local dir=$1
     shift

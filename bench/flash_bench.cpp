@@ -8,6 +8,7 @@
 //   flash_bench [fpga1|fpga2] [--delay-ms N] [--round-trips N]
 //
 // Starts its own telmar-sim daemon in a private temporary folder.
+#include "backends/DriverFactory.h"
 #include "bench/BenchDaemon.h"
 #include "link/Clock.h"
 #include "link/UpdaterLink.h"
@@ -15,7 +16,6 @@
 #include "updater/Frames.h"
 #include "updater/UserInterface.h"
 #include "updater/Variant.h"
-#include "usb/DriverFactory.h"
 
 #include <algorithm>
 #include <array>
@@ -152,7 +152,7 @@ int main(int argc, char* argv[]) {
     }
     ::setenv("TELMAR_USB_BACKEND", "sim", 1);
     ::setenv("TELMAR_SIM_SOCKET", daemon.socket().c_str(), 1);
-    std::unique_ptr<usb::Driver> backend = usb::createDriver();
+    std::unique_ptr<usb::Driver> backend = backends::createDriver();
     CountingDriver driver(*backend);
     link::SteadyClock clock;
     ConsoleUi ui;

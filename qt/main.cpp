@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
+#include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "qt/Dialogs.h"
 #include "qt/MainWindow.h"
-#include "usb/DriverFactory.h"
 
 #include <QtWidgets/QApplication>
 #include <memory>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    const std::unique_ptr<telmar::usb::Driver> driver = telmar::usb::createDriver();
+    const std::unique_ptr<telmar::usb::Driver> driver = telmar::backends::createDriver();
     telmar::link::SteadyClock clock;
     telmar::panel::QtDialogs dialogs;
 

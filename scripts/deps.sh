@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Sourced by test.sh and run.sh: installs the Debian packages the project needs.
 deps_packages=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config clang-format python3
     libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libusb-1.0-0-dev

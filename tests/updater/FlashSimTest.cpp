@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // End to end: the updater window, the driver factory's sim backend and the simulated
 // box daemon, for both builds.
+#include "backends/DriverFactory.h"
 #include "tests/support/ScaledClock.h"
 #include "tests/support/SimProcess.h"
 #include "updater/Variant.h"
 #include "updater/qt/LineCanvas.h"
 #include "updater/qt/UpdaterWindow.h"
-#include "usb/DriverFactory.h"
 
 #include <QAction>
 #include <QApplication>
@@ -53,7 +53,7 @@ class FlashSimTest : public QObject {
         sim.becomeUsbBackend();
 
         test::ScaledClock clock(1, 100);
-        std::unique_ptr<usb::Driver> driver = usb::createDriver();
+        std::unique_ptr<usb::Driver> driver = backends::createDriver();
         {
             updater::UpdaterWindow window(variant, *driver, clock);
             window.show();

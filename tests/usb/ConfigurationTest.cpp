@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include "usb/BackendChoice.h"
 #include "usb/UsbIdList.h"
 
 #include <gtest/gtest.h>
@@ -67,28 +66,6 @@ TEST(UsbIdList, EnvironmentFallsBackToTheDefaultWithOneLine) {
             EXPECT_NE(err.str().find("10c4:ea61"), std::string::npos) << "names the default";
         } else {
             EXPECT_EQ(err.str(), "");
-        }
-    }
-}
-
-TEST(BackendChoice, KnownNamesAndTheDefault) {
-    struct Case {
-        const char* value;
-        Backend backend;
-        bool complaint;
-    };
-    const Case cases[] = {
-        {nullptr, Backend::Usb, false}, {"", Backend::Usb, false},
-        {"usb", Backend::Usb, false},   {"sim", Backend::Sim, false},
-        {"SIM", Backend::Usb, true},    {"simulator", Backend::Usb, true},
-        {" sim", Backend::Usb, true},
-    };
-    for (const auto& c : cases) {
-        std::ostringstream err;
-        EXPECT_EQ(chooseBackend(c.value, err), c.backend) << (c.value ? c.value : "unset");
-        EXPECT_EQ(lines(err.str()), c.complaint ? 1u : 0u) << err.str();
-        if (c.complaint) {
-            EXPECT_NE(err.str().find("TELMAR_USB_BACKEND"), std::string::npos);
         }
     }
 }

@@ -3,13 +3,13 @@
 // libusb backend, run by LibusbEmulationTest inside the emulated bus. Each test here
 // is one scenario the parent arranges; it is not registered with CTest itself.
 
+#include "backends/DriverFactory.h"
 #include "link/PanelLink.h"
 #include "protocol/ControlProtocol.h"
 #include "tests/support/RecordingMessages.h"
 #include "tests/support/RecordingStatusSink.h"
 #include "tests/support/ScaledClock.h"
 #include "tests/usb/emulation/Bus.h"
-#include "usb/DriverFactory.h"
 
 #include <array>
 #include <chrono>
@@ -38,7 +38,7 @@ class LinkClient : public ::testing::Test {
             GTEST_SKIP() << "runs only inside the emulated bus";
         }
         alarm(60);
-        driver = usb::createDriver();
+        driver = backends::createDriver();
         panel = std::make_unique<link::PanelLink>(*driver, clock, messages);
         requests = std::make_unique<protocol::ControlProtocol>(*panel, status);
     }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
+#include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "updater/Variant.h"
 #include "updater/qt/UpdaterWindow.h"
-#include "usb/DriverFactory.h"
 
 #include <QApplication>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 // TELMAR_UPDATER_VARIANT names the build's variant namespace: fpga1 or fpga2.
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    std::unique_ptr<telmar::usb::Driver> driver = telmar::usb::createDriver();
+    std::unique_ptr<telmar::usb::Driver> driver = telmar::backends::createDriver();
     telmar::link::SteadyClock clock;
     telmar::updater::UpdaterWindow window(telmar::updater::TELMAR_UPDATER_VARIANT::variant(),
                                           *driver, clock);

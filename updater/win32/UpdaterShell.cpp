@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "updater/win32/UpdaterShell.h"
 
+#include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "updater/FlashUpdate.h"
 #include "updater/Texts.h"
 #include "updater/UserInterface.h"
 #include "updater/win32/resource.h"
-#include "usb/DriverFactory.h"
 
 #include <memory>
 
@@ -40,7 +40,7 @@ class Win32UserInterface final : public UserInterface {
 // running when the message loop returns and the process ends.
 struct Updater {
     explicit Updater(const Variant& variant)
-        : driver(usb::createDriver()), update(variant, *driver, clock, ui) {}
+        : driver(backends::createDriver()), update(variant, *driver, clock, ui) {}
 
     std::unique_ptr<usb::Driver> driver;
     link::SteadyClock clock;

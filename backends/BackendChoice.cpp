@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+#include "backends/BackendChoice.h"
+
+#include "usb/UsbIdList.h"
+
+#include <cstdlib>
+#include <ostream>
+#include <string>
+
+#ifdef _WIN32
+#include "usb/VendorDllDriver.h"
+#else
+#include "usb/LibusbDriver.h"
+#endif
+
+#if TELMAR_WITH_SIM
+#include "sim/SimDriver.h"
+#endif
+
+namespace telmar::backends {
+
+namespace {
+
+std::unique_ptr<usb::Driver> makeUsb([[maybe_unused]] std::ostream& err) {
+#ifdef _WIN32
+    return std::make_unique<usb::VendorDllDriver>();
+#else
+    return std::make_unique<usb::LibusbDriver>(
+        usb::usbIdsFromEnvironment(std::getenv(usb::kUsbIdsVariable), err), err);
+#endif
+}
+
+#if TELMAR_WITH_SIM
+std::unique_ptr<usb::Driver> makeSim(std::ostream&) {
+    return sim::createSimDriver();
+}
+#else
+constexpr MakeDriver makeSim = nullptr;
+#endif
+
+const BackendEntry kBackends[] = {
+    {"usb", "the box on USB", makeUsb},
+    {"sim", "the simulated box (telmar-sim)", makeSim},
+};
+
+} // namespace
+
+std::span<const BackendEntry> backendTable() {
+    return kBackends;
+}
+
+const BackendEntry& chooseBackend(const char* value, std::ostream& err) {
+    const BackendEntry& fallback = kBackends[0];
+    if (value == nullptr || *value == '\0') {
+        return fallback;
+    }
+    const std::string_view name(value);
+    for (const BackendEntry& entry : kBackends) {
+        if (entry.name == name) {
+            return entry;
+        }
+    }
+    std::string known;
+    for (const BackendEntry& entry : kBackends) {
+        known += known.empty() ? "" : " or ";
+        known += entry.name;
+    }
+    err << kBackendVariable << ": unknown backend \"" << name << "\" (expected " << known
+        << "); using " << fallback.name << std::endl;
+    return fallback;
+}
+
+} // namespace telmar::backends

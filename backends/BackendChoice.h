@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "usb/Driver.h"
+
+#include <iosfwd>
+#include <memory>
+#include <span>
+#include <string_view>
+
+namespace telmar::backends {
+
+// Variable that picks the driver backend by name; unset or empty means the default.
+inline constexpr const char* kBackendVariable = "TELMAR_USB_BACKEND";
+
+// Makes one backend's driver; complaints about its own settings go to `err`.
+using MakeDriver = std::unique_ptr<usb::Driver> (*)(std::ostream& err);
+
+struct BackendEntry {
+    std::string_view name;
+    std::string_view description;
+    // Null for a backend this build was configured without.
+    MakeDriver make;
+};
+
+// Every backend a program can be asked for, the default first. A new backend is
+// one row here.
+std::span<const BackendEntry> backendTable();
+
+// The entry for a name (nullptr when unset). An unknown name is named on `err` in one
+// line and the default is used.
+const BackendEntry& chooseBackend(const char* value, std::ostream& err);
+
+} // namespace telmar::backends

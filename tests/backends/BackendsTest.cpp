@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: MIT
+#include "backends/BackendChoice.h"
+#include "backends/DriverFactory.h"
+#include "backends/NoBoxDriver.h"
+#include "usb/LibusbDriver.h"
+
+#if TELMAR_WITH_SIM
+#include "sim/SimDriver.h"
+#endif
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using namespace telmar;
+
+// Sets a variable for one scope and puts the old value back.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        if (value != nullptr) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+std::size_t lines(const std::string& s) {
+    std::size_t n = 0;
+    for (const char c : s) {
+        n += c == '\n' ? 1 : 0;
+    }
+    return n;
+}
+
+TEST(BackendChoice, KnownNamesAndTheDefault) {
+    struct Case {
+        const char* value;
+        std::string_view backend;
+        bool complaint;
+    };
+    const Case cases[] = {
+        {nullptr, "usb", false}, {"", "usb", false},   {"usb", "usb", false},
+        {"sim", "sim", false},   {"SIM", "usb", true}, {"simulator", "usb", true},
+        {" sim", "usb", true},
+    };
+    for (const auto& c : cases) {
+        std::ostringstream err;
+        EXPECT_EQ(backends::chooseBackend(c.value, err).name, c.backend)
+            << (c.value ? c.value : "unset");
+        EXPECT_EQ(lines(err.str()), c.complaint ? 1u : 0u) << err.str();
+        if (c.complaint) {
+            EXPECT_NE(err.str().find("TELMAR_USB_BACKEND"), std::string::npos);
+        }
+    }
+}
+
+// What each value of the variable gives a program: the driver kind and whether it
+// complained.
+TEST(DriverFactory, BackendVariablePicksTheDriver) {
+    enum class Kind { Usb, Sim, NoBox };
+    struct Case {
+        const char* value;
+        Kind kind;
+        bool complaint;
+    };
+    const Case cases[] = {
+        {nullptr, Kind::Usb, false},
+        {"usb", Kind::Usb, false},
+#if TELMAR_WITH_SIM
+        {"sim", Kind::Sim, false},
+#else
+        {"sim", Kind::NoBox, true},
+#endif
+        {"hardware", Kind::Usb, true},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv backend("TELMAR_USB_BACKEND", c.value);
+        ScopedEnv ids("TELMAR_USB_IDS", nullptr);
+        testing::internal::CaptureStderr();
+        const auto driver = backends::createDriver();
+        const std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_NE(driver, nullptr);
+        const char* name = c.value != nullptr ? c.value : "unset";
+        Kind kind = Kind::NoBox;
+        if (dynamic_cast<usb::LibusbDriver*>(driver.get()) != nullptr) {
+            kind = Kind::Usb;
+        }
+#if TELMAR_WITH_SIM
+        if (dynamic_cast<sim::SimDriver*>(driver.get()) != nullptr) {
+            kind = Kind::Sim;
+        }
+#endif
+        EXPECT_EQ(kind, c.kind) << name;
+        EXPECT_EQ(err.find("TELMAR_USB_BACKEND") != std::string::npos, c.complaint) << err;
+        if (kind == Kind::NoBox) {
+            std::uint32_t count = 99;
+            EXPECT_EQ(driver->getNumDevices(count), usb::kSuccess);
+            EXPECT_EQ(count, 0u) << "a backend left out of the build finds no box";
+        }
+    }
+}
+
+} // namespace

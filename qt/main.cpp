@@ -1,21 +1,43 @@
 // SPDX-License-Identifier: MIT
+#include "app/ProgramInfo.h"
 #include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "qt/Dialogs.h"
 #include "qt/MainWindow.h"
 
 #include <QtWidgets/QApplication>
+#include <iostream>
 #include <memory>
 
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: LUMORA_GUI [--version] [--help] [Qt options]\n"
+    "\n"
+    "The TELMAR control panel: finds the box, shows its firmware version and the\n"
+    "status of its HDMI input, polls it every 3 seconds and writes its settings.\n";
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    using namespace telmar;
+    if (const app::InfoOption option = app::findInfoOption(argc, argv);
+        option != app::InfoOption::None) {
+        std::cout << app::infoText(option, "LUMORA_GUI",
+                                   std::string(kUsage) + "\n" +
+                                       std::string(app::kBoxEnvironmentHelp));
+        return 0;
+    }
     QApplication app(argc, argv);
-    const std::unique_ptr<telmar::usb::Driver> driver = telmar::backends::createDriver();
-    telmar::link::SteadyClock clock;
-    telmar::panel::QtDialogs dialogs;
+    // Wayland and the docks match the window to its desktop entry and icon by this.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.telmar.Panel"));
+    const std::unique_ptr<usb::Driver> driver = backends::createDriver();
+    link::SteadyClock clock;
+    panel::QtDialogs dialogs;
 
     // On the heap: File > Exit deletes the window itself before ending the process.
-    auto* window = new telmar::panel::MainWindow(
-        telmar::panel::PanelServices{*driver, clock, dialogs, dialogs, nullptr, {}});
+    auto* window =
+        new panel::MainWindow(panel::PanelServices{*driver, clock, dialogs, dialogs, nullptr, {}});
     window->show();
     const int code = app.exec();
     delete window;

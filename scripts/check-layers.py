@@ -12,16 +12,17 @@ import sys
 # What each folder may include besides itself. Programs sit on top and may use the
 # composition root; tests and benchmarks may use anything.
 ALLOWED = {
+    "app": set(),
     "usb": set(),
     "link": {"usb"},
     "protocol": {"link", "usb"},
     "status": {"protocol", "link", "usb"},
-    "sim": {"usb"},
+    "sim": {"usb", "app"},
     "backends": {"usb", "sim"},
     "panel": {"status", "protocol", "link", "usb"},
-    "qt": {"panel", "status", "protocol", "link", "usb", "backends"},
-    "updater": {"link", "usb", "backends"},
-    "cli": {"updater", "panel", "status", "protocol", "link", "usb", "backends"},
+    "qt": {"panel", "status", "protocol", "link", "usb", "backends", "app"},
+    "updater": {"link", "usb", "backends", "app"},
+    "cli": {"updater", "panel", "status", "protocol", "link", "usb", "backends", "app"},
 }
 ANYTHING = {"tests", "bench"}
 NOT_CODE = {"build", "docs", "packaging", "scripts", "cmake", "man"}

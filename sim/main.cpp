@@ -2,6 +2,7 @@
 // telmar-sim: serves simulated TELMAR boxes on a local socket, and is the control
 // interface to a running one.
 
+#include "app/ProgramInfo.h"
 #include "sim/Daemon.h"
 #include "sim/Faults.h"
 #include "sim/Scenarios.h"
@@ -230,6 +231,11 @@ int main(int argc, char** argv) {
         bool missing = false;
         if (args[i] == "--help") {
             printUsage(std::cout);
+            std::cout << "\n" << telmar::app::versionLine("telmar-sim");
+            return 0;
+        }
+        if (args[i] == "--version") {
+            std::cout << telmar::app::versionLine("telmar-sim");
             return 0;
         }
         if (takeOption(args, i, "--socket", value, missing)) {

@@ -22,6 +22,21 @@ std::string aboutImageLine(const Variant& variant) {
     return text;
 }
 
+std::string programName(const Variant& variant) {
+    return "Reflasher-" + std::string(variant.buildName);
+}
+
+std::string usageText(const Variant& variant) {
+    return "usage: " + programName(variant) +
+           " [--version] [--help]\n"
+           "\n"
+           "The TELMAR firmware updater: Update > Update Firmware writes the flash image\n"
+           "inside this program to the box, then leaves programming mode and resets the box.\n"
+           "Do not disconnect the box while the image is written.\n"
+           "\n" +
+           aboutImageLine(variant) + "\n";
+}
+
 namespace {
 constexpr std::array<std::uint32_t, 256> makeCrcTable() {
     std::array<std::uint32_t, 256> table{};

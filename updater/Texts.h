@@ -38,6 +38,12 @@ void drawGreeting(link::LineSink& lines, const Variant& variant);
 // The About box's line that names the image inside: build, size and CRC-32.
 std::string aboutImageLine(const Variant& variant);
 
+// "Reflasher-FPGA1": the program's file name, and what --version names.
+std::string programName(const Variant& variant);
+
+// What --help says about this build: what it does and which image it carries.
+std::string usageText(const Variant& variant);
+
 std::uint32_t crc32(std::span<const std::uint8_t> bytes);
 
 } // namespace telmar::updater

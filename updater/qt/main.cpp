@@ -1,19 +1,34 @@
 // SPDX-License-Identifier: MIT
+#include "app/ProgramInfo.h"
 #include "backends/DriverFactory.h"
 #include "link/Clock.h"
+#include "updater/Texts.h"
 #include "updater/Variant.h"
 #include "updater/qt/UpdaterWindow.h"
 
 #include <QApplication>
 #include <cstdlib>
+#include <iostream>
 
 // TELMAR_UPDATER_VARIANT names the build's variant namespace: fpga1 or fpga2.
 int main(int argc, char* argv[]) {
+    using namespace telmar;
+    const updater::Variant& variant = updater::TELMAR_UPDATER_VARIANT::variant();
+    if (const app::InfoOption option = app::findInfoOption(argc, argv);
+        option != app::InfoOption::None) {
+        std::cout << app::infoText(option, updater::programName(variant),
+                                   updater::usageText(variant) + "\n" +
+                                       std::string(app::kBoxEnvironmentHelp));
+        return 0;
+    }
     QApplication app(argc, argv);
-    std::unique_ptr<telmar::usb::Driver> driver = telmar::backends::createDriver();
-    telmar::link::SteadyClock clock;
-    telmar::updater::UpdaterWindow window(telmar::updater::TELMAR_UPDATER_VARIANT::variant(),
-                                          *driver, clock);
+    QGuiApplication::setDesktopFileName(
+        QStringLiteral("org.telmar.Reflasher.") +
+        QString::fromLatin1(variant.buildName.data(),
+                            static_cast<qsizetype>(variant.buildName.size())));
+    std::unique_ptr<usb::Driver> driver = backends::createDriver();
+    link::SteadyClock clock;
+    updater::UpdaterWindow window(variant, *driver, clock);
     window.show();
     const int code = QApplication::exec();
     if (window.workerRunning()) {

@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: MIT
 """Writes the placeholder flash images and the icons of both updater builds.
 
-The output is byte-for-byte reproducible; run it from any directory:
+The icons are drawn from each build's org.telmar.Reflasher.<BUILD>.svg (rsvg-convert
+from librsvg2-bin, and ImageMagick). The output is byte-for-byte reproducible; run it
+from any directory, optionally with the folder to write into (default: beside it):
 
-    python3 updater/variants/make_placeholders.py
+    python3 updater/variants/make_placeholders.py [OUT]
 
 Placeholder image pattern (no real firmware, only good for the simulated box):
 every 16-byte packet p (0..31) of block b is
@@ -13,13 +15,15 @@ so a packet that lands in the wrong place, or is lost, shows up in a flash dump.
 """
 import os
 import struct
+import subprocess
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 BUILDS = {
-    # folder: (digit, block count, large icon size, small icon size, colour RGB)
-    "fpga1": ("1", 248, 48, 48, (0x1F, 0x4E, 0x9A)),
-    "fpga2": ("2", 50, 64, 48, (0x1E, 0x7A, 0x3C)),
+    # folder: (digit, block count, large icon size, small icon size)
+    "fpga1": ("1", 248, 48, 48),
+    "fpga2": ("2", 50, 64, 48),
 }
 
 
@@ -31,49 +35,16 @@ def placeholder_image(digit, blocks):
     return bytes(out)
 
 
-# 5 x 7 glyphs of the two digits the icons show.
-GLYPHS = {
-    "1": ["..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."],
-    "2": [".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"],
-}
-
-
-def icon_pixels(size, digit, colour):
-    """A chip on a coloured tile with the build digit on it, as RGBA rows top down."""
-    tile = colour + (0xFF,)
-    chip = (0x30, 0x30, 0x30, 0xFF)
-    pin = (0xC8, 0xC8, 0xC8, 0xFF)
-    ink = (0xFF, 0xFF, 0xFF, 0xFF)
-    clear = (0, 0, 0, 0)
-    rows = [[tile] * size for _ in range(size)]
-    # Transparent corners round the tile a little.
-    r = size // 8
-    for y in range(size):
-        for x in range(size):
-            dx = max(r - x, x - (size - 1 - r), 0)
-            dy = max(r - y, y - (size - 1 - r), 0)
-            if dx * dx + dy * dy > r * r:
-                rows[y][x] = clear
-    lo, hi = size // 4, size - size // 4
-    for y in range(lo, hi):
-        for x in range(lo, hi):
-            rows[y][x] = chip
-    step = max(size // 12, 2)
-    for k in range(lo + step // 2, hi - 1, step):
-        for t in range(size // 10):
-            for (x, y) in ((k, lo - 1 - t), (k, hi + t), (lo - 1 - t, k), (hi + t, k)):
-                rows[y][x] = pin
-    scale = (hi - lo) // 9
-    glyph = GLYPHS[digit]
-    gx = lo + ((hi - lo) - 5 * scale) // 2
-    gy = lo + ((hi - lo) - 7 * scale) // 2
-    for j, line in enumerate(glyph):
-        for i, c in enumerate(line):
-            if c == "#":
-                for y in range(gy + j * scale, gy + (j + 1) * scale):
-                    for x in range(gx + i * scale, gx + (i + 1) * scale):
-                        rows[y][x] = ink
-    return rows
+def icon_pixels(svg, size):
+    """The build's icon drawn at size x size, as RGBA rows top down."""
+    png = subprocess.run(["rsvg-convert", "-w", str(size), "-h", str(size), svg],
+                         check=True, capture_output=True).stdout
+    raw = subprocess.run(["convert", "png:-", "-depth", "8", "rgba:-"], input=png,
+                         check=True, capture_output=True).stdout
+    if len(raw) != size * size * 4:
+        sys.exit(f"{svg}: expected {size * size * 4} bytes of pixels, got {len(raw)}")
+    return [[tuple(raw[(y * size + x) * 4:(y * size + x) * 4 + 4]) for x in range(size)]
+            for y in range(size)]
 
 
 def ico_file(rows):
@@ -94,17 +65,20 @@ def ico_file(rows):
 
 
 def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
-    print(f"{os.path.relpath(path, HERE)}: {len(data)} bytes")
+    print(f"{path}: {len(data)} bytes")
 
 
 def main():
-    for folder, (digit, blocks, large, small, colour) in BUILDS.items():
-        base = os.path.join(HERE, folder)
+    out = sys.argv[1] if len(sys.argv) > 1 else HERE
+    for folder, (digit, blocks, large, small) in BUILDS.items():
+        svg = os.path.join(HERE, folder, f"org.telmar.Reflasher.FPGA{digit}.svg")
+        base = os.path.join(out, folder)
         write(os.path.join(base, f"placeholder-{folder}.bin"), placeholder_image(digit, blocks))
-        write(os.path.join(base, "icon-large.ico"), ico_file(icon_pixels(large, digit, colour)))
-        write(os.path.join(base, "icon-small.ico"), ico_file(icon_pixels(small, digit, colour)))
+        write(os.path.join(base, "icon-large.ico"), ico_file(icon_pixels(svg, large)))
+        write(os.path.join(base, "icon-small.ico"), ico_file(icon_pixels(svg, small)))
 
 
 if __name__ == "__main__":

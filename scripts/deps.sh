@@ -9,6 +9,7 @@ deps_packages=(
     umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils
     wine wine64
+    librsvg2-bin desktop-file-utils appstream
 )
 
 install_deps() {

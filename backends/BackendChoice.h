@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace telmar::backends {
@@ -26,6 +27,10 @@ struct BackendEntry {
 // Every backend a program can be asked for, the default first. A new backend is
 // one row here.
 std::span<const BackendEntry> backendTable();
+
+// The environment section of a program's --help: the backend variable with every
+// backend this build has, and the variables those backends read.
+std::string environmentHelp();
 
 // The entry for a name (nullptr when unset). An unknown name is named on `err` in one
 // line and the default is used.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/ProgramInfo.h"
+#include "backends/BackendChoice.h"
 #include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "qt/Dialogs.h"
@@ -24,8 +25,7 @@ int main(int argc, char* argv[]) {
     if (const app::InfoOption option = app::findInfoOption(argc, argv);
         option != app::InfoOption::None) {
         std::cout << app::infoText(option, "LUMORA_GUI",
-                                   std::string(kUsage) + "\n" +
-                                       std::string(app::kBoxEnvironmentHelp));
+                                   std::string(kUsage) + "\n" + backends::environmentHelp());
         return 0;
     }
     QApplication app(argc, argv);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/ProgramInfo.h"
+#include "backends/BackendChoice.h"
 #include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "updater/Texts.h"
@@ -18,7 +19,7 @@ int main(int argc, char* argv[]) {
         option != app::InfoOption::None) {
         std::cout << app::infoText(option, updater::programName(variant),
                                    updater::usageText(variant) + "\n" +
-                                       std::string(app::kBoxEnvironmentHelp));
+                                       backends::environmentHelp());
         return 0;
     }
     QApplication app(argc, argv);

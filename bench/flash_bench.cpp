@@ -66,6 +66,7 @@ class CountingDriver final : public usb::Driver {
     usb::Status checkRxQueue(usb::Handle h, std::uint32_t& q, std::uint32_t& s) override {
         return inner_.checkRxQueue(h, q, s);
     }
+    bool simulatedBox() const override { return inner_.simulatedBox(); }
 
   private:
     usb::Driver& inner_;

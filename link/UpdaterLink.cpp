@@ -18,7 +18,7 @@ constexpr std::string_view kReadFailedText = "Error Reading Data";
 UpdaterLink::UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& messages, LineSink& lines)
     : driver_(driver), clock_(clock), messages_(messages), lines_(lines) {}
 
-void UpdaterLink::connectDevice() {
+UpdaterLink::Connect UpdaterLink::connectDevice() {
     deviceHandle_ = usb::kNoHandle;
     bool open = true;
     std::uint32_t count = 0;
@@ -45,13 +45,20 @@ void UpdaterLink::connectDevice() {
     }
     if (open) {
         char linkName[usb::kDeviceStringSize] = {};
+        // Whatever a failed open leaves in its handle is no handle of ours to close.
+        usb::Handle opened = usb::kNoHandle;
         open = driver_.getDeviceString(index, linkName, usb::kStringLinkName) == usb::kSuccess &&
-               driver_.open(index, deviceHandle_) == usb::kSuccess &&
-               driver_.flushBuffers(deviceHandle_, 1, 1) == usb::kSuccess;
+               driver_.open(index, opened) == usb::kSuccess;
+        if (open) {
+            deviceHandle_ = opened;
+            open = driver_.flushBuffers(deviceHandle_, 1, 1) == usb::kSuccess;
+        }
     }
     if (!open) {
         closeDeviceHandle(driver_, messages_, deviceHandle_);
+        return found ? Connect::NotOpened : Connect::NotFound;
     }
+    return Connect::Opened;
 }
 
 bool UpdaterLink::exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> reply) {

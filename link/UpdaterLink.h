@@ -23,8 +23,14 @@ class UpdaterLink {
 
     UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& messages, LineSink& lines);
 
+    enum class Connect {
+        Opened,    // deviceHandle() is open
+        NotFound,  // no device has the serial; the link has said so
+        NotOpened, // the box is there but could not be opened or prepared; nothing shown
+    };
+
     // Afterwards deviceHandle() is an open handle, or kNoHandle when no box was opened.
-    void connectDevice();
+    Connect connectDevice();
     // Sends the request, then reads exactly reply.size() bytes into `reply`.
     bool exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> reply);
     void closeDevice();

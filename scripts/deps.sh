@@ -3,7 +3,7 @@
 deps_packages=(
     build-essential cmake ninja-build pkg-config clang-format python3
     libgtest-dev libgmock-dev
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev dbus-daemon
     libusb-1.0-0-dev
     xvfb xauth x11-utils imagemagick fonts-dejavu-core
     umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi

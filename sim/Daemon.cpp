@@ -276,6 +276,14 @@ void Daemon::handleFrame(Connection& c, const std::string& hex) {
     }
 }
 
+std::size_t Daemon::handleCount(std::size_t box) const {
+    std::size_t handles = 0;
+    for (const auto& [id, c] : connections_) {
+        handles += (c->isHandle && c->box == box && !c->closing && !c->dead) ? 1 : 0;
+    }
+    return handles;
+}
+
 std::vector<std::size_t> Daemon::deviceList() const {
     std::vector<std::size_t> list;
     for (std::size_t i = 0; i < boxes_.size(); ++i) {
@@ -343,6 +351,11 @@ void Daemon::handleDeviceRequest(Connection& c, const std::vector<std::string>& 
             send(c, "err open failed\n");
             return;
         }
+        // Like a real device's exclusive claim: one open handle per box.
+        if (handleCount(*box) != 0) {
+            send(c, "err busy\n");
+            return;
+        }
         c.isHandle = true;
         c.box = *box;
         // Faults waiting for a handle come with the answer, so none can be missed.
@@ -383,10 +396,7 @@ std::string Daemon::control(std::size_t b, const std::vector<std::string>& words
     const std::string& cmd = words[0];
     const auto argc = words.size() - 1;
     if (cmd == "status" && argc == 0) {
-        std::size_t handles = 0;
-        for (auto& [id, c] : connections_) {
-            handles += (c->isHandle && c->box == b && !c->closing) ? 1 : 0;
-        }
+        const std::size_t handles = handleCount(b);
         lines.push_back("box=" + std::to_string(b) + " boxes=" + std::to_string(boxes_.size()) +
                         " plugged=" + (plugged_[b] ? "1" : "0") + " handles=" +
                         std::to_string(handles) + " delay-ms=" + std::to_string(options_.delayMs));

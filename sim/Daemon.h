@@ -62,6 +62,7 @@ class Daemon {
     void send(Connection& c, std::string text);
     void flushOutput(Connection& c);
     std::vector<std::size_t> deviceList() const;
+    std::size_t handleCount(std::size_t box) const;
     void closeConnection(std::uint64_t id);
 
     DaemonOptions options_;

@@ -38,6 +38,7 @@ class SimDriver final : public usb::Driver {
     usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
+    bool simulatedBox() const override { return true; }
 
     const std::string& socketPath() const { return socketPath_; }
 

@@ -51,8 +51,9 @@ std::string fatalErrorLine(std::uint8_t code) {
 }
 
 FlashUpdate::FlashUpdate(const Variant& variant, usb::Driver& driver, link::Clock& clock,
-                         UserInterface& ui)
-    : variant_(variant), clock_(clock), ui_(ui), link_(driver, clock, ui, ui) {
+                         UserInterface& ui, Safeguards safeguards)
+    : variant_(variant), driver_(driver), safeguards_(safeguards), clock_(clock), ui_(ui),
+      link_(driver, clock, ui, ui) {
     // SetBlockIndex carries the block number in one byte.
     if (variant.blockCount == 0 || variant.blockCount > 256 ||
         variant.image.size() != std::size_t{variant.blockCount} * kBlockSize) {
@@ -66,18 +67,52 @@ bool FlashUpdate::accepted(std::span<const std::uint8_t> request) {
 }
 
 FlashUpdate::Outcome FlashUpdate::FlashUpdateThread() {
+    if (const std::string refusal = refusalBeforeFirstFrame(variant_, driver_); !refusal.empty()) {
+        ui_.showWarning(refusal, kSafetyCaption);
+        return Outcome::Refused;
+    }
+    UpdateLock* lock = safeguards_.lock;
+    if (lock != nullptr && !lock->tryLock()) {
+        ui_.showWarning(kAnotherUpdateText, kSafetyCaption);
+        return Outcome::Refused;
+    }
+    const Outcome outcome = run();
+    if (lock != nullptr) {
+        lock->unlock();
+    }
+    return outcome;
+}
+
+FlashUpdate::Outcome FlashUpdate::run() {
     ui_.drawStatusLine(kPreparingLine, kFirstLineY);
     clock_.sleepMs(kPrepareMs);
 
-    link_.connectDevice();
-    if (link_.deviceHandle() == usb::kNoHandle) {
+    switch (link_.connectDevice()) {
+    case link::UpdaterLink::Connect::NotFound:
         return Outcome::NoBox;
+    case link::UpdaterLink::Connect::NotOpened:
+        // The link stays silent here; a user left looking at "preparing..." would
+        // never learn that the control panel still holds the box.
+        ui_.showWarning(kBoxInUseText, kSafetyCaption);
+        return Outcome::BoxInUse;
+    case link::UpdaterLink::Connect::Opened:
+        break;
+    }
+    WriteGuard* guard = safeguards_.writeGuard;
+    if (guard != nullptr) {
+        guard->begin(kWriteGuardReason);
     }
     writing_ = true;
-    struct ClearWriting {
+    struct EndWriting {
         std::atomic<bool>& flag;
-        ~ClearWriting() { flag = false; }
-    } clearWriting{writing_};
+        WriteGuard* guard;
+        ~EndWriting() {
+            flag = false;
+            if (guard != nullptr) {
+                guard->end();
+            }
+        }
+    } endWriting{writing_, guard};
 
     ui_.drawStatusLine(kUpdatingLine, kFirstLineY);
     ui_.drawStatusLine(kPowerWarningLine, kSecondLineY);
@@ -149,6 +184,7 @@ void FlashUpdate::AbortUpdate(std::uint8_t code) {
         ui_.showWarning(kExitIspFailedText, kCriticalCaption);
     }
     link_.closeDevice();
+    ui_.showWarning(kRecoveryText, kSafetyCaption);
     ui_.endProcess(kFatalExitCode);
 }
 

@@ -3,6 +3,7 @@
 
 #include "link/Clock.h"
 #include "link/UpdaterLink.h"
+#include "updater/Safeguards.h"
 #include "updater/UserInterface.h"
 #include "updater/Variant.h"
 #include "usb/Driver.h"
@@ -56,22 +57,30 @@ std::string fatalErrorLine(std::uint8_t code);
 // writing() may be read from another thread.
 class FlashUpdate {
   public:
-    enum class Outcome { NoBox, Completed, Aborted };
+    enum class Outcome {
+        Refused,  // nothing sent: placeholder for a real box, damaged image, or another update
+        NoBox,    // no box with our serial; the link said so
+        BoxInUse, // the box is there but could not be opened
+        Completed,
+        Aborted,
+    };
 
     // Throws std::invalid_argument when the variant's image does not fill its blocks.
-    FlashUpdate(const Variant& variant, usb::Driver& driver, link::Clock& clock, UserInterface& ui);
+    FlashUpdate(const Variant& variant, usb::Driver& driver, link::Clock& clock, UserInterface& ui,
+                Safeguards safeguards = {});
 
-    // Waits, connects, enters ISP mode, writes the image, leaves ISP mode, resets the
-    // box and closes it. A box that cannot be found ends the run quietly (NoBox);
-    // a failed write ends the process through AbortUpdate (Aborted, when the shell's
-    // endProcess returns at all).
+    // Checks that the image may go to this driver's box and takes the update lock,
+    // then waits, connects, enters ISP mode, writes the image, leaves ISP mode,
+    // resets the box and closes it. A failed write ends the process through
+    // AbortUpdate (Aborted, when the shell's endProcess returns at all).
     Outcome FlashUpdateThread();
 
     // Writes every block; false at the first packet the box does not accept.
     bool WriteFlashImage();
 
     // For codes 1 to 10: draws the code's text, one more try at leaving ISP mode,
-    // closes the device and ends the process with exit code 1. Other codes: nothing.
+    // closes the device, tells the user how to recover and ends the process with
+    // exit code 1. Other codes: nothing.
     void AbortUpdate(std::uint8_t code);
 
     // True from the moment the box is open until the run ends: ending the program
@@ -84,7 +93,11 @@ class FlashUpdate {
     // The exchange succeeded and reply byte 1 says accepted.
     bool accepted(std::span<const std::uint8_t> request);
 
+    Outcome run();
+
     const Variant& variant_;
+    usb::Driver& driver_;
+    Safeguards safeguards_;
     link::Clock& clock_;
     UserInterface& ui_;
     link::UpdaterLink link_;

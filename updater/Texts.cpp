@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "updater/Texts.h"
 
-#include <array>
 #include <cstdio>
 
 namespace telmar::updater {
@@ -17,7 +16,7 @@ std::string aboutImageLine(const Variant& variant) {
     char text[128];
     std::snprintf(text, sizeof text, "%.*s image, %zu bytes, CRC-32 %08X%s",
                   static_cast<int>(variant.buildName.size()), variant.buildName.data(),
-                  variant.image.size(), static_cast<unsigned>(crc32(variant.image)),
+                  variant.image.size(), static_cast<unsigned>(variant.imageCrc32),
                   variant.placeholderImage ? " (placeholder)" : "");
     return text;
 }
@@ -35,29 +34,6 @@ std::string usageText(const Variant& variant) {
            "Do not disconnect the box while the image is written.\n"
            "\n" +
            aboutImageLine(variant) + "\n";
-}
-
-namespace {
-constexpr std::array<std::uint32_t, 256> makeCrcTable() {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k) {
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        }
-        table[n] = c;
-    }
-    return table;
-}
-constexpr auto kCrcTable = makeCrcTable();
-} // namespace
-
-std::uint32_t crc32(std::span<const std::uint8_t> bytes) {
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::uint8_t b : bytes) {
-        c = kCrcTable[(c ^ b) & 0xFFu] ^ (c >> 8);
-    }
-    return c ^ 0xFFFFFFFFu;
 }
 
 } // namespace telmar::updater

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "link/Messages.h"
+#include "updater/Crc32.h"
 #include "updater/Variant.h"
 
 #include <cstdint>
@@ -35,7 +36,8 @@ inline constexpr std::string_view kExitRefusedText =
 // The four lines the window greets the user with, at y 10, 30, 80 and 100.
 void drawGreeting(link::LineSink& lines, const Variant& variant);
 
-// The About box's line that names the image inside: build, size and CRC-32.
+// The About box's line that names the image inside: build, size and the CRC-32
+// recorded at build time.
 std::string aboutImageLine(const Variant& variant);
 
 // "Reflasher-FPGA1": the program's file name, and what --version names.
@@ -43,7 +45,5 @@ std::string programName(const Variant& variant);
 
 // What --help says about this build: what it does and which image it carries.
 std::string usageText(const Variant& variant);
-
-std::uint32_t crc32(std::span<const std::uint8_t> bytes);
 
 } // namespace telmar::updater

@@ -15,6 +15,7 @@ struct Variant {
     std::uint8_t enterIspByte2;              // byte 2 of EnterIsp
     std::uint32_t blockCount;                // blocks written, and the progress divisor
     std::span<const std::uint8_t> image;     // exactly blockCount x 512 bytes
+    std::uint32_t imageCrc32;                // of `image`, computed when the program was built
     bool placeholderImage;                   // the image is the repository's stand-in, not firmware
     std::span<const std::uint8_t> largeIcon; // icon files (.ico), for the shells
     std::span<const std::uint8_t> smallIcon;

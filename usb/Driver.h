@@ -65,6 +65,11 @@ class Driver {
     // 12
     virtual Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
                                 std::uint32_t& queueStatus) = 0;
+
+    // True when every device behind this driver is a simulated box, never hardware:
+    // the only place an image that is not firmware may be written to. Decorators
+    // forward it.
+    virtual bool simulatedBox() const { return false; }
 };
 
 // Queue status reported by checkRxQueue; the link does not examine it.

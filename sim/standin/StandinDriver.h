@@ -54,6 +54,7 @@ class StandinDriver final : public usb::Driver {
     usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
+    bool simulatedBox() const override { return true; }
 
     // "key=value" lines: the device's and the box's state.
     std::string stateText();

@@ -50,7 +50,9 @@ TEST_P(UpdaterConnect, FindsTheBoxBySerial) {
     for (const auto& serial : GetParam().serials) {
         driver.addDevice(serial);
     }
-    link.connectDevice();
+    const auto result = link.connectDevice();
+    EXPECT_EQ(result, GetParam().found ? link::UpdaterLink::Connect::Opened
+                                       : link::UpdaterLink::Connect::NotFound);
     EXPECT_EQ(link.deviceHandle() != usb::kNoHandle, GetParam().found);
     EXPECT_EQ(messages.warningTexts(), GetParam().warnings);
     for (const auto& w : messages.warnings()) {
@@ -108,6 +110,7 @@ struct ConnectFault {
     int skip; // calls of that kind that succeed first
     bool closes;
     const char* name;
+    bool openLeavesJunk = false; // the failed open writes a handle value anyway
 };
 
 void PrintTo(const ConnectFault& c, std::ostream* os) {
@@ -120,7 +123,11 @@ class UpdaterConnectFaults : public UpdaterLinkTest,
 TEST_P(UpdaterConnectFaults, EndTheAttemptSilently) {
     driver.addDevice("2031");
     driver.failCallAfter(GetParam().call, GetParam().skip);
-    link.connectDevice();
+    if (GetParam().openLeavesJunk) {
+        driver.setFailedOpenHandle(0x4242);
+    }
+    // The box is there: the caller must be able to tell the user it is in use.
+    EXPECT_EQ(link.connectDevice(), link::UpdaterLink::Connect::NotOpened);
     EXPECT_EQ(link.deviceHandle(), usb::kNoHandle);
     EXPECT_TRUE(messages.warnings().empty());
     EXPECT_EQ(driver.ordinals().back() == kClose, GetParam().closes);
@@ -131,6 +138,8 @@ INSTANTIATE_TEST_SUITE_P(Steps, UpdaterConnectFaults,
                          ::testing::Values(ConnectFault{Call::GetDeviceString, 1, false,
                                                         "linkName"},
                                            ConnectFault{Call::Open, 0, false, "open"},
+                                           ConnectFault{Call::Open, 0, false, "openLeavesJunk",
+                                                        true},
                                            ConnectFault{Call::Flush, 0, true, "flush"}),
                          [](const auto& tp) { return std::string(tp.param.name); });
 

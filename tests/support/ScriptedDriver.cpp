@@ -150,6 +150,9 @@ usb::Status ScriptedDriver::open(std::uint32_t index, usb::Handle& handle) {
     Lock lock(mutex_);
     record({.call = Call::Open, .index = index});
     if (auto failure = takeFailure(Call::Open)) {
+        if (failedOpenHandle_) {
+            handle = *failedOpenHandle_;
+        }
         return *failure;
     }
     if (index >= devices_.size()) {

@@ -76,6 +76,10 @@ class ScriptedDriver final : public usb::Driver {
     void setResponder(Responder responder);
 
     void setQueueCheckCostMs(std::uint32_t ms) { queueCheckCostMs_ = ms; }
+    // A failed open writes this into the caller's handle (by default it is left alone).
+    void setFailedOpenHandle(std::optional<usb::Handle> handle) { failedOpenHandle_ = handle; }
+    // What simulatedBox() answers; a real device's driver says false.
+    void setSimulatedBox(bool simulated) { simulatedBox_ = simulated; }
     // The read reports this many bytes read, whatever it delivered (models a faulty driver).
     void setReportedReadCount(std::optional<std::uint32_t> count) { reportedReadCount_ = count; }
 
@@ -102,6 +106,7 @@ class ScriptedDriver final : public usb::Driver {
     usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
+    bool simulatedBox() const override { return simulatedBox_; }
 
   private:
     struct Device {
@@ -140,6 +145,8 @@ class ScriptedDriver final : public usb::Driver {
     std::uint32_t writeTimeout_ = 1000;
     std::uint32_t queueCheckCostMs_ = 1;
     std::optional<std::uint32_t> reportedReadCount_;
+    std::optional<usb::Handle> failedOpenHandle_;
+    bool simulatedBox_ = false;
 };
 
 } // namespace telmar::test

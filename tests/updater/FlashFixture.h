@@ -64,11 +64,14 @@ inline std::optional<ScriptedReply> refusing() {
 // One updater run against a scripted box and a virtual clock.
 class FlashRun {
   public:
-    explicit FlashRun(const updater::Variant& variant, bool boxAttached = true)
-        : flash(variant, driver, clock, ui) {
+    explicit FlashRun(const updater::Variant& variant, bool boxAttached = true,
+                      updater::Safeguards safeguards = {})
+        : flash(variant, driver, clock, ui, safeguards) {
         if (boxAttached) {
             driver.addDevice("2031");
         }
+        // A scripted box is no hardware: the default builds' placeholder images may go to it.
+        driver.setSimulatedBox(true);
         driver.setResponder([this](std::span<const std::uint8_t> f) {
             const std::uint32_t index = frames++;
             return box(kindOf(f), f, index);

@@ -215,6 +215,10 @@ UiEvent box(std::string_view text, std::string_view caption = kCritical) {
 UiEvent exitWith(int code) {
     return {.kind = UiEvent::Exit, .exitCode = code};
 }
+// The way back, after every fatal sequence and before the process ends.
+UiEvent recovery() {
+    return box(updater::kRecoveryText, updater::kSafetyCaption);
+}
 
 TEST(FlashPacket, RefusedPacketStopsTheWriteAndEndsTheProcess) {
     struct Case {
@@ -237,7 +241,7 @@ TEST(FlashPacket, RefusedPacketStopsTheWriteAndEndsTheProcess) {
         const auto frames = run.driver.writtenFrames();
         ASSERT_EQ(frames.size(), refused + 2u) << "packets went on after the refused one";
         EXPECT_EQ(kindOf(frames[refused]), Frame::Packet);
-        expectFatalEnd(run, {box(kExitIspBox), line(kChipWriteError), box(" "), exitWith(1)});
+        expectFatalEnd(run, {box(kExitIspBox), line(kChipWriteError), box(" "), recovery(), exitWith(1)});
         EXPECT_EQ(run.lineTexts().back(), kChipWriteError);
     }
 }
@@ -264,9 +268,10 @@ TEST(FlashPacket, BoxThatStopsAnsweringMidWrite) {
     EXPECT_EQ(run.flash.FlashUpdateThread(), Outcome::Aborted);
 
     expectFatalEnd(
-        run, {box(kExitIspBox), line(kChipWriteError), box(" "), box(kExitIspBox), exitWith(1)});
+        run, {box(kExitIspBox), line(kChipWriteError), box(" "), box(kExitIspBox), recovery(),
+              exitWith(1)});
     const auto warnings = run.ui.of(UiEvent::Warning);
-    ASSERT_EQ(warnings.size(), 3u);
+    ASSERT_EQ(warnings.size(), 4u);
     // Each silent exchange gives up after 2000 ms; the fatal path pauses 100 ms first.
     EXPECT_EQ(warnings[2].atMs - warnings[1].atMs, 100u + 2000u);
     EXPECT_EQ(run.driver.writtenFrames().size(), kSilentFrom + 2u);
@@ -286,6 +291,7 @@ TEST(FlashExitIsp, RefusedAfterCompleteWriteEndsWithCodeTwo) {
                          line(kExitIspError),
                          box(" "),
                          box(kExitIspBox),
+                         recovery(),
                          exitWith(1)});
     const auto kinds = run.frameKinds();
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Frame::ExitIsp), 2);
@@ -328,12 +334,14 @@ TEST(FlashAbort, EachCodeDrawsItsPaddedTextAndEndsWithOne) {
         run.flash.AbortUpdate(code);
         // Nothing is open, so the ExitIsp attempt fails without reaching the driver.
         const auto events = run.ui.events();
-        ASSERT_EQ(events.size(), 4u);
+        ASSERT_EQ(events.size(), 5u);
         EXPECT_TRUE(events[0].isLine(text, 10));
         EXPECT_TRUE(events[1].isWarning(" ", kCritical));
         EXPECT_TRUE(events[2].isWarning(kExitIspBox, kCritical));
-        EXPECT_EQ(events[3].kind, UiEvent::Exit);
-        EXPECT_EQ(events[3].exitCode, 1);
+        // The fatal texts say what broke; the last box says what to do now.
+        EXPECT_TRUE(events[3].isWarning(updater::kRecoveryText, updater::kSafetyCaption));
+        EXPECT_EQ(events[4].kind, UiEvent::Exit);
+        EXPECT_EQ(events[4].exitCode, 1);
         EXPECT_EQ(run.clock.sleptMs(), 100u);
     }
     for (const std::uint8_t code : std::initializer_list<std::uint8_t>{0, 11, 255}) {

@@ -80,6 +80,7 @@ TEST(AboutBox, ImageLineNamesBuildSizeChecksumAndPlaceholder) {
     Variant v = updater::fpga2::variant();
     v.buildName = "TEST";
     v.image = zeros;
+    v.imageCrc32 = 0xB2AA7578; // the one recorded at build time is shown
     v.placeholderImage = true;
     EXPECT_EQ(updater::aboutImageLine(v), "TEST image, 512 bytes, CRC-32 B2AA7578 (placeholder)");
     v.placeholderImage = false;
@@ -91,6 +92,12 @@ TEST(AboutBox, Crc32KnownValues) {
     const std::vector<std::uint8_t> bytes(check.begin(), check.end());
     EXPECT_EQ(updater::crc32(bytes), 0xCBF43926u);
     EXPECT_EQ(updater::crc32({}), 0u);
+    constexpr std::uint8_t kCheck[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    static_assert(updater::crc32(kCheck) == 0xCBF43926u, "the build evaluates the same function");
+    // A recorded value that disagrees with the image would refuse every update.
+    for (const Variant* v : {&updater::fpga1::variant(), &updater::fpga2::variant()}) {
+        EXPECT_EQ(v->imageCrc32, updater::crc32(v->image)) << v->buildName;
+    }
 }
 
 } // namespace

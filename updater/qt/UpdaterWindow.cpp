@@ -42,9 +42,9 @@ class CanvasLines final : public link::LineSink {
 } // namespace
 
 UpdaterWindow::UpdaterWindow(const Variant& variant, usb::Driver& driver, link::Clock& clock,
-                             QWidget* parent)
+                             Safeguards safeguards, QWidget* parent)
     : QMainWindow(parent), variant_(variant), canvas_(new LineCanvas(this)), ui_(canvas_),
-      flash_(std::make_unique<FlashUpdate>(variant, driver, clock, ui_)) {
+      flash_(std::make_unique<FlashUpdate>(variant, driver, clock, ui_, safeguards)) {
     setObjectName(QStringLiteral("updaterWindow"));
     setWindowTitle(toQString(kWindowTitle));
     QIcon icon;
@@ -112,6 +112,17 @@ void UpdaterWindow::workerFinished() {
     worker_ = nullptr;
     updateAction_->setEnabled(true);
     emit updateFinished();
+    if (terminationPending_) {
+        close();
+    }
+}
+
+void UpdaterWindow::requestTermination() {
+    if (flash_->writing()) {
+        terminationPending_ = true;
+        return;
+    }
+    close();
 }
 
 void UpdaterWindow::showAbout() {

@@ -26,7 +26,7 @@ class UpdaterWindow final : public QMainWindow {
     Q_OBJECT
   public:
     UpdaterWindow(const Variant& variant, usb::Driver& driver, link::Clock& clock,
-                  QWidget* parent = nullptr);
+                  Safeguards safeguards = {}, QWidget* parent = nullptr);
     ~UpdaterWindow() override;
 
     // Thread-safe: a line drawn at x 10 and the given y.
@@ -39,6 +39,9 @@ class UpdaterWindow final : public QMainWindow {
   public slots:
     void updateFirmware();
     void showAbout();
+    // A request to end from outside (SIGTERM at logout, SIGINT, SIGHUP): closes the
+    // window as its close box would, but only once the image has been written.
+    void requestTermination();
 
   signals:
     void updateFinished();
@@ -58,6 +61,7 @@ class UpdaterWindow final : public QMainWindow {
     QThread* worker_ = nullptr;
     QPointer<QDialog> about_;
     QPointer<QMessageBox> exitRefused_;
+    bool terminationPending_ = false;
 };
 
 } // namespace telmar::updater

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "app/ProgramInfo.h"
 #include "backends/BackendChoice.h"
-#include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "updater/Texts.h"
 #include "updater/Variant.h"
-#include "updater/qt/UpdaterWindow.h"
+#include "updater/qt/ReflasherMain.h"
 
 #include <QApplication>
-#include <cstdlib>
 #include <iostream>
 
 // TELMAR_UPDATER_VARIANT names the build's variant namespace: fpga1 or fpga2.
@@ -27,15 +25,6 @@ int main(int argc, char* argv[]) {
         QStringLiteral("org.telmar.Reflasher.") +
         QString::fromLatin1(variant.buildName.data(),
                             static_cast<qsizetype>(variant.buildName.size())));
-    std::unique_ptr<usb::Driver> driver = backends::createDriver();
     link::SteadyClock clock;
-    updater::UpdaterWindow window(variant, *driver, clock);
-    window.show();
-    const int code = QApplication::exec();
-    if (window.workerRunning()) {
-        // Closing is refused while the image is written, so the worker is only
-        // waiting (its first pause, or a box): it ends with the process.
-        std::_Exit(code);
-    }
-    return code;
+    return updater::runReflasher(variant, clock);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "updater/Variant.h"
 
+#include "updater/Crc32.h"
 #include "updater/Frames.h"
 
 // Generated at build time from this build's image and icon files.
@@ -15,6 +16,8 @@ constexpr std::uint32_t kBlockCount = 50;
 static_assert(kBlockCount <= 256, "SetBlockIndex carries the block number in one byte");
 static_assert(sizeof(kFlashImage) == kBlockCount * kBlockSize,
               "the FPGA2 image must be exactly kBlockCount x 512 bytes");
+// Recorded at build time; the updater checks the image against it before any frame.
+constexpr std::uint32_t kImageCrc32 = crc32(kFlashImage);
 } // namespace
 
 const Variant& variant() {
@@ -25,6 +28,7 @@ const Variant& variant() {
         .enterIspByte2 = kFpga2EnterIspByte2,
         .blockCount = kBlockCount,
         .image = kFlashImage,
+        .imageCrc32 = kImageCrc32,
         .placeholderImage = TELMAR_PLACEHOLDER_IMAGE != 0,
         .largeIcon = kLargeIcon,
         .smallIcon = kSmallIcon,

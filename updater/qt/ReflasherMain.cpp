@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+#include "updater/qt/ReflasherMain.h"
+
+#include "backends/DriverFactory.h"
+#include "updater/qt/UpdaterWindow.h"
+#include "updater/qtcore/LogindInhibitor.h"
+#include "updater/qtcore/QtUpdateLock.h"
+#include "updater/qtcore/TerminationSignals.h"
+
+#include <QApplication>
+#include <cstdlib>
+
+namespace telmar::updater {
+
+int runReflasher(const Variant& variant, link::Clock& clock,
+                 const std::function<void(UpdaterWindow&)>& started) {
+    std::unique_ptr<usb::Driver> driver = backends::createDriver();
+    QtUpdateLock lock;
+    LogindInhibitor inhibitor;
+    TerminationSignals termination;
+    UpdaterWindow window(variant, *driver, clock, {.lock = &lock, .writeGuard = &inhibitor});
+    QObject::connect(&termination, &TerminationSignals::requested, &window,
+                     &UpdaterWindow::requestTermination);
+    window.show();
+    if (started) {
+        started(window);
+    }
+    const int code = QApplication::exec();
+    if (window.workerRunning()) {
+        // Closing is refused while the image is written, so the worker is only
+        // waiting (its first pause, or a box): it ends with the process.
+        std::_Exit(code);
+    }
+    return code;
+}
+
+} // namespace telmar::updater

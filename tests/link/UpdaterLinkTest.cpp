@@ -134,14 +134,13 @@ TEST_P(UpdaterConnectFaults, EndTheAttemptSilently) {
     EXPECT_EQ(driver.openHandles(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, UpdaterConnectFaults,
-                         ::testing::Values(ConnectFault{Call::GetDeviceString, 1, false,
-                                                        "linkName"},
-                                           ConnectFault{Call::Open, 0, false, "open"},
-                                           ConnectFault{Call::Open, 0, false, "openLeavesJunk",
-                                                        true},
-                                           ConnectFault{Call::Flush, 0, true, "flush"}),
-                         [](const auto& tp) { return std::string(tp.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Steps, UpdaterConnectFaults,
+    ::testing::Values(ConnectFault{Call::GetDeviceString, 1, false, "linkName"},
+                      ConnectFault{Call::Open, 0, false, "open"},
+                      ConnectFault{Call::Open, 0, false, "openLeavesJunk", true},
+                      ConnectFault{Call::Flush, 0, true, "flush"}),
+    [](const auto& tp) { return std::string(tp.param.name); });
 
 TEST_F(UpdaterLinkTest, FlushFailureClosesTheHandleAgainAndReportsAFailedClose) {
     driver.addDevice("2031");

@@ -368,31 +368,6 @@ TEST(SimDevices, TheFirstMatchingSerialWinsAndUnpluggedBoxesLeaveTheList) {
     EXPECT_THAT(sim.control("box 2 status").lines.at(0), ::testing::HasSubstr("handles=1"));
 }
 
-// A real device can be claimed by one program at a time; the simulated box must not
-// let a second updater write into the first one's run.
-TEST(SimDevices, OneOpenHandlePerBox) {
-    Watchdog watchdog{60s};
-    SimProcess sim({"--serials", "2031,2031"});
-    ASSERT_TRUE(sim.running()) << sim.error();
-    sim::SimDriver first(sim.socket());
-    sim::SimDriver second(sim.socket());
-    EXPECT_TRUE(first.simulatedBox());
-    usb::Handle a = usb::kNoHandle;
-    usb::Handle b = usb::kNoHandle;
-    ASSERT_EQ(first.open(0, a), usb::kSuccess);
-    EXPECT_NE(second.open(0, b), usb::kSuccess);
-    EXPECT_NE(first.open(0, b), usb::kSuccess);
-    ASSERT_EQ(second.open(1, b), usb::kSuccess) << "the other box is free";
-    EXPECT_EQ(first.close(a), usb::kSuccess);
-    // The claim ends with the handle: closed, or its process gone.
-    for (int i = 0; i < 100 && sim.status()["handles"] != "0"; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_EQ(second.open(0, a), usb::kSuccess);
-    EXPECT_EQ(second.close(a), usb::kSuccess);
-    EXPECT_EQ(second.close(b), usb::kSuccess);
-}
-
 TEST(SimDevices, NoDaemonMeansNoDevices) {
     const TempFolder folder;
     ASSERT_TRUE(folder.ok());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // End to end: the Linux updater program (tests/updater/ReflasherHarness.cpp) against
 // a private telmar-sim, interrupted the ways users interrupt firmware tools.
+#include "sim/SimDriver.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempFolder.h"
 #include "updater/Variant.h"
@@ -224,6 +225,31 @@ TEST_F(FlashSafety, ASecondUpdaterIsRefusedAndTheFirstWritesTheWholeImage) {
     EXPECT_EQ(status("frames"), 1653);
     EXPECT_LE(framesBefore, 1653);
     expectFlashedAndOutOfIsp();
+}
+
+// A real device can be claimed by one program at a time; the simulated box must not
+// let a second updater write into the first one's run.
+TEST(SimulatedBox, OneOpenHandlePerBox) {
+    Watchdog watchdog{60s};
+    SimProcess sim({"--serials", "2031,2031"});
+    ASSERT_TRUE(sim.running()) << sim.error();
+    sim::SimDriver first(sim.socket());
+    sim::SimDriver second(sim.socket());
+    EXPECT_TRUE(first.simulatedBox());
+    usb::Handle a = usb::kNoHandle;
+    usb::Handle b = usb::kNoHandle;
+    ASSERT_EQ(first.open(0, a), usb::kSuccess);
+    EXPECT_NE(second.open(0, b), usb::kSuccess);
+    EXPECT_NE(first.open(0, b), usb::kSuccess);
+    ASSERT_EQ(second.open(1, b), usb::kSuccess) << "the other box is free";
+    EXPECT_EQ(first.close(a), usb::kSuccess);
+    // The claim ends with the handle: closed, or its process gone.
+    for (int i = 0; i < 100 && sim.status()["handles"] != "0"; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(second.open(0, a), usb::kSuccess);
+    EXPECT_EQ(second.close(a), usb::kSuccess);
+    EXPECT_EQ(second.close(b), usb::kSuccess);
 }
 
 } // namespace

@@ -54,6 +54,8 @@ class FlashSimTest : public QObject {
 
         test::ScaledClock clock(1, 100);
         std::unique_ptr<usb::Driver> driver = backends::createDriver();
+        // The default builds carry placeholders: the simulated box is where they may go.
+        QVERIFY(driver->simulatedBox());
         {
             updater::UpdaterWindow window(variant, *driver, clock);
             window.show();

@@ -241,7 +241,8 @@ TEST(FlashPacket, RefusedPacketStopsTheWriteAndEndsTheProcess) {
         const auto frames = run.driver.writtenFrames();
         ASSERT_EQ(frames.size(), refused + 2u) << "packets went on after the refused one";
         EXPECT_EQ(kindOf(frames[refused]), Frame::Packet);
-        expectFatalEnd(run, {box(kExitIspBox), line(kChipWriteError), box(" "), recovery(), exitWith(1)});
+        expectFatalEnd(
+            run, {box(kExitIspBox), line(kChipWriteError), box(" "), recovery(), exitWith(1)});
         EXPECT_EQ(run.lineTexts().back(), kChipWriteError);
     }
 }
@@ -267,9 +268,8 @@ TEST(FlashPacket, BoxThatStopsAnsweringMidWrite) {
 
     EXPECT_EQ(run.flash.FlashUpdateThread(), Outcome::Aborted);
 
-    expectFatalEnd(
-        run, {box(kExitIspBox), line(kChipWriteError), box(" "), box(kExitIspBox), recovery(),
-              exitWith(1)});
+    expectFatalEnd(run, {box(kExitIspBox), line(kChipWriteError), box(" "), box(kExitIspBox),
+                         recovery(), exitWith(1)});
     const auto warnings = run.ui.of(UiEvent::Warning);
     ASSERT_EQ(warnings.size(), 4u);
     // Each silent exchange gives up after 2000 ms; the fatal path pauses 100 ms first.

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What keeps an update from harming a box: the checks before the first frame, the
 // update lock, the box that cannot be opened, and the write guard around the write.
-#include "tests/updater/FlashFixture.h"
 #include "updater/Safeguards.h"
+
+#include "tests/updater/FlashFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -85,13 +86,13 @@ TEST_P(StartChecks, RefuseBeforeAnyDriverCallOrRunToTheEnd) {
 
 INSTANTIATE_TEST_SUITE_P(
     Images, StartChecks,
-    testing::Values(
-        StartCase{"placeholderOnRealBox", true, false, false, "placeholder image, not TELMAR firmware"},
-        StartCase{"placeholderOnSimulatedBox", true, true, false, nullptr},
-        StartCase{"firmwareOnRealBox", false, false, false, nullptr},
-        StartCase{"damagedImage", false, false, true, "damaged"},
-        StartCase{"damagedPlaceholderOnSimulatedBox", true, true, true, "damaged"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing::Values(StartCase{"placeholderOnRealBox", true, false, false,
+                              "placeholder image, not TELMAR firmware"},
+                    StartCase{"placeholderOnSimulatedBox", true, true, false, nullptr},
+                    StartCase{"firmwareOnRealBox", false, false, false, nullptr},
+                    StartCase{"damagedImage", false, false, true, "damaged"},
+                    StartCase{"damagedPlaceholderOnSimulatedBox", true, true, true, "damaged"}),
+    [](const auto& tp) { return std::string(tp.param.name); });
 
 TEST(PlaceholderRefusal, NamesTheBuildsImageSetting) {
     updater::Variant variant = updater::fpga1::variant();

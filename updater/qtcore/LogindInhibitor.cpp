@@ -17,7 +17,8 @@ QString toQString(std::string_view text) {
 }
 } // namespace
 
-LogindInhibitor::LogindInhibitor(QDBusConnection bus) : LogindInhibitor(std::move(bus), std::cerr) {}
+LogindInhibitor::LogindInhibitor(QDBusConnection bus)
+    : LogindInhibitor(std::move(bus), std::cerr) {}
 
 LogindInhibitor::LogindInhibitor(QDBusConnection bus, std::ostream& err)
     : bus_(std::move(bus)), err_(err) {}
@@ -40,7 +41,8 @@ void LogindInhibitor::begin(std::string_view reason) {
             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
         call << QStringLiteral("sleep:shutdown:idle") << toQString(kWriteGuardWho)
              << toQString(reason) << QStringLiteral("block");
-        const QDBusReply<QDBusUnixFileDescriptor> reply = bus_.call(call, QDBus::Block, kCallTimeoutMs);
+        const QDBusReply<QDBusUnixFileDescriptor> reply =
+            bus_.call(call, QDBus::Block, kCallTimeoutMs);
         if (reply.isValid() && reply.value().isValid()) {
             // The reply's descriptor is closed with it; the lock lives as long as our copy.
             fd_ = ::dup(reply.value().fileDescriptor());

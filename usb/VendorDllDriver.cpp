@@ -59,6 +59,7 @@ struct VendorDllDriver::Impl {
     SetTimeoutsFn setTimeouts = nullptr;
     GetTimeoutsFn getTimeouts = nullptr;
     CheckRxQueueFn checkRxQueue = nullptr;
+    bool simulatedBox = false;
 
     explicit Impl(const wchar_t* name) : module(loadLibrary(name)) {
         getNumDevices = byOrdinal<GetNumDevicesFn>(module, 1);
@@ -71,6 +72,12 @@ struct VendorDllDriver::Impl {
         setTimeouts = byOrdinal<SetTimeoutsFn>(module, 10);
         getTimeouts = byOrdinal<GetTimeoutsFn>(module, 11);
         checkRxQueue = byOrdinal<CheckRxQueueFn>(module, 12);
+        if (module != nullptr) {
+            using SimulatedBoxFn = BOOL(WINAPI*)();
+            const auto simulated =
+                std::bit_cast<SimulatedBoxFn>(GetProcAddress(module, kSimulatedBoxExport));
+            simulatedBox = simulated != nullptr && simulated() != FALSE;
+        }
     }
 
     ~Impl() {
@@ -87,6 +94,19 @@ VendorDllDriver::~VendorDllDriver() = default;
 
 bool VendorDllDriver::loaded() const {
     return impl_->module != nullptr;
+}
+
+bool VendorDllDriver::libraryAvailable(const wchar_t* libraryName) {
+    HMODULE module = loadLibrary(libraryName);
+    if (module == nullptr) {
+        return false;
+    }
+    FreeLibrary(module);
+    return true;
+}
+
+bool VendorDllDriver::simulatedBox() const {
+    return impl_->simulatedBox;
 }
 
 Status VendorDllDriver::getNumDevices(std::uint32_t& count) {

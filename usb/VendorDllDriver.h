@@ -21,6 +21,13 @@ class VendorDllDriver final : public Driver {
     VendorDllDriver& operator=(const VendorDllDriver&) = delete;
 
     bool loaded() const;
+    // Whether the library can be loaded at all, from where the driver would load it.
+    static bool libraryAvailable(const wchar_t* libraryName = kLibraryName);
+
+    // The stand-in library the tests use says so through an export of its own, one
+    // the vendor's library does not have.
+    static constexpr const char* kSimulatedBoxExport = "TelmarStandinSimulatedBox";
+    bool simulatedBox() const override;
 
     Status getNumDevices(std::uint32_t& count) override;
     Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;

@@ -16,6 +16,7 @@ namespace usb = telmar::usb;
 namespace {
 
 std::atomic<StandinDriver*> made{nullptr};
+HANDLE deviceClaim = nullptr; // held while the device is open in this process
 
 StandinDriver& driver() {
     static StandinDriver instance(Controls::fromEnvironment());
@@ -46,18 +47,42 @@ __declspec(dllexport) DWORD WINAPI
     return driver().getDeviceString(index, static_cast<char*>(buffer), option);
 }
 
+__declspec(dllexport) BOOL WINAPI TelmarStandinSimulatedBox() {
+    return TRUE;
+}
+
 __declspec(dllexport) DWORD WINAPI StandinOpen(DWORD index, HANDLE* handle) {
     if (handle == nullptr) {
         return usb::kInvalidParameter;
     }
+    *handle = INVALID_HANDLE_VALUE;
+    // A real device is claimed by one process at a time; every process loads a
+    // stand-in of its own, so the claim is a named object they all see.
+    HANDLE claim = CreateMutexW(nullptr, FALSE, L"Local\\TELMAR-standin-box-claim");
+    if (claim == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (claim != nullptr) {
+            CloseHandle(claim);
+        }
+        return usb::kAccessDenied;
+    }
     usb::Handle opened = usb::kNoHandle;
     const usb::Status status = driver().open(index, opened);
-    *handle = status == usb::kSuccess ? reinterpret_cast<HANDLE>(opened) : INVALID_HANDLE_VALUE;
+    if (status != usb::kSuccess) {
+        CloseHandle(claim);
+        return status;
+    }
+    deviceClaim = claim;
+    *handle = reinterpret_cast<HANDLE>(opened);
     return status;
 }
 
 __declspec(dllexport) DWORD WINAPI StandinClose(HANDLE handle) {
-    return driver().close(fromWin(handle));
+    const usb::Status status = driver().close(fromWin(handle));
+    if (status == usb::kSuccess && deviceClaim != nullptr) {
+        CloseHandle(deviceClaim);
+        deviceClaim = nullptr;
+    }
+    return status;
 }
 
 __declspec(dllexport) DWORD WINAPI

@@ -8,6 +8,9 @@
 //   reflasher-remote boxes SECONDS N    answer N message boxes of the program with OK
 //                                       (N = 0: until its window is gone), printing
 //                                       "box<TAB>caption<TAB>text" for each
+//   reflasher-remote lonebox SECONDS    answer the first message box of any program,
+//                                       printing it as above, after "window=none" or
+//                                       "window=open" for the updater's main window
 //
 // Exit codes: 0 done, 2 timed out or no window, 3 bad arguments.
 #include <cstdio>
@@ -114,7 +117,8 @@ BOOL CALLBACK findBox(HWND window, LPARAM param) {
     auto* search = reinterpret_cast<BoxSearch*>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window) && className(window) == kDialogClass) {
+    if ((search->pid == 0 || pid == search->pid) && IsWindowVisible(window) &&
+        className(window) == kDialogClass) {
         search->found = window;
         return FALSE;
     }
@@ -161,6 +165,29 @@ int boxes(const wchar_t* seconds, const wchar_t* countText) {
     return 0;
 }
 
+// A box shown before (or without) any main window.
+int loneBox(const wchar_t* seconds) {
+    const ULONGLONG deadline = deadlineAfter(seconds);
+    for (;;) {
+        BoxSearch search{0, nullptr};
+        EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) {
+            HWND box = search.found;
+            say(mainWindow() == nullptr ? "window=none" : "window=open");
+            say("box\t" + oneLine(windowText(box)) + "\t" +
+                oneLine(windowText(GetDlgItem(box, kMessageBoxTextId))));
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            return 0;
+        }
+        if (GetTickCount64() > deadline) {
+            say("no box appeared");
+            return 2;
+        }
+        Sleep(50);
+    }
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -177,6 +204,10 @@ int wmain(int argc, wchar_t** argv) {
     if (verb == L"boxes" && argc == 4) {
         return boxes(argv[2], argv[3]);
     }
-    say("usage: reflasher-remote find SECONDS | command ID | close | boxes SECONDS COUNT");
+    if (verb == L"lonebox" && argc == 3) {
+        return loneBox(argv[2]);
+    }
+    say("usage: reflasher-remote find SECONDS | command ID | close | boxes SECONDS COUNT | "
+        "lonebox SECONDS");
     return 3;
 }

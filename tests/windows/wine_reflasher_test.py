@@ -12,8 +12,11 @@ SiUSBXp.dll beside it, and drives it from outside with reflasher-remote.exe:
    box; the write goes on.
 4. The simulated flash then equals the image, the box has left programming mode and
    was reset, and after WM_CLOSE the program ends with exit code 0.
-5. A second run whose 40th flash packet the box refuses shows the two fatal boxes,
-   takes the box out of programming mode and ends with exit code 1.
+5. A second run whose 40th flash packet the box refuses shows the two fatal boxes and
+   the box that tells the user how to recover, takes the box out of programming mode
+   and ends with exit code 1.
+6. Without SiUSBXp.dll beside it, the program shows one box naming the library and
+   where to put it, and ends with exit code 2 before its window opens.
 
     wine_reflasher_test.py --windows-build DIR --version VERSION [--deadline SECONDS]
 
@@ -41,6 +44,7 @@ UPDATE_FIRMWARE, EXIT = 110, 105
 REFUSED_PACKET = 40  # block 1, packet 7
 PACKET_SIZE = 16
 CRITICAL = "Critical Error!!! "
+RECOVERY = "The firmware was NOT updated."
 GREETING_YS = (10, 30, 80, 100)
 LINE_X = 10
 
@@ -415,7 +419,10 @@ class Session:
         self.remote("command", str(UPDATE_FIRMWARE))
         boxes = self.answer_boxes(0, at_most=60)
         expected = [(CRITICAL, "ERROR exit ISP mode !"), (CRITICAL, " ")]
-        expect(boxes == expected, f"boxes {boxes}, expected {expected}")
+        expect(boxes[:2] == expected and len(boxes) == 3,
+               f"boxes {boxes}, expected {expected} and the way back")
+        expect(boxes[2][0] == WINDOW_TITLE and boxes[2][1].startswith(RECOVERY),
+               f"last box {boxes[2]}, expected the way back after a failed write")
         code = self.wait_exit(process, at_most=20)
         expect(code == 1, f"exit code {code} after a refused packet, expected 1")
 
@@ -431,7 +438,28 @@ class Session:
                                                         "are not in the flash")
         expect(flash[written:written + PACKET_SIZE] != self.image[written:written + PACKET_SIZE],
                "the refused packet landed in the flash")
-        log("refused-packet run: two fatal boxes, programming mode left, exit code 1")
+        log("refused-packet run: two fatal boxes and the way back, programming mode left, "
+            "exit code 1")
+
+    def missing_library_run(self):
+        bare = os.path.join(self.tmp, "bare")
+        os.makedirs(bare)
+        shutil.copy(os.path.join(self.app, f"Reflasher-{BUILD}.exe"), bare)
+        out = open(os.path.join(self.tmp, "missing-library-run.log"), "w")
+        process = subprocess.Popen(["wine", os.path.join(bare, f"Reflasher-{BUILD}.exe")],
+                                   env=self.env, stdout=out, stderr=subprocess.STDOUT,
+                                   start_new_session=True)
+        out.close()
+        self.updaters.append(process)
+        lines = self.remote("lonebox", "40", at_most=40)
+        boxes = [line.split("\t")[1:] for line in lines if line.startswith("box\t")]
+        expect("window=none" in lines, f"the main window opened before the box: {lines}")
+        expect(len(boxes) == 1 and boxes[0][0] == WINDOW_TITLE and "SiUSBXp.dll" in boxes[0][1]
+               and "same folder as this program" in boxes[0][1],
+               f"boxes {boxes}, expected one naming SiUSBXp.dll and where to put it")
+        code = self.wait_exit(process, at_most=20)
+        expect(code == 2, f"exit code {code} without the library, expected 2")
+        log("missing library: one box naming SiUSBXp.dll, no window, exit code 2")
 
     def show_logs(self):
         for name in sorted(os.listdir(self.tmp)):
@@ -470,6 +498,7 @@ def main():
         session.info_options(args.version)
         session.good_run()
         session.refused_packet_run()
+        session.missing_library_run()
         log("Reflasher-FPGA2.exe under Wine: all checks passed")
         return 0
     except Skip as skip:

@@ -6,7 +6,9 @@
 #include "updater/FlashUpdate.h"
 #include "updater/Texts.h"
 #include "updater/UserInterface.h"
+#include "updater/win32/Win32Guards.h"
 #include "updater/win32/resource.h"
+#include "usb/VendorDllDriver.h"
 
 #include <memory>
 
@@ -39,12 +41,15 @@ class Win32UserInterface final : public UserInterface {
 // What an update needs. Made once and never destroyed: the worker may still be
 // running when the message loop returns and the process ends.
 struct Updater {
-    explicit Updater(const Variant& variant)
-        : driver(backends::createDriver()), update(variant, *driver, clock, ui) {}
+    Updater(const Variant& variant, HWND window)
+        : driver(backends::createDriver()), guard(window),
+          update(variant, *driver, clock, ui, {.lock = &lock, .writeGuard = &guard}) {}
 
     std::unique_ptr<usb::Driver> driver;
     link::SteadyClock clock;
     Win32UserInterface ui;
+    NamedMutexLock lock;
+    ExecutionStateGuard guard;
     FlashUpdate update;
     bool running = false;  // main thread only
     bool refusing = false; // main thread only: the refusal box is open
@@ -149,7 +154,7 @@ LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_QUERYENDSESSION:
         // Logging off would end the process mid-write just the same.
-        return updater->update.writing() ? FALSE : TRUE;
+        return updater != nullptr && updater->update.writing() ? FALSE : TRUE;
     case WM_PAINT: {
         // The lines are drawn once, where they happen; a repaint erases them.
         PAINTSTRUCT paint;
@@ -162,6 +167,9 @@ LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case kWorkerEnded:
         updateEnded(window);
+        return 0;
+    case ExecutionStateGuard::kShutdownBlockMessage:
+        ExecutionStateGuard::handleShutdownBlock(window, wParam, lParam);
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);
@@ -185,12 +193,17 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 }
 
 int runUpdater(HINSTANCE instance, int showMode, const Variant& variant) {
+    // Without the vendor's library every later step would only say that no box is
+    // connected; say what is really missing, before any window opens.
+    if (!usb::VendorDllDriver::libraryAvailable()) {
+        MessageBoxW(nullptr, widen(missingLibraryText(usb::VendorDllDriver::kLibraryName)).c_str(),
+                    widen(kSafetyCaption).c_str(), MB_OK | MB_ICONERROR);
+        return kMissingLibraryExitCode;
+    }
     LoadStringW(instance, IDS_APP_TITLE, windowTitle, kTextBufferLength);
     LoadStringW(instance, IDS_WINDOW_CLASS, windowClassName, kTextBufferLength);
     RegisterUpdaterClass(instance);
     instanceHandle = instance;
-    // Before the window exists: its procedure reads it from the first message on.
-    updater = new Updater(variant);
 
     mainWindow =
         CreateWindowExW(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
@@ -198,6 +211,8 @@ int runUpdater(HINSTANCE instance, int showMode, const Variant& variant) {
     if (mainWindow == nullptr) {
         return 0;
     }
+    // No command reaches the procedure before the message loop runs.
+    updater = new Updater(variant, mainWindow);
     ShowWindow(mainWindow, showMode);
     UpdateWindow(mainWindow);
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));

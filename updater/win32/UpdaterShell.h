@@ -12,8 +12,12 @@
 
 namespace telmar::updater::win32 {
 
+// Exit code when the vendor's USB library cannot be loaded.
+inline constexpr int kMissingLibraryExitCode = 2;
+
 // The whole program: window, greeting lines, message loop. Returns the exit code:
-// the quit message's code after a normal close, 0 when the window cannot be made.
+// the quit message's code after a normal close, 0 when the window cannot be made,
+// kMissingLibraryExitCode when the vendor's library is missing.
 int runUpdater(HINSTANCE instance, int showMode, const Variant& variant);
 
 ATOM RegisterUpdaterClass(HINSTANCE instance);

@@ -26,8 +26,14 @@ int main() {
         Handle handle = 0;
         check(missing.open(0, handle) == kLibraryMissing, "opening fails without the library");
     }
+    check(!VendorDllDriver::libraryAvailable(L"no_such_vendor_library.dll"),
+          "a missing library is found missing before any driver is made");
+    check(VendorDllDriver::libraryAvailable(L"fakevendor.dll"), "the library is found");
     VendorDllDriver driver(L"fakevendor.dll");
     check(driver.loaded(), "the library loads from the program's folder");
+    // Only the tests' stand-in says its box is simulated: a placeholder image must
+    // never be written through a library that might drive a real box.
+    check(!driver.simulatedBox(), "a library without the stand-in's export drives real boxes");
     std::uint32_t count = 0;
     check(driver.getNumDevices(count) == kSuccess && count == 2, "ordinal 1");
     char text[kDeviceStringSize] = {};

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     telmar::updater::Variant variant{};
     variant.buildName = argv[1];
     variant.image = image;
+    variant.imageCrc32 = telmar::updater::crc32(image);
     variant.placeholderImage = std::string(argv[3]) == "1";
     std::cout << telmar::updater::aboutImageLine(variant) << '\n';
     return 0;

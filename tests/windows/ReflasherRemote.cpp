@@ -8,6 +8,8 @@
 //   reflasher-remote boxes SECONDS N    answer N message boxes of the program with OK
 //                                       (N = 0: until its window is gone), printing
 //                                       "box<TAB>caption<TAB>text" for each
+//   reflasher-remote about SECONDS      open the About box, print "about<TAB>text" for
+//                                       each of its text controls, and close it
 //   reflasher-remote lonebox SECONDS    answer the first message box of any program,
 //                                       printing it as above, after "window=none" or
 //                                       "window=open" for the updater's main window
@@ -165,6 +167,41 @@ int boxes(const wchar_t* seconds, const wchar_t* countText) {
     return 0;
 }
 
+BOOL CALLBACK sayStatic(HWND child, LPARAM) {
+    if (className(child) == L"Static") {
+        say("about\t" + oneLine(windowText(child)));
+    }
+    return TRUE;
+}
+
+int about(const wchar_t* seconds) {
+    const ULONGLONG deadline = deadlineAfter(seconds);
+    HWND window = mainWindow();
+    if (window == nullptr || !PostMessageW(window, WM_COMMAND, MAKEWPARAM(104, 0), 0)) {
+        say("no window of class TELMAR REFLASHER");
+        return 2;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    for (;;) {
+        BoxSearch search{pid, nullptr};
+        EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) {
+            EnumChildWindows(search.found, sayStatic, 0);
+            PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            while (IsWindow(search.found) && GetTickCount64() <= deadline) {
+                Sleep(20);
+            }
+            return 0;
+        }
+        if (GetTickCount64() > deadline) {
+            say("no About box appeared");
+            return 2;
+        }
+        Sleep(50);
+    }
+}
+
 // A box shown before (or without) any main window.
 int loneBox(const wchar_t* seconds) {
     const ULONGLONG deadline = deadlineAfter(seconds);
@@ -204,10 +241,13 @@ int wmain(int argc, wchar_t** argv) {
     if (verb == L"boxes" && argc == 4) {
         return boxes(argv[2], argv[3]);
     }
+    if (verb == L"about" && argc == 3) {
+        return about(argv[2]);
+    }
     if (verb == L"lonebox" && argc == 3) {
         return loneBox(argv[2]);
     }
     say("usage: reflasher-remote find SECONDS | command ID | close | boxes SECONDS COUNT | "
-        "lonebox SECONDS");
+        "about SECONDS | lonebox SECONDS");
     return 3;
 }

@@ -33,7 +33,9 @@ ICONS = {"FPGA1": (48, 48), "FPGA2": (64, 48)}
 # DLLs Windows itself provides; anything else would have to be shipped beside the program.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi32.dll",
                "shell32.dll", "comctl32.dll", "ws2_32.dll", "ucrtbase.dll"}
-STANDIN_ORDINALS = [1, 2, 3, 4, 6, 7, 9, 10, 11, 12]
+# The vendor library's ten, and the stand-in's own name-only export that tells the
+# programs the box behind it is simulated.
+STANDIN_ORDINALS = [1, 2, 3, 4, 6, 7, 9, 10, 11, 12, 100]
 
 failures = []
 
@@ -242,6 +244,8 @@ def check_standin(dll, objdump):
     dump = subprocess.run([objdump, "-p", dll], capture_output=True, text=True, timeout=30)
     ordinals = sorted(int(n) for n in re.findall(r"\+base\[\s*(\d+)\]", dump.stdout))
     check(ordinals == STANDIN_ORDINALS, f"{dll}: exports ordinals {ordinals}")
+    check("TelmarStandinSimulatedBox" in dump.stdout,
+          f"{dll}: does not say by name that its box is simulated")
     dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", dump.stdout)}
     check(dlls <= SYSTEM_DLLS, f"{dll}: needs DLLs {sorted(dlls - SYSTEM_DLLS)}")
 
@@ -270,7 +274,9 @@ def main():
         probe = subprocess.run([args.about_line_probe, build, image, placeholder],
                                capture_output=True, text=True, timeout=30)
         if check(probe.returncode == 0, f"about-line-probe failed: {probe.stderr.strip()}"):
-            check_program(exe, build, probe.stdout.rstrip("\n"), wrestool, objdump)
+            # The resource leaves the CRC-32 out; the program fills it in at run time.
+            about_line = re.sub(r", CRC-32 [0-9A-F]{8}", "", probe.stdout.rstrip("\n"))
+            check_program(exe, build, about_line, wrestool, objdump)
 
     dll = os.path.join(args.windows_build, "standin", "SiUSBXp.dll")
     if check(os.path.exists(dll), f"{dll} is missing") and objdump:

@@ -6,7 +6,8 @@ SiUSBXp.dll beside it, and drives it from outside with reflasher-remote.exe:
 0. --version and --help print the project's version to the redirected output and end
    with exit code 0, without a window.
 1. The window of class "TELMAR REFLASHER" opens, titled "TELMAR Reflasher", and shows
-   its four greeting lines (read back from the screen).
+   its four greeting lines (read back from the screen); its About box names the image
+   with the image's CRC-32.
 2. Update Firmware (WM_COMMAND 110), sent twice, starts exactly one run.
 3. While the image is written, the close box and the Exit command are refused with a
    box; the write goes on.
@@ -35,6 +36,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 SKIP = 77
 BUILD = "FPGA2"
@@ -372,6 +374,11 @@ class Session:
         process, client = self.launch("good-run", dump,
                                       TELMAR_STANDIN_HOLD_FILE=windows_path(release))
         self.check_greeting(client)
+        texts = [line.split("\t", 1)[1] for line in self.remote("about", "20")
+                 if line.startswith("about\t")]
+        wanted = f"{BUILD} image, {len(self.image)} bytes, CRC-32 {zlib.crc32(self.image):08X}"
+        expect(any(t.startswith(wanted) for t in texts),
+               f"About box texts {texts}, expected a line starting {wanted!r}")
 
         # Two commands in a row: the second must not start a second worker, which
         # would try to open the box once more when its 10 s wait is over.

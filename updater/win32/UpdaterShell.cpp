@@ -41,10 +41,11 @@ class Win32UserInterface final : public UserInterface {
 // What an update needs. Made once and never destroyed: the worker may still be
 // running when the message loop returns and the process ends.
 struct Updater {
-    Updater(const Variant& variant, HWND window)
-        : driver(backends::createDriver()), guard(window),
+    Updater(const Variant& shown, HWND window)
+        : variant(shown), driver(backends::createDriver()), guard(window),
           update(variant, *driver, clock, ui, {.lock = &lock, .writeGuard = &guard}) {}
 
+    const Variant& variant;
     std::unique_ptr<usb::Driver> driver;
     link::SteadyClock clock;
     Win32UserInterface ui;
@@ -178,8 +179,18 @@ LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
+        // The fourth control names the image; its CRC-32 is the one recorded when the
+        // program was built, so the resource leaves it out and it is filled in here.
+        HWND control = GetWindow(dialog, GW_CHILD);
+        for (int i = 0; i < 3 && control != nullptr; ++i) {
+            control = GetWindow(control, GW_HWNDNEXT);
+        }
+        if (control != nullptr && updater != nullptr) {
+            SetWindowTextW(control, widen(aboutImageLine(updater->variant)).c_str());
+        }
         return TRUE;
+    }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, LOWORD(wParam));

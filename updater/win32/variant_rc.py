@@ -5,12 +5,12 @@ line naming the image inside, and the two icon files), then the common Reflasher
 
     variant_rc.py BUILD IMAGE PLACEHOLDER(0|1) LARGE_ICON SMALL_ICON OUTPUT
 
-The About line reads like the one the other shells show, for example
-"FPGA2 image, 25600 bytes, CRC-32 0123ABCD (placeholder)".
+The About line reads like the one the other shells show, without the CRC-32, for
+example "FPGA2 image, 25600 bytes (placeholder)": the program fills in the CRC-32 it
+recorded at build time when it opens the About box, so that one function computes it.
 """
 import os
 import sys
-import zlib
 
 
 def rc_string(text):
@@ -26,7 +26,7 @@ def main(argv):
     build, image, placeholder, large, small, output = argv[1:]
     with open(image, "rb") as f:
         data = f.read()
-    line = f"{build} image, {len(data)} bytes, CRC-32 {zlib.crc32(data):08X}"
+    line = f"{build} image, {len(data)} bytes"
     if placeholder == "1":
         line += " (placeholder)"
     text = (

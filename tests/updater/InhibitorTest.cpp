@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The logind inhibitor against a private D-Bus daemon that plays logind, and the
-// update lock file.
+// The logind inhibitor against a private D-Bus daemon that plays logind.
 #include "tests/support/TempFolder.h"
 #include "updater/qtcore/LogindInhibitor.h"
-#include "updater/qtcore/QtUpdateLock.h"
 
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
@@ -126,34 +124,6 @@ class InhibitorTest : public QObject {
         QDBusConnection::disconnectFromBus(QStringLiteral("server"));
         bus.kill();
         bus.waitForFinished(5000);
-    }
-
-    void noSystemBusIsNotAnError() {
-        std::ostringstream err;
-        updater::LogindInhibitor inhibitor(
-            QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
-                                          QStringLiteral("nowhere")),
-            err);
-        inhibitor.begin("x");
-        inhibitor.end();
-        inhibitor.begin("x");
-        inhibitor.end();
-        QVERIFY(!inhibitor.held());
-        const std::string said = err.str();
-        QCOMPARE(std::count(said.begin(), said.end(), '\n'), 1);
-    }
-
-    void updateLockIsOneAtATimeAndComesBack() {
-        test::TempFolder folder;
-        QVERIFY(folder.ok());
-        const QString path = QString::fromStdString(folder.file("update.lock"));
-        updater::QtUpdateLock first(path);
-        updater::QtUpdateLock second(path);
-        QVERIFY(first.tryLock());
-        QVERIFY(!second.tryLock());
-        first.unlock();
-        QVERIFY(second.tryLock());
-        second.unlock();
     }
 };
 

@@ -94,34 +94,23 @@ INSTANTIATE_TEST_SUITE_P(
                     StartCase{"damagedPlaceholderOnSimulatedBox", true, true, true, "damaged"}),
     [](const auto& tp) { return std::string(tp.param.name); });
 
-TEST(PlaceholderRefusal, NamesTheBuildsImageSetting) {
-    updater::Variant variant = updater::fpga1::variant();
-    variant.placeholderImage = true;
-    link::VirtualClock clock;
-    ScriptedDriver driver(clock);
-    EXPECT_NE(updater::refusalBeforeFirstFrame(variant, driver).find("-DTELMAR_FPGA1_IMAGE="),
-              std::string::npos);
-}
-
 TEST(UpdateLock, ASecondUpdateSendsNothingAndEveryRunGivesTheLockBack) {
     struct Case {
         const char* name;
         bool takenElsewhere;
-        bool boxAttached;
         bool openFails;
         Outcome outcome;
     };
     const Case cases[] = {
-        {"another update runs", true, true, false, Outcome::Refused},
-        {"complete", false, true, false, Outcome::Completed},
-        {"no box", false, false, false, Outcome::NoBox},
-        {"box in use", false, true, true, Outcome::BoxInUse},
+        {"another update runs", true, false, Outcome::Refused},
+        {"complete", false, false, Outcome::Completed},
+        {"box in use", false, true, Outcome::BoxInUse},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeLock lock;
         lock.takenElsewhere = c.takenElsewhere;
-        FlashRun run(updater::fpga2::variant(), c.boxAttached, {.lock = &lock});
+        FlashRun run(updater::fpga2::variant(), true, {.lock = &lock});
         if (c.openFails) {
             run.driver.failCall(Call::Open, -1, usb::kAccessDenied);
         }
@@ -150,11 +139,6 @@ TEST(BoxInUse, FoundButUnopenableBoxIsShownNotSilent) {
         EXPECT_TRUE(mentions(warnings[0], "control panel"));
         EXPECT_EQ(run.lineTexts().back(), padded("preparing...", 26));
     }
-    // No box at all keeps the link's own words and adds none.
-    FlashRun run(updater::fpga2::variant(), /*boxAttached=*/false);
-    EXPECT_EQ(run.flash.FlashUpdateThread(), Outcome::NoBox);
-    ASSERT_EQ(run.ui.of(UiEvent::Warning).size(), 1u);
-    EXPECT_EQ(run.ui.of(UiEvent::Warning)[0].text, "Usb device not connected!");
 }
 
 TEST(WriteGuard, HeldFromBeforeTheFirstFrameUntilAfterTheLast) {

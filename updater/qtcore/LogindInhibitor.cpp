@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "updater/qtcore/LogindInhibitor.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
@@ -52,8 +53,8 @@ void LogindInhibitor::begin(std::string_view reason) {
     }
     if (fd_ < 0 && !warned_) {
         warned_ = true;
-        err_ << "Reflasher: cannot keep the system from sleeping or shutting down during the "
-                "write ("
+        err_ << QCoreApplication::applicationName().toStdString()
+             << ": cannot keep the system from sleeping or shutting down during the write ("
              << error.toStdString() << "); going on without it" << std::endl;
     }
 }

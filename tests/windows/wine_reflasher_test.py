@@ -18,6 +18,7 @@ SiUSBXp.dll beside it, and drives it from outside with reflasher-remote.exe:
    and ends with exit code 1.
 6. Without SiUSBXp.dll beside it, the program shows one box naming the library and
    where to put it, and ends with exit code 2 before its window opens.
+7. The update lock (updater-guards-check.exe): one update of the user at a time.
 
     wine_reflasher_test.py --windows-build DIR --version VERSION [--deadline SECONDS]
 
@@ -129,6 +130,7 @@ class Session:
             f"Reflasher-{BUILD}.exe": os.path.join(self.build, "bin"),
             "SiUSBXp.dll": os.path.join(self.build, "standin"),
             "reflasher-remote.exe": os.path.join(self.build, "standin"),
+            "updater-guards-check.exe": os.path.join(self.build, "standin"),
         }
         os.makedirs(self.app)
         for name, folder in sources.items():
@@ -468,6 +470,14 @@ class Session:
         expect(code == 2, f"exit code {code} without the library, expected 2")
         log("missing library: one box naming SiUSBXp.dll, no window, exit code 2")
 
+    def lock_check(self):
+        result = subprocess.run(["wine", os.path.join(self.app, "updater-guards-check.exe")],
+                                env=self.env, capture_output=True, text=True,
+                                timeout=self.deadline.left(30))
+        expect(result.returncode == 0 and result.stdout.strip() == "ok",
+               f"update lock: {result.stdout.strip()} (exit code {result.returncode})")
+        log("update lock: one update at a time")
+
     def show_logs(self):
         for name in sorted(os.listdir(self.tmp)):
             path = os.path.join(self.tmp, name)
@@ -506,6 +516,7 @@ def main():
         session.good_run()
         session.refused_packet_run()
         session.missing_library_run()
+        session.lock_check()
         log("Reflasher-FPGA2.exe under Wine: all checks passed")
         return 0
     except Skip as skip:

@@ -6,7 +6,7 @@
 #include "link/PanelLink.h"
 #include "protocol/ControlProtocol.h"
 #include "protocol/Settings.h"
-#include "qt/SettingsControls.h"
+#include "panel/SettingsControls.h"
 #include "usb/Driver.h"
 
 #include <QtWidgets/QMainWindow>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "qt/SettingsControls.h"
+#include "panel/SettingsControls.h"
 
 namespace telmar::panel {
 

@@ -17,11 +17,9 @@ constexpr std::string_view kQueueFailedText = "Error Checking RX Queue";
 PanelLink::PanelLink(usb::Driver& driver, Clock& clock, MessageSink& messages)
     : driver_(driver), clock_(clock), messages_(messages) {}
 
-bool PanelLink::findDevice(std::string wanted, std::uint32_t& indexOut) {
-    deviceHandle_ = usb::kNoHandle;
+bool PanelLink::search(std::string_view wanted, std::uint32_t& indexOut) {
     std::uint32_t count = 0;
     if (driver_.getNumDevices(count) != usb::kSuccess) {
-        messages_.showWarning(kConnectText, kLinkCaption);
         return false;
     }
     for (std::uint32_t index = 0; index < count; ++index) {
@@ -34,8 +32,40 @@ bool PanelLink::findDevice(std::string wanted, std::uint32_t& indexOut) {
             return true;
         }
     }
-    messages_.showWarning(kConnectText, kLinkCaption);
     return false;
+}
+
+bool PanelLink::findDevice(std::string wanted, std::uint32_t& indexOut) {
+    deviceHandle_ = usb::kNoHandle;
+    if (!search(wanted, indexOut)) {
+        messages_.showWarning(kConnectText, kLinkCaption);
+        return false;
+    }
+    return true;
+}
+
+bool PanelLink::findAndOpenQuietly(std::string_view wanted, std::uint32_t& indexOut) {
+    deviceHandle_ = usb::kNoHandle;
+    if (!search(wanted, indexOut)) {
+        return false;
+    }
+    if (driver_.open(indexOut, deviceHandle_) != usb::kSuccess) {
+        deviceHandle_ = usb::kNoHandle;
+        return false;
+    }
+    return true;
+}
+
+bool PanelLink::deviceAttached(std::string_view wanted) {
+    std::uint32_t index = 0;
+    return search(wanted, index);
+}
+
+void PanelLink::releaseLostDevice() {
+    if (deviceHandle_ != usb::kNoHandle) {
+        driver_.close(deviceHandle_);
+        deviceHandle_ = usb::kNoHandle;
+    }
 }
 
 bool PanelLink::openDevice(std::uint32_t index) {
@@ -78,14 +108,14 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
     const std::uint32_t start = clock_.tickMs();
     linkBusy_ = true;
     bool ok = false;
-    if (deviceHandle_ != usb::kNoHandle) {
+    if (deviceHandle_ != usb::kNoHandle && !abandoned_) {
         driver_.flushBuffers(deviceHandle_, 1, 1);
         std::uint32_t written = 0;
         if (writeTimed(request, requestLength, written, kTimeoutMs)) {
             bool queueFailed = false;
             std::uint32_t queued = 0;
             while (queued < 1) {
-                if (elapsedMs(start, clock_.tickMs()) >= kTimeoutMs) {
+                if (elapsedMs(start, clock_.tickMs()) >= kTimeoutMs || abandoned_) {
                     break;
                 }
                 std::uint32_t queueStatus = 0;
@@ -106,6 +136,9 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
                 }
             }
         }
+    }
+    if (ok) {
+        ++succeeded_;
     }
     linkBusy_ = false;
     return ok;

@@ -123,6 +123,45 @@ ControlStates controlStatesFor(const protocol::SettingsMirror& settings) {
     return s;
 }
 
+ControlStates formStartStates() {
+    ControlStates s;
+    s.edid = ModeChoice::Mid;
+    s.audio = ModeChoice::Mid;
+    return s;
+}
+
+void recordAccepted(ControlStates& states, const SettingWrite& write) {
+    const bool one = write.value == 1;
+    switch (write.reg) {
+    case Register::LogoLed:
+        states.ledEnable = one;
+        break;
+    case Register::AudioFrame:
+        states.frame720 = write.value == 0;
+        break;
+    case Register::HdcpVersion:
+        states.encFollow = write.value == 0;
+        break;
+    case Register::Htpc:
+        states.htpcEnable = one;
+        break;
+    case Register::HdmiAudioMute:
+        states.hdmiAudioEnable = one;
+        break;
+    case Register::GuiEnable:
+        states.guiOn = one;
+        break;
+    case Register::EdidMode:
+        states.edid = modeFromByte(write.value);
+        break;
+    case Register::AudioMode:
+        states.audio = modeFromByte(write.value);
+        break;
+    case Register::Hpd:
+        break;
+    }
+}
+
 ProgressView progressView(int current, int maximum) {
     if (current <= 0 || maximum <= 0) {
         return {};

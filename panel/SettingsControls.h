@@ -53,6 +53,10 @@ struct ControlStates {
 };
 
 ControlStates controlStatesFor(const protocol::SettingsMirror& settings);
+// The states the form starts with, before the box has said anything.
+ControlStates formStartStates();
+// What `states` become once the box has accepted `write` (HPD changes nothing).
+void recordAccepted(ControlStates& states, const SettingWrite& write);
 
 // What on_ProgressChange does with the progress bar.
 struct ProgressView {

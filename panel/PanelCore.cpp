@@ -1,0 +1,391 @@
+// SPDX-License-Identifier: MIT
+#include "panel/PanelCore.h"
+
+#include "protocol/Frames.h"
+
+#include <string>
+#include <utility>
+
+namespace telmar::panel {
+
+namespace {
+using Lock = std::unique_lock<std::mutex>;
+} // namespace
+
+PanelCore::PanelCore(usb::Driver& driver, link::Clock& clock, PanelView& view,
+                     std::function<void()> wake)
+    : view_(view), wake_(std::move(wake)), link_(driver, clock, boxes_), protocol_(link_, status_) {
+}
+
+PanelCore::~PanelCore() {
+    shutdown();
+}
+
+void PanelCore::start() {
+    {
+        Lock lock(mutex_);
+        if (worker_.joinable() || stopping_) {
+            return;
+        }
+    }
+    view_.showVersion("");
+    view_.showWarning("");
+    view_.setModeButtonsEnabled(false);
+    view_.showStatus(status::StatusUpdate{});
+    link_.resetDeviceHandle();
+    enqueue({Kind::StartUp});
+    worker_ = std::thread([this] { run(); });
+}
+
+void PanelCore::pollTick() {
+    if (connection_ != Connection::Connected) {
+        return;
+    }
+    Lock lock(mutex_);
+    // The box is still busy with the last request, or waits behind a box: this tick is
+    // dropped rather than queued, so slow answers never pile polls up.
+    if (stopping_ || running_ || boxOpen_ || !queue_.empty()) {
+        return;
+    }
+    queue_.push_back({Kind::Poll});
+    workCv_.notify_one();
+}
+
+void PanelCore::searchTick() {
+    if (connection_ == Connection::Connected) {
+        return;
+    }
+    Lock lock(mutex_);
+    if (stopping_ || running_ || boxOpen_ || !queue_.empty()) {
+        return;
+    }
+    queue_.push_back({Kind::Search});
+    workCv_.notify_one();
+}
+
+void PanelCore::write(const SettingWrite& write) {
+    ++writesPosted_;
+    enqueue({Kind::Write, write});
+}
+
+void PanelCore::enqueue(Request request) {
+    Lock lock(mutex_);
+    if (stopping_) {
+        return;
+    }
+    queue_.push_back(request);
+    workCv_.notify_one();
+}
+
+void PanelCore::post(Task task) {
+    {
+        Lock lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        outbox_.push_back(std::move(task));
+    }
+    wake_();
+}
+
+void PanelCore::deliver() {
+    // One task at a time: a view call may run a nested event loop that delivers again.
+    for (;;) {
+        Task task;
+        {
+            Lock lock(mutex_);
+            if (stopping_ || outbox_.empty()) {
+                return;
+            }
+            task = std::move(outbox_.front());
+            outbox_.pop_front();
+        }
+        task();
+    }
+}
+
+void PanelCore::linkBoxDismissed() {
+    Lock lock(mutex_);
+    boxOpen_ = false;
+    boxCv_.notify_all();
+}
+
+void PanelCore::shutdown() {
+    {
+        Lock lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        stopping_ = true;
+        queue_.clear();
+        outbox_.clear();
+    }
+    link_.abandon();
+    workCv_.notify_all();
+    boxCv_.notify_all();
+    view_.closeLinkBox();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    {
+        Lock lock(mutex_);
+        boxOpen_ = false;
+        outbox_.clear();
+    }
+    // A failing close is not shown: the program is ending and no box may hold it up.
+    link_.closeDevice();
+}
+
+bool PanelCore::idle() const {
+    Lock lock(mutex_);
+    return queue_.empty() && !running_ && !boxOpen_ && outbox_.empty();
+}
+
+void PanelCore::run() {
+    for (;;) {
+        Request request;
+        {
+            Lock lock(mutex_);
+            workCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_) {
+                return;
+            }
+            request = queue_.front();
+            queue_.pop_front();
+            running_ = true;
+        }
+        execute(request);
+        Lock lock(mutex_);
+        running_ = false;
+    }
+}
+
+void PanelCore::execute(const Request& request) {
+    switch (request.kind) {
+    case Kind::StartUp:
+        startUp();
+        break;
+    case Kind::Poll:
+        poll();
+        break;
+    case Kind::Search:
+        search();
+        break;
+    case Kind::Write:
+        writeSetting(request.write);
+        break;
+    }
+}
+
+// ---- Worker side --------------------------------------------------------------------
+
+void PanelCore::BoxRelay::showWarning(std::string_view text, std::string_view caption) {
+    Lock lock(core_.mutex_);
+    if (core_.stopping_) {
+        return;
+    }
+    core_.boxOpen_ = true;
+    core_.outbox_.push_back(
+        [this, t = std::string(text), c = std::string(caption)] { core_.view_.showLinkBox(t, c); });
+    lock.unlock();
+    core_.wake_();
+    lock.lock();
+    core_.boxCv_.wait(lock, [this] { return !core_.boxOpen_ || core_.stopping_; });
+}
+
+void PanelCore::StatusRelay::showMessage(std::string_view text, int timeoutMs) {
+    core_.post(
+        [this, t = std::string(text), timeoutMs] { core_.view_.showStatusMessage(t, timeoutMs); });
+}
+
+void PanelCore::startUp() {
+    std::uint32_t index = 0;
+    if (!link_.findDevice(std::string(kDeviceSerial), index)) {
+        post([this] {
+            view_.showWarning(kNotFoundText);
+            view_.setSearching(true);
+        });
+        return;
+    }
+    if (!link_.openDevice(index)) {
+        post([this] {
+            view_.showOpenFailed();
+            view_.setSearching(true);
+        });
+        return;
+    }
+    connectedStart();
+}
+
+void PanelCore::connectedStart() {
+    post([this] { connection_ = Connection::Connected; });
+    syncSettings();
+    link::Reply version{};
+    if (protocol_.readBlock(protocol::block::Version, version, protocol::block_count::Version)) {
+        post([this, text = status::versionText(version)] { view_.showVersion(text); });
+    }
+    post([this] { view_.setPolling(true); });
+    updateStatus();
+}
+
+void PanelCore::syncSettings() {
+    const std::uint64_t writesAtStart = writesPosted_;
+    link::Reply reply{};
+    if (!protocol_.readSettings(reply, protocol::kSettingsReplyCount) ||
+        reply[0] != protocol::kSettingsEcho) {
+        return;
+    }
+    post([this, reply, writesAtStart] { applySettings(reply, writesAtStart); });
+}
+
+void PanelCore::updateStatus() {
+    post([this, update = status::readStatusUpdate(protocol_)] { view_.showStatus(update); });
+}
+
+void PanelCore::poll() {
+    if (link_.deviceHandle() == usb::kNoHandle) {
+        return; // the box went away after this poll was queued
+    }
+    const std::uint64_t before = link_.exchangesSucceeded();
+    syncSettings();
+    updateStatus();
+    checkStillAttached(before);
+}
+
+void PanelCore::search() {
+    if (link_.deviceHandle() != usb::kNoHandle) {
+        return;
+    }
+    std::uint32_t index = 0;
+    if (!link_.findAndOpenQuietly(kDeviceSerial, index)) {
+        return;
+    }
+    post([this] {
+        view_.setSearching(false);
+        view_.showWarning("");
+        view_.setControlsEnabled(true);
+    });
+    connectedStart();
+}
+
+void PanelCore::writeSetting(const SettingWrite& write) {
+    const std::uint64_t before = link_.exchangesSucceeded();
+    const bool accepted = protocol_.writeRegister(write.reg, write.value);
+    post([this, write, accepted] { finishWrite(write, accepted); });
+    if (!accepted) {
+        checkStillAttached(before);
+    }
+}
+
+void PanelCore::checkStillAttached(std::uint64_t succeededBefore) {
+    // One answer is enough to know the box is there; a box that answers nothing may only
+    // be slow or faulty, so the bus decides.
+    if (link_.exchangesSucceeded() != succeededBefore || link_.deviceHandle() == usb::kNoHandle ||
+        link_.deviceAttached(kDeviceSerial)) {
+        return;
+    }
+    link_.releaseLostDevice();
+    post([this] { showDisconnected(); });
+}
+
+// ---- Shell side ---------------------------------------------------------------------
+
+void PanelCore::applySettings(const link::Reply& reply, std::uint64_t writesAtStart) {
+    protocol::copySettingsBlock(reply, mirror_);
+    ControlStates states = controlStatesFor(mirror_);
+    // Unknown mode values leave the buttons as the last known mode set them.
+    if (!states.edid) {
+        states.edid = confirmed_.edid;
+    }
+    if (!states.audio) {
+        states.audio = confirmed_.audio;
+    }
+    confirmed_ = states;
+    // A click made after this read was sent is newer than what the read says; its own
+    // result follows, and the next poll shows the box's state.
+    if (writesPosted_ != writesAtStart) {
+        return;
+    }
+    showControls(controlStatesFor(mirror_));
+}
+
+void PanelCore::showControls(const ControlStates& states) {
+    view_.setTwoWay(TwoWay::HdcpVersion, states.encFollow);
+    view_.setTwoWay(TwoWay::LogoLed, states.ledEnable);
+    view_.setTwoWay(TwoWay::AudioFrame, states.frame720);
+    view_.setTwoWay(TwoWay::Htpc, states.htpcEnable);
+    view_.setTwoWay(TwoWay::HdmiAudioMute, states.hdmiAudioEnable);
+    view_.setGuiControl(states.guiOn);
+    view_.setModeButtonsEnabled(states.guiOn);
+    if (states.edid) {
+        view_.setMode(ModeGroup::Edid, *states.edid);
+    }
+    if (states.audio) {
+        view_.setMode(ModeGroup::Audio, *states.audio);
+    }
+}
+
+void PanelCore::finishWrite(const SettingWrite& write, bool accepted) {
+    if (!accepted) {
+        restoreSetting(write);
+        return;
+    }
+    if (write.mirrorIndex) {
+        mirror_[*write.mirrorIndex] = write.value;
+    }
+    recordAccepted(confirmed_, write);
+    if (write.confirmation != nullptr) {
+        view_.showStatusMessage(write.confirmation, kConfirmationMs);
+    }
+    if (write.reg == protocol::Register::GuiEnable) {
+        view_.setModeButtonsEnabled(confirmed_.guiOn);
+    }
+}
+
+void PanelCore::restoreSetting(const SettingWrite& write) {
+    const ControlStates& c = confirmed_;
+    switch (write.reg) {
+    case protocol::Register::LogoLed:
+        view_.setTwoWay(TwoWay::LogoLed, c.ledEnable);
+        break;
+    case protocol::Register::AudioFrame:
+        view_.setTwoWay(TwoWay::AudioFrame, c.frame720);
+        break;
+    case protocol::Register::HdcpVersion:
+        view_.setTwoWay(TwoWay::HdcpVersion, c.encFollow);
+        break;
+    case protocol::Register::Htpc:
+        view_.setTwoWay(TwoWay::Htpc, c.htpcEnable);
+        break;
+    case protocol::Register::HdmiAudioMute:
+        view_.setTwoWay(TwoWay::HdmiAudioMute, c.hdmiAudioEnable);
+        break;
+    case protocol::Register::GuiEnable:
+        view_.setGuiControl(c.guiOn);
+        break;
+    case protocol::Register::EdidMode:
+        if (c.edid) {
+            view_.setMode(ModeGroup::Edid, *c.edid);
+        }
+        break;
+    case protocol::Register::AudioMode:
+        if (c.audio) {
+            view_.setMode(ModeGroup::Audio, *c.audio);
+        }
+        break;
+    case protocol::Register::Hpd:
+        break;
+    }
+}
+
+void PanelCore::showDisconnected() {
+    connection_ = Connection::Disconnected;
+    view_.setPolling(false);
+    view_.showWarning(kDisconnectedText);
+    view_.showStatus(status::StatusUpdate{});
+    view_.setControlsEnabled(false);
+    view_.setModeButtonsEnabled(false);
+    view_.setSearching(true);
+}
+
+} // namespace telmar::panel

@@ -6,22 +6,43 @@
 namespace telmar::panel {
 
 namespace {
-QString fromLatin1(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+
+QMessageBox* modelessBox(QMessageBox::Icon icon, QWidget* parent, const QString& title,
+                         const QString& text) {
+    auto* box = new QMessageBox(icon, title, text, QMessageBox::Ok, parent);
+    box->setDefaultButton(static_cast<QPushButton*>(nullptr));
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
 }
+
 } // namespace
 
 void QtDialogs::warning(QWidget* parent, const QString& title, const QString& text) {
-    QMessageBox::warning(parent, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+    modelessBox(QMessageBox::Warning, parent, title, text)->show();
 }
 
 void QtDialogs::about(QWidget* parent, const QString& title, const QString& text) {
-    QMessageBox::about(parent, title, text);
+    QMessageBox* box = modelessBox(QMessageBox::NoIcon, parent, title, text);
+    box->setIconPixmap(parent->windowIcon().pixmap(64, 64));
+    box->show();
 }
 
-void QtDialogs::showWarning(std::string_view text, std::string_view caption) {
-    QMessageBox::warning(nullptr, fromLatin1(caption), fromLatin1(text), QMessageBox::Ok,
-                         QMessageBox::NoButton);
+void QtDialogs::show(const QString& text, const QString& caption, std::function<void()> dismissed) {
+    QMessageBox* box = modelessBox(QMessageBox::Warning, nullptr, caption, text);
+    QObject::connect(box, &QMessageBox::finished, box, [dismissed = std::move(dismissed)] {
+        if (dismissed) {
+            dismissed();
+        }
+    });
+    linkBox_ = box;
+    box->show();
+}
+
+void QtDialogs::closeAll() {
+    if (linkBox_) {
+        linkBox_->close();
+    }
 }
 
 } // namespace telmar::panel

@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "qt/MainWindow.h"
 
-#include "protocol/Frames.h"
+#include "panel/ControlNames.h"
 #include "qt/Dialogs.h"
-#include "status/StatusUpdate.h"
 #include "ui_LumoraForm.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QPointer>
+#include <QtCore/QTimer>
 #include <QtCore/QTimerEvent>
 #include <QtGui/QCloseEvent>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QStatusBar>
 #include <cstdlib>
+#include <string>
 #include <utility>
 
 #ifndef TELMAR_VERSION
@@ -20,54 +22,46 @@
 
 namespace telmar::panel {
 
-using link::Reply;
-
 namespace {
 
 // Status lines are 8-bit text as the box sent it.
-QString fromLatin1(const std::string& text) {
+QString fromLatin1(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Checks the first button and unchecks the second; setChecked emits no clicked(),
-// so nothing is written back to the box.
-void setPair(QAbstractButton* first, QAbstractButton* second, bool firstChecked) {
-    first->setChecked(firstChecked);
-    second->setChecked(!firstChecked);
-}
-
-void setMode(QAbstractButton* up, QAbstractButton* mid, QAbstractButton* dn,
-             std::optional<ModeChoice> choice) {
-    if (!choice) {
-        return;
-    }
-    up->setChecked(*choice == ModeChoice::Up);
-    mid->setChecked(*choice == ModeChoice::Mid);
-    dn->setChecked(*choice == ModeChoice::Dn);
+QString translated(std::string_view text) {
+    const std::string source(text);
+    return QCoreApplication::translate("MainWindow", source.c_str());
 }
 
 } // namespace
 
-void MainWindow::StatusBarSink::showMessage(std::string_view text, int timeoutMs) {
-    const std::string source(text);
-    window_.statusBar()->showMessage(QCoreApplication::translate("MainWindow", source.c_str()),
-                                     timeoutMs);
-    if (tap_ != nullptr) {
-        tap_->showMessage(text, timeoutMs);
-    }
-}
-
 MainWindow::MainWindow(PanelServices services, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)),
-      link_(services_.driver, services_.clock, services_.linkMessages),
-      statusSink_(*this, services_.statusTap), protocol_(link_, statusSink_),
+      core_(services_.driver, services_.clock, *this,
+            [this] {
+                // From the worker: run deliver() on this window's thread. A call still queued
+                // when the window goes is dropped by Qt.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        if (ui) {
+                            core_.deliver();
+                        }
+                    },
+                    Qt::QueuedConnection);
+            }),
       ui(std::make_unique<Ui::LumoraForm>()) {
     ui->setupUi(this);
     progressBar = new QProgressBar(this);
     statusBar()->addPermanentWidget(progressBar);
     progressBar->hide();
-    link_.resetDeviceHandle();
-    initHardware();
+    searchTimer_ = new QTimer(this);
+    searchTimer_->setInterval(kSearchPeriodMs);
+    connect(searchTimer_, &QTimer::timeout, this, [this] { core_.searchTick(); });
+    nameControls();
+    ui->labelTitle->setText(QStringLiteral("TELMAR GUI"));
+    core_.start();
 }
 
 MainWindow::~MainWindow() {
@@ -75,10 +69,32 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::releaseAndExit() {
+    // The core goes first: it closes the open link box, abandons the exchange in flight
+    // and closes the device, so nothing reaches the form once it is released.
+    core_.shutdown();
     ui.reset();
-    link_.closeDevice();
     stopPollTimer();
+    searchTimer_->stop();
     QCoreApplication::exit(0);
+}
+
+void MainWindow::nameControls() {
+    for (const ControlName& name : controlNames()) {
+        auto* widget = findChild<QWidget*>(QLatin1String(name.objectName));
+        if (widget == nullptr) {
+            continue;
+        }
+        widget->setAccessibleName(translated(name.accessibleName));
+        if (name.captionLabel != nullptr) {
+            if (auto* label = findChild<QLabel*>(QLatin1String(name.captionLabel))) {
+                label->setBuddy(widget);
+            }
+        }
+    }
+}
+
+bool MainWindow::searching() const {
+    return searchTimer_->isActive();
 }
 
 // Blanked in the order the status panel lists them.
@@ -89,71 +105,24 @@ void MainWindow::clearStatusLabels() {
     }
 }
 
-void MainWindow::initHardware() {
-    ui->labelTitle->setText(QStringLiteral("TELMAR GUI"));
-    ui->labelFw->clear();
-    ui->lblWarning->clear();
-    setModeButtonsEnabled(false);
-    clearStatusLabels();
-
-    if (!link_.findDevice(std::string(kDeviceSerial), deviceIndex_)) {
-        ui->lblWarning->setText(tr("CONNECT TELMAR AND RESTART GUI"));
-        return;
+void MainWindow::showWarning(std::string_view text) {
+    if (text.empty()) {
+        ui->lblWarning->clear();
+    } else {
+        ui->lblWarning->setText(translated(text));
     }
-    if (!link_.openDevice(deviceIndex_)) {
-        services_.dialogs.warning(this, tr("TELMAR GUI"), tr("Hardware not found"));
-        return;
-    }
-    syncSettingsControls();
-    Reply version{};
-    if (readBlock(telmar::protocol::block::Version, version,
-                  telmar::protocol::block_count::Version)) {
-        ui->labelFw->setText(fromLatin1(telmar::status::versionText(version)));
-    }
-    startPollTimer(kPollPeriodMs);
-    updateVideoStatus();
 }
 
-bool MainWindow::writeRegister(std::uint8_t reg, std::uint8_t value) {
-    return protocol_.writeRegister(reg, value);
-}
-
-bool MainWindow::readBlock(std::uint8_t block, Reply& reply, std::uint8_t count) {
-    return protocol_.readBlock(block, reply, count);
-}
-
-bool MainWindow::readSettings(Reply& reply, std::uint8_t count) {
-    return protocol_.readSettings(reply, count);
-}
-
-void MainWindow::syncSettingsControls() {
-    if (!ui) {
-        return;
+void MainWindow::showVersion(std::string_view text) {
+    if (text.empty()) {
+        ui->labelFw->clear();
+    } else {
+        ui->labelFw->setText(fromLatin1(text));
     }
-    Reply reply{};
-    if (!readSettings(reply, telmar::protocol::kSettingsReplyCount) ||
-        reply[0] != telmar::protocol::kSettingsEcho) {
-        return;
-    }
-    telmar::protocol::copySettingsBlock(reply, settingsMirror_);
-    const ControlStates states = controlStatesFor(settingsMirror_);
-    setPair(ui->rbEncFollow, ui->rbEnc14, states.encFollow);
-    setPair(ui->rbLedEnable, ui->rbLedDisable, states.ledEnable);
-    setPair(ui->rbFrame720, ui->rbFrame1080, states.frame720);
-    setPair(ui->rbHtpcEnable, ui->rbHtpcDisable, states.htpcEnable);
-    setPair(ui->rbHdmiAudioEnable, ui->rbHdmiAudioDisable, states.hdmiAudioEnable);
-    ui->cbEnableGui->setChecked(states.guiOn);
-    setModeButtonsEnabled(states.guiOn);
-    setMode(ui->rbEdidUp, ui->rbEdidMid, ui->rbEdidDn, states.edid);
-    setMode(ui->rbAudioUp, ui->rbAudioMid, ui->rbAudioDn, states.audio);
 }
 
-void MainWindow::updateVideoStatus() {
-    if (!ui) {
-        return;
-    }
-    const telmar::status::StatusUpdate update = telmar::status::readStatusUpdate(protocol_);
-    using Video = telmar::status::StatusUpdate::Video;
+void MainWindow::showStatus(const status::StatusUpdate& update) {
+    using Video = status::StatusUpdate::Video;
     switch (update.video) {
     case Video::BlankAll:
         clearStatusLabels();
@@ -169,11 +138,49 @@ void MainWindow::updateVideoStatus() {
         ui->lblDeepC->setText(fromLatin1(update.lines.deepColor));
         break;
     }
-    updateAudioStatus(update.audio);
+    ui->lblAudio->setText(fromLatin1(update.audio));
 }
 
-void MainWindow::updateAudioStatus(const std::string& line) {
-    ui->lblAudio->setText(fromLatin1(line));
+void MainWindow::showStatusMessage(std::string_view text, int timeoutMs) {
+    statusBar()->showMessage(translated(text), timeoutMs);
+    if (services_.statusTap != nullptr) {
+        services_.statusTap->showMessage(text, timeoutMs);
+    }
+}
+
+// Checks the first button and unchecks the second; setChecked emits no clicked(),
+// so nothing is written back to the box.
+void MainWindow::setTwoWay(TwoWay setting, bool firstChecked) {
+    const std::pair<QAbstractButton*, QAbstractButton*> pair = [&]() {
+        switch (setting) {
+        case TwoWay::LogoLed:
+            return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbLedEnable, ui->rbLedDisable};
+        case TwoWay::AudioFrame:
+            return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbFrame720, ui->rbFrame1080};
+        case TwoWay::HdcpVersion:
+            return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbEncFollow, ui->rbEnc14};
+        case TwoWay::Htpc:
+            return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbHtpcEnable,
+                                                                 ui->rbHtpcDisable};
+        case TwoWay::HdmiAudioMute:
+            break;
+        }
+        return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbHdmiAudioEnable,
+                                                             ui->rbHdmiAudioDisable};
+    }();
+    pair.first->setChecked(firstChecked);
+    pair.second->setChecked(!firstChecked);
+}
+
+void MainWindow::setGuiControl(bool on) {
+    ui->cbEnableGui->setChecked(on);
+}
+
+void MainWindow::setMode(ModeGroup group, ModeChoice choice) {
+    const bool edid = group == ModeGroup::Edid;
+    (edid ? ui->rbEdidUp : ui->rbAudioUp)->setChecked(choice == ModeChoice::Up);
+    (edid ? ui->rbEdidMid : ui->rbAudioMid)->setChecked(choice == ModeChoice::Mid);
+    (edid ? ui->rbEdidDn : ui->rbAudioDn)->setChecked(choice == ModeChoice::Dn);
 }
 
 void MainWindow::setModeButtonsEnabled(bool enabled) {
@@ -183,17 +190,42 @@ void MainWindow::setModeButtonsEnabled(bool enabled) {
     }
 }
 
-bool MainWindow::applyWrite(const SettingWrite& write) {
-    if (!writeRegister(static_cast<std::uint8_t>(write.reg), write.value)) {
-        return false;
+void MainWindow::setControlsEnabled(bool enabled) {
+    ui->cbEnableGui->setEnabled(enabled);
+    ui->tab_2->setEnabled(enabled);
+}
+
+void MainWindow::setPolling(bool on) {
+    if (on) {
+        startPollTimer(kPollPeriodMs);
+    } else {
+        stopPollTimer();
     }
-    if (write.mirrorIndex) {
-        settingsMirror_[*write.mirrorIndex] = write.value;
+}
+
+void MainWindow::setSearching(bool on) {
+    if (on) {
+        searchTimer_->start();
+    } else {
+        searchTimer_->stop();
     }
-    if (write.confirmation != nullptr) {
-        statusSink_.showMessage(write.confirmation, kConfirmationMs);
-    }
-    return true;
+}
+
+void MainWindow::showLinkBox(std::string_view text, std::string_view caption) {
+    services_.linkBoxes.show(fromLatin1(text), fromLatin1(caption),
+                             [window = QPointer<MainWindow>(this)] {
+                                 if (window) {
+                                     window->core_.linkBoxDismissed();
+                                 }
+                             });
+}
+
+void MainWindow::closeLinkBox() {
+    services_.linkBoxes.closeAll();
+}
+
+void MainWindow::showOpenFailed() {
+    services_.dialogs.warning(this, tr("TELMAR GUI"), tr("Hardware not found"));
 }
 
 void MainWindow::startPollTimer(int periodMs) {
@@ -213,13 +245,10 @@ void MainWindow::stopPollTimer() {
 }
 
 void MainWindow::timerEvent(QTimerEvent* /*event*/) {
-    // A tick delivered inside a message box that an exchange is showing must not
-    // start a second exchange.
-    if (link_.linkBusy()) {
-        return;
+    // The core drops the tick while the box is still busy or a link box is open.
+    if (ui) {
+        core_.pollTick();
     }
-    syncSettingsControls();
-    updateVideoStatus();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -228,7 +257,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::FileExit() {
-    link_.closeDevice();
+    core_.shutdown();
     stopPollTimer();
     // The window is gone after the delete; keep what is needed afterwards.
     std::function<void(int)> exitProcess = services_.exitProcess;
@@ -259,41 +288,43 @@ void MainWindow::on_ProgressChange(int a, int b) {
     progressBar->setValue(view.value);
 }
 
+void MainWindow::write(const SettingWrite& write) {
+    if (ui) {
+        core_.write(write);
+    }
+}
+
 void MainWindow::setLogoLed() {
     if (ui) {
-        applyWrite(twoWayWrite(TwoWay::LogoLed, ui->rbLedEnable->isChecked()));
+        write(twoWayWrite(TwoWay::LogoLed, ui->rbLedEnable->isChecked()));
     }
 }
 
 void MainWindow::setAudioFrame() {
     if (ui) {
-        applyWrite(twoWayWrite(TwoWay::AudioFrame, ui->rbFrame1080->isChecked()));
+        write(twoWayWrite(TwoWay::AudioFrame, ui->rbFrame1080->isChecked()));
     }
 }
 
 void MainWindow::setHdcpVersion() {
     if (ui) {
-        applyWrite(twoWayWrite(TwoWay::HdcpVersion, ui->rbEncFollow->isChecked()));
+        write(twoWayWrite(TwoWay::HdcpVersion, ui->rbEncFollow->isChecked()));
     }
 }
 
 void MainWindow::setHpd() {
-    applyWrite(hpdWrite());
+    write(hpdWrite());
 }
 
 void MainWindow::setHtpc() {
     if (ui) {
-        applyWrite(twoWayWrite(TwoWay::Htpc, ui->rbHtpcEnable->isChecked()));
+        write(twoWayWrite(TwoWay::Htpc, ui->rbHtpcEnable->isChecked()));
     }
 }
 
 void MainWindow::setGuiEnable() {
-    if (!ui) {
-        return;
-    }
-    const bool on = ui->cbEnableGui->isChecked();
-    if (applyWrite(guiEnableWrite(on))) {
-        setModeButtonsEnabled(on);
+    if (ui) {
+        write(guiEnableWrite(ui->cbEnableGui->isChecked()));
     }
 }
 
@@ -301,9 +332,9 @@ void MainWindow::setEdidMode() {
     if (!ui) {
         return;
     }
-    if (const auto write = modeWrite(ModeGroup::Edid, ui->rbEdidUp->isChecked(),
-                                     ui->rbEdidMid->isChecked(), ui->rbEdidDn->isChecked())) {
-        applyWrite(*write);
+    if (const auto w = modeWrite(ModeGroup::Edid, ui->rbEdidUp->isChecked(),
+                                 ui->rbEdidMid->isChecked(), ui->rbEdidDn->isChecked())) {
+        write(*w);
     }
 }
 
@@ -311,15 +342,15 @@ void MainWindow::setAudioMode() {
     if (!ui) {
         return;
     }
-    if (const auto write = modeWrite(ModeGroup::Audio, ui->rbAudioUp->isChecked(),
-                                     ui->rbAudioMid->isChecked(), ui->rbAudioDn->isChecked())) {
-        applyWrite(*write);
+    if (const auto w = modeWrite(ModeGroup::Audio, ui->rbAudioUp->isChecked(),
+                                 ui->rbAudioMid->isChecked(), ui->rbAudioDn->isChecked())) {
+        write(*w);
     }
 }
 
 void MainWindow::setHdmiAudioMute() {
     if (ui) {
-        applyWrite(twoWayWrite(TwoWay::HdmiAudioMute, ui->rbHdmiAudioEnable->isChecked()));
+        write(twoWayWrite(TwoWay::HdmiAudioMute, ui->rbHdmiAudioEnable->isChecked()));
     }
 }
 

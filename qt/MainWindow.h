@@ -2,22 +2,17 @@
 #pragma once
 
 #include "link/Clock.h"
-#include "link/Messages.h"
-#include "link/PanelLink.h"
+#include "panel/PanelCore.h"
 #include "protocol/ControlProtocol.h"
-#include "protocol/Settings.h"
-#include "panel/SettingsControls.h"
 #include "usb/Driver.h"
 
 #include <QtWidgets/QMainWindow>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
-#include <string_view>
 
 class QAbstractButton;
 class QProgressBar;
+class QTimer;
 class QTimerEvent;
 class QCloseEvent;
 
@@ -27,6 +22,7 @@ class LumoraForm;
 
 namespace telmar::panel {
 
+class LinkBoxes;
 class WindowDialogs;
 
 // What the window talks to. main() passes the real driver, clock and boxes; tests
@@ -34,33 +30,23 @@ class WindowDialogs;
 struct PanelServices {
     usb::Driver& driver;
     link::Clock& clock;
-    link::MessageSink& linkMessages; // the link's warning boxes
-    WindowDialogs& dialogs;          // the window's own boxes
+    LinkBoxes& linkBoxes;   // the link's warning boxes
+    WindowDialogs& dialogs; // the window's own boxes
     // Sees every status-bar message (text before translation, time-out) as well.
     protocol::StatusSink* statusTap = nullptr;
     // How File > Exit ends the process; empty means std::exit.
     std::function<void(int)> exitProcess;
 };
 
-// The control panel's one window: finds and opens the box at start-up, polls it
-// every 3000 ms, and writes a setting when its control is clicked.
-class MainWindow : public QMainWindow {
+// The control panel's one window: the Qt shell of PanelCore. It only posts clicks and
+// ticks to the core and shows what the core hands back; the box is never waited for on
+// this thread.
+class MainWindow : public QMainWindow, private PanelView {
     Q_OBJECT
 
   public:
-    static constexpr std::string_view kDeviceSerial = "2031";
-    static constexpr int kPollPeriodMs = 3000;
-
     explicit MainWindow(PanelServices services, QWidget* parent = nullptr);
     ~MainWindow() override;
-
-    // The three requests; each shows its own failure text in the status bar.
-    bool writeRegister(std::uint8_t reg, std::uint8_t value);
-    bool readBlock(std::uint8_t block, link::Reply& reply, std::uint8_t count);
-    bool readSettings(link::Reply& reply, std::uint8_t count);
-
-    void syncSettingsControls();
-    void updateVideoStatus();
 
     void startPollTimer(int periodMs);
     void stopPollTimer();
@@ -68,11 +54,12 @@ class MainWindow : public QMainWindow {
     // Null once the window has been closed.
     Ui::LumoraForm* form() const { return ui.get(); }
     QProgressBar* progress() const { return progressBar; }
-    const protocol::SettingsMirror& settingsMirror() const { return settingsMirror_; }
+    const protocol::SettingsMirror& settingsMirror() const { return core_.settingsMirror(); }
     int pollTimerId() const { return pollTimerId_; }
     bool pollTimerActive() const { return pollTimerActive_; }
-    std::uint32_t deviceIndex() const { return deviceIndex_; }
-    const link::PanelLink& link() const { return link_; }
+    bool searching() const;
+    const link::PanelLink& link() const { return core_.link(); }
+    const PanelCore& core() const { return core_; }
 
   public slots:
     void on_ProgressChange(int a, int b);
@@ -95,33 +82,33 @@ class MainWindow : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    class StatusBarSink final : public protocol::StatusSink {
-      public:
-        StatusBarSink(MainWindow& window, protocol::StatusSink* tap) : window_(window), tap_(tap) {}
-        void showMessage(std::string_view text, int timeoutMs) override;
+    // PanelView
+    void showWarning(std::string_view text) override;
+    void showVersion(std::string_view text) override;
+    void showStatus(const status::StatusUpdate& update) override;
+    void showStatusMessage(std::string_view text, int timeoutMs) override;
+    void setTwoWay(TwoWay setting, bool firstChecked) override;
+    void setGuiControl(bool on) override;
+    void setMode(ModeGroup group, ModeChoice choice) override;
+    void setModeButtonsEnabled(bool enabled) override;
+    void setControlsEnabled(bool enabled) override;
+    void setPolling(bool on) override;
+    void setSearching(bool on) override;
+    void showLinkBox(std::string_view text, std::string_view caption) override;
+    void closeLinkBox() override;
+    void showOpenFailed() override;
 
-      private:
-        MainWindow& window_;
-        protocol::StatusSink* tap_;
-    };
-
-    void initHardware();
-    void updateAudioStatus(const std::string& line);
-    void setModeButtonsEnabled(bool enabled);
+    void nameControls();
     void clearStatusLabels();
     // What both the close event and the destructor do, in this order.
     void releaseAndExit();
-    // Writes one register; on acceptance records the value and shows the confirmation.
-    bool applyWrite(const SettingWrite& write);
+    void write(const SettingWrite& write);
 
     PanelServices services_;
-    link::PanelLink link_;
-    StatusBarSink statusSink_;
-    protocol::ControlProtocol protocol_;
+    PanelCore core_;
     QProgressBar* progressBar = nullptr;
+    QTimer* searchTimer_ = nullptr;
     std::unique_ptr<Ui::LumoraForm> ui;
-    protocol::SettingsMirror settingsMirror_{};
-    std::uint32_t deviceIndex_ = 0;
     int pollTimerId_ = 0;
     bool pollTimerActive_ = false;
 };

@@ -5,6 +5,7 @@
 #include "link/Clock.h"
 #include "qt/Dialogs.h"
 #include "qt/MainWindow.h"
+#include "qt/PanelFont.h"
 
 #include <QtWidgets/QApplication>
 #include <iostream>
@@ -31,6 +32,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // Wayland and the docks match the window to its desktop entry and icon by this.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.telmar.Panel"));
+    panel::installPanelFont();
     const std::unique_ptr<usb::Driver> driver = backends::createDriver();
     link::SteadyClock clock;
     panel::QtDialogs dialogs;

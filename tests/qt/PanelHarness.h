@@ -9,6 +9,8 @@
 #include "tests/support/ScriptedDriver.h"
 
 #include <QtCore/QString>
+#include <QtTest/QTest>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -78,8 +80,9 @@ struct FakeBox {
     }
 };
 
-// Records every box the panel would show, in order.
-class Recorder final : public link::MessageSink, public panel::WindowDialogs {
+// Records every box the panel would show, in order. Link boxes are dismissed at once
+// unless `holdLinkBoxes` is set; held ones wait in `openLinkBoxes`.
+class Recorder final : public panel::LinkBoxes, public panel::WindowDialogs {
   public:
     struct Box {
         QString kind; // "link", "warning" or "about"
@@ -88,11 +91,32 @@ class Recorder final : public link::MessageSink, public panel::WindowDialogs {
         QWidget* parent;
     };
 
-    void showWarning(std::string_view text, std::string_view caption) override {
-        boxes.push_back({"link", QString::fromLatin1(caption.data(), qsizetype(caption.size())),
-                         QString::fromLatin1(text.data(), qsizetype(text.size())), nullptr});
+    void show(const QString& text, const QString& caption,
+              std::function<void()> dismissed) override {
+        boxes.push_back({"link", caption, text, nullptr});
         if (onLinkWarning) {
             onLinkWarning();
+        }
+        if (holdLinkBoxes) {
+            openLinkBoxes.push_back(std::move(dismissed));
+            maxOpenLinkBoxes = std::max(maxOpenLinkBoxes, openLinkBoxes.size());
+        } else {
+            dismissed();
+        }
+    }
+    void closeAll() override {
+        auto open = std::move(openLinkBoxes);
+        openLinkBoxes.clear();
+        for (auto& dismissed : open) {
+            dismissed();
+        }
+    }
+    // The user dismisses the oldest open link box.
+    void dismissOne() {
+        if (!openLinkBoxes.empty()) {
+            auto dismissed = std::move(openLinkBoxes.front());
+            openLinkBoxes.erase(openLinkBoxes.begin());
+            dismissed();
         }
     }
     void warning(QWidget* parent, const QString& title, const QString& text) override {
@@ -102,8 +126,11 @@ class Recorder final : public link::MessageSink, public panel::WindowDialogs {
         boxes.push_back({"about", title, text, parent});
     }
     std::vector<Box> boxes;
-    // Runs while a link box is "open", as a nested event loop would run events.
+    // Runs while a link box is "open".
     std::function<void()> onLinkWarning;
+    bool holdLinkBoxes = false;
+    std::vector<std::function<void()>> openLinkBoxes;
+    std::size_t maxOpenLinkBoxes = 0;
 };
 
 // Driver, clock, box and recorders for one window.
@@ -137,5 +164,10 @@ struct Panel {
         return n;
     }
 };
+
+// Lets the window's worker finish what it was asked and the window apply the results.
+inline bool settle(const panel::MainWindow& window, int timeoutMs = 5000) {
+    return QTest::qWaitFor([&] { return window.core().idle(); }, timeoutMs);
+}
 
 } // namespace telmar::test

@@ -13,22 +13,38 @@
 using telmar::panel::MainWindow;
 using telmar::test::Call;
 using telmar::test::Panel;
+using telmar::test::settle;
 using telmar::test::ShownStatus;
 using Frame = std::vector<std::uint8_t>;
 
 namespace {
 
+// The window, once its start-up sequence has run on the worker and been applied.
 std::unique_ptr<MainWindow> start(Panel& panel) {
-    return std::make_unique<MainWindow>(panel.services());
+    auto window = std::make_unique<MainWindow>(panel.services());
+    settle(*window);
+    return window;
 }
 
 QList<QAbstractEventDispatcher::TimerInfo> timersOf(QObject* object) {
     return QAbstractEventDispatcher::instance()->registeredTimers(object);
 }
 
-void tick(MainWindow& window) {
+// One poll tick, as the timer delivers it.
+void tickNow(MainWindow& window) {
     QTimerEvent event(window.pollTimerId());
     QCoreApplication::sendEvent(&window, &event);
+}
+
+// One poll tick, and what it does.
+void tick(MainWindow& window) {
+    tickNow(window);
+    settle(window);
+}
+
+void click(MainWindow& window, QAbstractButton* button) {
+    button->click();
+    settle(window);
 }
 
 QList<QAbstractButton*> modeButtons(Ui::LumoraForm* f) {
@@ -260,7 +276,7 @@ class WindowTest : public QObject {
         panel.driver.clearCalls();
         panel.status.shown.clear();
 
-        button->click();
+        click(*window, button);
 
         QCOMPARE(panel.driver.writtenFrames(),
                  (std::vector<Frame>{{0x10, 0x04, 0xE0, std::uint8_t(reg), std::uint8_t(value)}}));
@@ -287,7 +303,7 @@ class WindowTest : public QObject {
         auto window = start(panel);
         panel.recorder.boxes.clear();
         panel.driver.clearCalls();
-        window->form()->rbLedDisable->click();
+        click(*window, window->form()->rbLedDisable);
         QCOMPARE(panel.status.shown, (std::vector<ShownStatus>{{"TELMAR not connected", 4000}}));
         QCOMPARE(window->statusBar()->currentMessage(), QString("TELMAR not connected"));
         QVERIFY(panel.driver.calls().empty());
@@ -305,14 +321,14 @@ class WindowTest : public QObject {
         panel.box.refuseWrites = true;
         panel.status.shown.clear();
 
-        f->rbLedDisable->click();
-        f->cbEnableGui->click(); // unchecks; the box refuses
+        click(*window, f->rbLedDisable);
+        click(*window, f->cbEnableGui); // unchecks; the box refuses
         QCOMPARE(window->settingsMirror(), mirror);
         QCOMPARE(panel.status.shown, (std::vector<ShownStatus>{{"TELMAR not connected", 4000},
                                                                {"TELMAR not connected", 4000}}));
-        // The click's states stand until the next sync puts the box's back.
-        QVERIFY(f->rbLedDisable->isChecked());
-        QVERIFY(!f->cbEnableGui->isChecked());
+        // A refused click does not leave the controls saying what the box did not take.
+        QVERIFY(f->rbLedEnable->isChecked());
+        QVERIFY(f->cbEnableGui->isChecked());
         for (QAbstractButton* b : modeButtons(f)) {
             QVERIFY(b->isEnabled());
         }
@@ -333,6 +349,7 @@ class WindowTest : public QObject {
         }
         panel.driver.clearCalls();
         QMetaObject::invokeMethod(window.get(), "setEdidMode");
+        settle(*window);
         QVERIFY(panel.driver.calls().empty());
     }
 
@@ -434,12 +451,12 @@ class WindowTest : public QObject {
         panel.recorder.onLinkWarning = [&] {
             QVERIFY(window->link().linkBusy());
             callsBefore = panel.driver.calls().size();
-            tick(*window);
+            tickNow(*window);
             callsAfter = panel.driver.calls().size();
             ticked = true;
         };
         panel.driver.failCall(Call::CheckRxQueue);
-        window->form()->pbHpd->click();
+        click(*window, window->form()->pbHpd);
         QVERIFY(ticked);
         QCOMPARE(callsAfter, callsBefore);
 
@@ -516,6 +533,7 @@ class WindowTest : public QObject {
     void fileExitEndsAtOnce() {
         Panel panel;
         QPointer<MainWindow> window = new MainWindow(panel.services());
+        settle(*window);
         window->form()->actionExit->trigger();
         QCOMPARE(panel.exitCodes, std::vector<int>{0});
         QVERIFY(window.isNull());

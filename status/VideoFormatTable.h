@@ -14,15 +14,15 @@ struct VideoFormatEntry {
     std::uint32_t code;    // equals the row's index
 };
 
-constexpr std::size_t kVideoFormatCount = 108;
+constexpr std::size_t kVideoFormatCount = 128;
 extern const std::array<VideoFormatEntry, kVideoFormatCount> VideoFormatTable;
 
 // Room for a name and its NUL.
 constexpr std::size_t kVideoFormatNameSize = 20;
 using VideoFormatName = std::array<char, kVideoFormatNameSize>;
 
-// Copies the two names of `code` into the buffers, NUL-terminated; codes of 108 and
-// above give two empty names.
+// Copies the two names of `code` into the buffers, NUL-terminated; codes past the
+// table give two empty names.
 void lookupVideoFormat(std::uint16_t code, VideoFormatName& shortNameOut,
                        VideoFormatName& fullNameOut);
 

@@ -29,7 +29,10 @@ TEST(VideoFormatTable, NamesCodes) {
         {94, {"4kx2k25", "3840x2160p25"}},
         {99, {"4kx2k25", "4096x2160p25"}},
         {107, {"4kx2k60", "3840x2160p60"}},
-        {108, {"", ""}},
+        {111, {"1080p48", "1920x1080p48"}},
+        {115, {"4kx2ksmp48", "4096x2160p48"}},
+        {127, {"5kx2k100", "5120x2160p100"}},
+        {128, {"", ""}},
         {255, {"", ""}},
         {65535, {"", ""}},
         {79, {"1680p24", "1680x720p24"}},
@@ -44,12 +47,41 @@ TEST(VideoFormatTable, NamesCodes) {
 
 TEST(VideoFormatTable, WideVariantsCarryTheNamesOfTheir16By9Twins) {
     const std::pair<std::uint16_t, std::uint16_t> twins[] = {
-        {65, 60},  {66, 61},  {67, 62},  {68, 19},  {69, 4},  {70, 41}, {71, 47},
-        {72, 32},  {73, 33},  {74, 34},  {75, 31},  {76, 16}, {77, 64}, {78, 63},
-        {103, 93}, {104, 94}, {105, 95}, {106, 96}, {107, 97}};
+        {65, 60},  {66, 61},   {67, 62},   {68, 19},   {69, 4},    {70, 41},
+        {71, 47},  {72, 32},   {73, 33},   {74, 34},   {75, 31},   {76, 16},
+        {77, 64},  {78, 63},   {103, 93},  {104, 94},  {105, 95},  {106, 96},
+        {107, 97}, {109, 108}, {112, 111}, {116, 114}, {119, 117}, {120, 118}};
     for (const auto& [wide, twin] : twins) {
         EXPECT_EQ(names(wide), names(twin)) << "code " << wide;
     }
+}
+
+// Active size and frame rate that CTA-861-G gives codes 108 to 127.
+TEST(VideoFormatTable, FormatsPast107MatchTheStandard) {
+    struct Format {
+        std::uint16_t code;
+        int width, height, rate;
+    };
+    const Format standard[] = {
+        {108, 1280, 720, 48},   {109, 1280, 720, 48},   {110, 1680, 720, 48},
+        {111, 1920, 1080, 48},  {112, 1920, 1080, 48},  {113, 2560, 1080, 48},
+        {114, 3840, 2160, 48},  {115, 4096, 2160, 48},  {116, 3840, 2160, 48},
+        {117, 3840, 2160, 100}, {118, 3840, 2160, 120}, {119, 3840, 2160, 100},
+        {120, 3840, 2160, 120}, {121, 5120, 2160, 24},  {122, 5120, 2160, 25},
+        {123, 5120, 2160, 30},  {124, 5120, 2160, 48},  {125, 5120, 2160, 50},
+        {126, 5120, 2160, 60},  {127, 5120, 2160, 100},
+    };
+    for (const Format& f : standard) {
+        const auto [shortName, fullName] = names(f.code);
+        EXPECT_EQ(fullName, std::to_string(f.width) + "x" + std::to_string(f.height) + "p" +
+                                std::to_string(f.rate))
+            << "code " << f.code;
+        // Short names end in the rate, like every progressive row.
+        EXPECT_TRUE(shortName.ends_with(std::to_string(f.rate))) << "code " << f.code;
+    }
+    VideoBlocks b;
+    b.avi[7] = 111;
+    EXPECT_EQ(b.lines().input, "Input : 1920x1080p48");
 }
 
 TEST(VideoLinesTest, InputLine) {

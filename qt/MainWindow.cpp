@@ -57,6 +57,7 @@ MainWindow::MainWindow(PanelServices services, QWidget* parent)
     statusBar()->addPermanentWidget(progressBar);
     progressBar->hide();
     searchTimer_ = new QTimer(this);
+    searchTimer_->setObjectName(QStringLiteral("searchTimer"));
     searchTimer_->setInterval(kSearchPeriodMs);
     connect(searchTimer_, &QTimer::timeout, this, [this] { core_.searchTick(); });
     nameControls();

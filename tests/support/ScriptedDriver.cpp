@@ -18,6 +18,14 @@ void ScriptedDriver::setCountFails(bool fails) {
     countFails_ = fails;
 }
 
+void ScriptedDriver::unplugAll() {
+    Lock lock(mutex_);
+    devices_.clear();
+    handles_.clear();
+    rx_.clear();
+    pending_.clear();
+}
+
 void ScriptedDriver::failCallAfter(Call call, int skip, int times, usb::Status status) {
     Lock lock(mutex_);
     failures_[call] = {skip, times, status};

@@ -58,6 +58,9 @@ class ScriptedDriver final : public usb::Driver {
     // Devices, in driver order. std::nullopt: the serial string cannot be read.
     void addDevice(std::optional<std::string> serial, std::string linkName = "usb:1-1");
     void setCountFails(bool fails = true);
+    // Every device leaves the bus: the list is empty and calls on open handles fail as
+    // for a handle the driver does not know. addDevice() plugs one in again.
+    void unplugAll();
 
     // The next `times` calls of `call` fail with `status` (times < 0: every call from now on).
     void failCall(Call call, int times = 1, usb::Status status = usb::kDeviceIoFailed) {

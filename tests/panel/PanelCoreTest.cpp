@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: MIT
+#include "panel/PanelCore.h"
+
+#include "tests/support/FakeBox.h"
+#include "tests/support/Gate.h"
+#include "tests/support/ScriptedDriver.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace telmar::test {
+namespace {
+
+using panel::Connection;
+using panel::TwoWay;
+using Frame = std::vector<std::uint8_t>;
+
+const Frame kSettingsRead{0x11, 0x16, 0xE1};
+const Frame kVersionRead{0x11, 0x08, 0xE0, 0x09};
+
+// What the shell would show, recorded on the test's thread.
+class RecordingView final : public panel::PanelView {
+  public:
+    void showWarning(std::string_view text) override { warning = text; }
+    void showVersion(std::string_view text) override { version = text; }
+    void showStatus(const status::StatusUpdate& update) override { status = update; }
+    void showStatusMessage(std::string_view text, int) override { messages.emplace_back(text); }
+    void setTwoWay(TwoWay setting, bool firstChecked) override { twoWay[setting] = firstChecked; }
+    void setGuiControl(bool) override {}
+    void setMode(panel::ModeGroup, panel::ModeChoice) override {}
+    void setModeButtonsEnabled(bool enabled) override { modeButtonsEnabled = enabled; }
+    void setControlsEnabled(bool enabled) override { controlsEnabled = enabled; }
+    void setPolling(bool on) override { polling = on; }
+    void setSearching(bool on) override { searching = on; }
+    void showLinkBox(std::string_view text, std::string_view) override {
+        linkBoxes.emplace_back(text);
+        if (dismissLinkBoxes) {
+            dismissLinkBoxes();
+        }
+    }
+    void closeLinkBox() override {}
+    void showOpenFailed() override { ++openFailed; }
+
+    std::string warning, version;
+    status::StatusUpdate status;
+    std::vector<std::string> messages, linkBoxes;
+    std::map<TwoWay, bool> twoWay;
+    bool modeButtonsEnabled = true, controlsEnabled = true, polling = false, searching = false;
+    int openFailed = 0;
+    std::function<void()> dismissLinkBoxes; // empty: boxes stay open
+};
+
+// A core on the scripted driver; the test's thread plays the shell.
+struct CoreRig {
+    link::VirtualClock clock;
+    ScriptedDriver driver{clock};
+    FakeBox box;
+    RecordingView view;
+    std::mutex mutex;
+    std::condition_variable woken;
+    panel::PanelCore core{driver, clock, view, [this] {
+                              std::lock_guard lock(mutex);
+                              woken.notify_all();
+                          }};
+
+    explicit CoreRig(bool attached = true) {
+        if (attached) {
+            driver.addDevice("2031");
+        }
+        driver.setResponder([this](std::span<const std::uint8_t> f) { return box.respond(f); });
+        view.dismissLinkBoxes = [this] { core.linkBoxDismissed(); };
+    }
+    ~CoreRig() { core.shutdown(); }
+
+    // Delivers until the core has nothing left to do.
+    void settle() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!core.idle() && std::chrono::steady_clock::now() < deadline) {
+            {
+                std::unique_lock lock(mutex);
+                woken.wait_for(lock, std::chrono::milliseconds(2));
+            }
+            core.deliver();
+        }
+        ASSERT_TRUE(core.idle());
+    }
+    void started() {
+        core.start();
+        settle();
+    }
+    int framesLike(const Frame& frame) const {
+        int n = 0;
+        for (const auto& f : driver.writtenFrames()) {
+            n += f == frame ? 1 : 0;
+        }
+        return n;
+    }
+};
+
+// A box that leaves the bus is told apart from one that only fails to answer, and is
+// taken up again as at start-up once it is back.
+TEST(PanelCore, GoneIsNotSilentAndTheBoxIsFoundAgain) {
+    struct Case {
+        const char* name;
+        std::function<void(CoreRig&)> fault;
+        bool gone;
+    };
+    const Case cases[] = {
+        {"unplugged", [](CoreRig& r) { r.driver.unplugAll(); }, true},
+        {"no replies", [](CoreRig& r) { r.box.silent = true; }, false},
+        {"writes fail", [](CoreRig& r) { r.driver.failCall(Call::Write, -1); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CoreRig rig;
+        rig.box.useUhdHdrInput();
+        rig.started();
+        ASSERT_EQ(rig.core.connection(), Connection::Connected);
+        ASSERT_TRUE(rig.view.polling);
+        c.fault(rig);
+        rig.core.pollTick();
+        rig.settle();
+
+        EXPECT_EQ(rig.core.connection(), c.gone ? Connection::Disconnected : Connection::Connected);
+        EXPECT_EQ(rig.view.warning, c.gone ? "TELMAR disconnected" : "");
+        EXPECT_EQ(rig.view.polling, !c.gone);
+        EXPECT_EQ(rig.view.searching, c.gone);
+        EXPECT_EQ(rig.view.controlsEnabled, !c.gone);
+        if (!c.gone) {
+            continue;
+        }
+        EXPECT_EQ(rig.view.status.video, status::StatusUpdate::Video::BlankAll);
+        EXPECT_FALSE(rig.view.modeButtonsEnabled);
+        EXPECT_EQ(rig.driver.openHandles(), 0);
+        // Ticks of the stopped poll change nothing; the box comes back.
+        rig.core.pollTick();
+        rig.settle();
+        rig.driver.clearCalls();
+        rig.view.status = {};
+        rig.driver.addDevice("2031");
+        rig.core.searchTick();
+        rig.settle();
+        EXPECT_EQ(rig.core.connection(), Connection::Connected);
+        EXPECT_EQ(rig.view.warning, "");
+        EXPECT_TRUE(rig.view.polling);
+        EXPECT_FALSE(rig.view.searching);
+        EXPECT_TRUE(rig.view.controlsEnabled);
+        EXPECT_EQ(rig.view.status.lines.input, "Input : 3840x2160p60");
+        const auto frames = rig.driver.writtenFrames();
+        ASSERT_GE(frames.size(), 2u);
+        EXPECT_EQ(frames[0], kSettingsRead);
+        EXPECT_EQ(frames[1], kVersionRead);
+        EXPECT_TRUE(rig.view.linkBoxes.empty());
+    }
+}
+
+// Without a box at start the texts are the usual ones, once; looking again is quiet,
+// also when the box is there but cannot be opened yet.
+TEST(PanelCore, SearchesQuietlyUntilTheBoxComes) {
+    CoreRig rig(false);
+    rig.started();
+    EXPECT_EQ(rig.core.connection(), Connection::Searching);
+    EXPECT_EQ(rig.view.warning, "CONNECT TELMAR AND RESTART GUI");
+    EXPECT_EQ(rig.view.linkBoxes, std::vector<std::string>{"Connect USB cable to TELMAR"});
+    EXPECT_TRUE(rig.view.searching);
+    EXPECT_FALSE(rig.view.polling);
+
+    rig.core.searchTick();
+    rig.settle();
+    rig.driver.addDevice("2031");
+    rig.driver.failCall(Call::Open);
+    rig.core.searchTick();
+    rig.settle();
+    EXPECT_EQ(rig.core.connection(), Connection::Searching);
+    EXPECT_EQ(rig.view.linkBoxes.size(), 1u);
+    EXPECT_TRUE(rig.driver.writtenFrames().empty());
+
+    rig.core.searchTick();
+    rig.settle();
+    EXPECT_EQ(rig.core.connection(), Connection::Connected);
+    EXPECT_EQ(rig.view.warning, "");
+    EXPECT_EQ(rig.view.version, "ver: 1.023.05");
+    EXPECT_TRUE(rig.view.polling);
+    EXPECT_FALSE(rig.view.searching);
+}
+
+// A tick that finds the box busy, or a link box open, is dropped, not queued.
+TEST(PanelCore, TicksWhileBusyAreDropped) {
+    for (const bool heldByBox : {false, true}) {
+        SCOPED_TRACE(heldByBox ? "link box open" : "request running");
+        CoreRig rig;
+        rig.started();
+        rig.driver.clearCalls();
+        Gate gate;
+        if (heldByBox) {
+            rig.view.dismissLinkBoxes = nullptr;
+            rig.driver.failCall(Call::CheckRxQueue);
+        } else {
+            gate.arm();
+            rig.box.onFrame = [&](std::span<const std::uint8_t>) { gate.pass(); };
+        }
+        rig.core.pollTick();
+        if (heldByBox) {
+            while (rig.view.linkBoxes.empty()) {
+                rig.core.deliver();
+            }
+        } else {
+            ASSERT_TRUE(gate.reached());
+        }
+        for (int i = 0; i < 3; ++i) {
+            rig.core.pollTick();
+            rig.core.searchTick();
+        }
+        gate.open();
+        rig.core.linkBoxDismissed();
+        rig.settle();
+        EXPECT_EQ(rig.framesLike(kSettingsRead), 1);
+        EXPECT_EQ(rig.view.linkBoxes.size(), heldByBox ? 1u : 0u);
+    }
+}
+
+// The settings read of a poll that was under way when the user clicked is older than the
+// click: it must not put the control back.
+TEST(PanelCore, AClickDuringAPollIsNotUndoneByThatPoll) {
+    CoreRig rig;
+    rig.box.settings[0] = 1;
+    rig.started();
+    ASSERT_TRUE(rig.view.twoWay.at(TwoWay::LogoLed));
+    Gate gate;
+    gate.arm();
+    rig.box.onFrame = [&](std::span<const std::uint8_t> f) {
+        if (Frame(f.begin(), f.end()) == kSettingsRead) {
+            gate.pass();
+        }
+    };
+    rig.core.pollTick();
+    ASSERT_TRUE(gate.reached());
+    rig.view.twoWay[TwoWay::LogoLed] = false; // the click checks rbLedDisable
+    rig.core.write(panel::twoWayWrite(TwoWay::LogoLed, false));
+    gate.open();
+    rig.settle();
+    EXPECT_FALSE(rig.view.twoWay.at(TwoWay::LogoLed));
+    EXPECT_EQ(rig.core.settingsMirror()[0], 0);
+    EXPECT_EQ(rig.box.settings[0], 0);
+    EXPECT_EQ(rig.driver.writtenFrames().back(), (Frame{0x10, 0x04, 0xE0, 0x00, 0x00}));
+}
+
+} // namespace
+} // namespace telmar::test

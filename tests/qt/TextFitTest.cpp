@@ -64,7 +64,7 @@ struct StatusTexts {
 
     StatusTexts() {
         using telmar::test::VideoBlocks;
-        for (std::uint8_t format : {0x00, 0x20, 0x40}) {
+        for (std::uint8_t format : std::initializer_list<std::uint8_t>{0x00, 0x20, 0x40}) {
             for (int detail = 0; detail < 256; ++detail) {
                 for (int code = 0; code < 256; ++code) {
                     VideoBlocks b;
@@ -76,7 +76,8 @@ struct StatusTexts {
         }
         for (int hdcp = 0; hdcp < 256; ++hdcp) {
             for (int depth = 0; depth < 16; ++depth) {
-                for (std::uint8_t colour : {0x00, 0x20, 0x40, 0x60}) {
+                for (std::uint8_t colour :
+                     std::initializer_list<std::uint8_t>{0x00, 0x20, 0x40, 0x60}) {
                     VideoBlocks b;
                     b.input[4] = std::uint8_t(hdcp), b.input[5] = std::uint8_t(depth);
                     b.avi[4] = colour;
@@ -86,8 +87,9 @@ struct StatusTexts {
                 }
             }
         }
-        for (std::uint8_t colour : {0x00, 0x20, 0x40, 0x60}) {
-            for (std::uint8_t colorimetry : {0x00, 0x40, 0x80, 0xC0}) {
+        for (std::uint8_t colour : std::initializer_list<std::uint8_t>{0x00, 0x20, 0x40, 0x60}) {
+            for (std::uint8_t colorimetry :
+                 std::initializer_list<std::uint8_t>{0x00, 0x40, 0x80, 0xC0}) {
                 for (int extended = 0; extended < 256; ++extended) {
                     VideoBlocks b;
                     b.avi[4] = colour, b.avi[5] = colorimetry;
@@ -106,7 +108,7 @@ struct StatusTexts {
                 source.insert(b.lines().source); // the source's own names are its business
             }
         }
-        for (std::uint8_t flags : {0x00, 0x20}) {
+        for (std::uint8_t flags : std::initializer_list<std::uint8_t>{0x00, 0x20}) {
             for (int rate = 0; rate < 8; ++rate) {
                 for (int word = 0; word < 16; ++word) {
                     for (int count = 0; count < 8; ++count) {

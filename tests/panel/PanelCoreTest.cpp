@@ -103,9 +103,8 @@ struct CoreRig {
     }
 };
 
-// A box that leaves the bus is told apart from one that only fails to answer, and is
-// taken up again as at start-up once it is back.
-TEST(PanelCore, GoneIsNotSilentAndTheBoxIsFoundAgain) {
+// A box that leaves the bus is told apart from one that only fails to answer.
+TEST(PanelCore, GoneIsNotSilent) {
     struct Case {
         const char* name;
         std::function<void(CoreRig&)> fault;
@@ -132,97 +131,32 @@ TEST(PanelCore, GoneIsNotSilentAndTheBoxIsFoundAgain) {
         EXPECT_EQ(rig.view.polling, !c.gone);
         EXPECT_EQ(rig.view.searching, c.gone);
         EXPECT_EQ(rig.view.controlsEnabled, !c.gone);
-        if (!c.gone) {
-            continue;
+        if (c.gone) {
+            EXPECT_EQ(rig.view.status.video, status::StatusUpdate::Video::BlankAll);
+            EXPECT_FALSE(rig.view.modeButtonsEnabled);
+            EXPECT_EQ(rig.driver.openHandles(), 0);
         }
-        EXPECT_EQ(rig.view.status.video, status::StatusUpdate::Video::BlankAll);
-        EXPECT_FALSE(rig.view.modeButtonsEnabled);
-        EXPECT_EQ(rig.driver.openHandles(), 0);
-        // Ticks of the stopped poll change nothing; the box comes back.
-        rig.core.pollTick();
-        rig.settle();
-        rig.driver.clearCalls();
-        rig.view.status = {};
-        rig.driver.addDevice("2031");
-        rig.core.searchTick();
-        rig.settle();
-        EXPECT_EQ(rig.core.connection(), Connection::Connected);
-        EXPECT_EQ(rig.view.warning, "");
-        EXPECT_TRUE(rig.view.polling);
-        EXPECT_FALSE(rig.view.searching);
-        EXPECT_TRUE(rig.view.controlsEnabled);
-        EXPECT_EQ(rig.view.status.lines.input, "Input : 3840x2160p60");
-        const auto frames = rig.driver.writtenFrames();
-        ASSERT_GE(frames.size(), 2u);
-        EXPECT_EQ(frames[0], kSettingsRead);
-        EXPECT_EQ(frames[1], kVersionRead);
-        EXPECT_TRUE(rig.view.linkBoxes.empty());
     }
 }
 
-// Without a box at start the texts are the usual ones, once; looking again is quiet,
-// also when the box is there but cannot be opened yet.
-TEST(PanelCore, SearchesQuietlyUntilTheBoxComes) {
-    CoreRig rig(false);
-    rig.started();
-    EXPECT_EQ(rig.core.connection(), Connection::Searching);
-    EXPECT_EQ(rig.view.warning, "CONNECT TELMAR AND RESTART GUI");
-    EXPECT_EQ(rig.view.linkBoxes, std::vector<std::string>{"Connect USB cable to TELMAR"});
-    EXPECT_TRUE(rig.view.searching);
-    EXPECT_FALSE(rig.view.polling);
-
-    rig.core.searchTick();
-    rig.settle();
-    rig.driver.addDevice("2031");
-    rig.driver.failCall(Call::Open);
-    rig.core.searchTick();
-    rig.settle();
-    EXPECT_EQ(rig.core.connection(), Connection::Searching);
-    EXPECT_EQ(rig.view.linkBoxes.size(), 1u);
-    EXPECT_TRUE(rig.driver.writtenFrames().empty());
-
-    rig.core.searchTick();
-    rig.settle();
-    EXPECT_EQ(rig.core.connection(), Connection::Connected);
-    EXPECT_EQ(rig.view.warning, "");
-    EXPECT_EQ(rig.view.version, "ver: 1.023.05");
-    EXPECT_TRUE(rig.view.polling);
-    EXPECT_FALSE(rig.view.searching);
-}
-
-// A tick that finds the box busy, or a link box open, is dropped, not queued.
+// A tick that finds the box still busy with a request is dropped, not queued.
 TEST(PanelCore, TicksWhileBusyAreDropped) {
-    for (const bool heldByBox : {false, true}) {
-        SCOPED_TRACE(heldByBox ? "link box open" : "request running");
-        CoreRig rig;
-        rig.started();
-        rig.driver.clearCalls();
-        Gate gate;
-        if (heldByBox) {
-            rig.view.dismissLinkBoxes = nullptr;
-            rig.driver.failCall(Call::CheckRxQueue);
-        } else {
-            gate.arm();
-            rig.box.onFrame = [&](std::span<const std::uint8_t>) { gate.pass(); };
-        }
+    CoreRig rig;
+    rig.started();
+    rig.driver.clearCalls();
+    Gate gate;
+    gate.arm();
+    rig.box.onFrame = [&](std::span<const std::uint8_t>) { gate.pass(); };
+    rig.core.pollTick();
+    ASSERT_TRUE(gate.reached());
+    for (int i = 0; i < 3; ++i) {
         rig.core.pollTick();
-        if (heldByBox) {
-            while (rig.view.linkBoxes.empty()) {
-                rig.core.deliver();
-            }
-        } else {
-            ASSERT_TRUE(gate.reached());
-        }
-        for (int i = 0; i < 3; ++i) {
-            rig.core.pollTick();
-            rig.core.searchTick();
-        }
-        gate.open();
-        rig.core.linkBoxDismissed();
-        rig.settle();
-        EXPECT_EQ(rig.framesLike(kSettingsRead), 1);
-        EXPECT_EQ(rig.view.linkBoxes.size(), heldByBox ? 1u : 0u);
+        rig.core.searchTick();
     }
+    gate.open();
+    rig.settle();
+    EXPECT_EQ(rig.framesLike(kSettingsRead), 1);
+    EXPECT_EQ(rig.framesLike(kVersionRead), 0);
 }
 
 // The settings read of a poll that was under way when the user clicked is older than the

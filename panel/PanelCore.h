@@ -33,6 +33,9 @@
 //
 // Timers: the shell owns two 3000 ms timers and starts or stops them when told to
 // (setPolling, setSearching); their ticks call pollTick() and searchTick().
+//
+// Lifetime: the shell calls start() once its widgets exist, and shutdown() when the
+// window closes, before the view goes; `wake` is never called after shutdown() returns.
 namespace telmar::panel {
 
 // The box as the panel sees it.
@@ -48,8 +51,9 @@ inline constexpr int kSearchPeriodMs = 3000;
 inline constexpr std::string_view kNotFoundText = "CONNECT TELMAR AND RESTART GUI";
 inline constexpr std::string_view kDisconnectedText = "TELMAR disconnected";
 
-// What the core asks of its shell. Texts are Latin-1 (status lines) or ASCII; the shell
-// passes each through its translation, as the form's texts are.
+// What the core asks of its shell. The warning and status-bar texts are English source
+// texts that the shell translates like the form's; the version and the status lines are
+// Latin-1 text as the box sent it, shown as they are.
 class PanelView {
   public:
     virtual ~PanelView() = default;
@@ -64,7 +68,8 @@ class PanelView {
     virtual void showStatusMessage(std::string_view text, int timeoutMs) = 0;
 
     // Check states from code: no click handler runs and nothing is written to the box.
-    // `firstChecked` names the first control of the pair (see ControlStates).
+    // `firstChecked` is the state of the pair's first control (rbEncFollow, rbLedEnable,
+    // rbFrame720, rbHtpcEnable, rbHdmiAudioEnable); the second takes the opposite.
     virtual void setTwoWay(TwoWay setting, bool firstChecked) = 0;
     virtual void setGuiControl(bool on) = 0; // cbEnableGui's check state only
     virtual void setMode(ModeGroup group, ModeChoice choice) = 0;

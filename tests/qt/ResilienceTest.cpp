@@ -14,6 +14,8 @@
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtTest/QtTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QMessageBox>
 #include <memory>
 #include <tuple>
 
@@ -238,6 +240,26 @@ class ResilienceTest : public QObject {
         QVERIFY(window->pollTimerActive());
         QVERIFY(!window->searching());
         QCOMPARE(panel.recorder.boxes.size(), std::size_t(attachedAtStart ? 0 : 1));
+    }
+
+    // The real link box: no owner, not modal, and closed (with its dismissal told) on exit.
+    void linkBoxLeavesTheWindowUsable() {
+        telmar::panel::QtDialogs dialogs;
+        int dismissed = 0;
+        dialogs.show("Error Checking RX Queue", " ", [&] { ++dismissed; });
+        QMessageBox* box = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            box = box ? box : qobject_cast<QMessageBox*>(w);
+        }
+        QVERIFY(box != nullptr && box->isVisible());
+        QCOMPARE(box->parentWidget(), nullptr);
+        QCOMPARE(box->windowModality(), Qt::NonModal);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QCOMPARE(box->windowTitle(), QString(" "));
+        QPointer<QMessageBox> watched = box;
+        dialogs.closeAll();
+        QCOMPARE(dismissed, 1);
+        QTRY_VERIFY(watched.isNull());
     }
 
     void controlsHaveDistinctAccessibleNames() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "backends/BackendChoice.h"
 
+#include "usb/Printable.h"
 #include "usb/UsbIdList.h"
 
 #include <cstdlib>
@@ -84,7 +85,7 @@ const BackendEntry& chooseBackend(const char* value, std::ostream& err) {
         known += known.empty() ? "" : " or ";
         known += entry.name;
     }
-    err << kBackendVariable << ": unknown backend \"" << name << "\" (expected " << known
+    err << kBackendVariable << ": unknown backend \"" << usb::printable(name) << "\" (expected " << known
         << "); using " << fallback.name << std::endl;
     return fallback;
 }

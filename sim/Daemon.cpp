@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,9 +17,11 @@
 namespace telmar::sim {
 
 namespace {
-// A client that stops reading is cut off rather than let the daemon's memory grow.
-constexpr std::size_t kMaxOutput = 8 * 1024 * 1024;
 constexpr std::size_t kMaxFrame = 4096;
+// Descriptors the daemon keeps for itself besides its clients.
+constexpr rlim_t kReservedDescriptors = 16;
+constexpr int kAcceptsPerTurn = 64;
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 } // namespace
 
 struct Daemon::Connection {
@@ -30,6 +33,8 @@ struct Daemon::Connection {
     std::size_t box = 0;
     bool closing = false; // close once `out` is sent
     bool dead = false;    // close now
+    std::chrono::steady_clock::time_point lastActivity;
+    std::size_t pending = 0; // delayed replies on their way to this handle
 };
 
 Daemon::Daemon(DaemonOptions options) : options_(std::move(options)) {
@@ -50,6 +55,9 @@ Daemon::~Daemon() {
     if (listenFd_ >= 0) {
         ::close(listenFd_);
     }
+    if (spareFd_ >= 0) {
+        ::close(spareFd_);
+    }
     if (ownsSocket_) {
         ::unlink(options_.socketPath.c_str());
     }
@@ -64,8 +72,8 @@ bool Daemon::listen(std::string& error) {
     const std::string& path = options_.socketPath;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof addr.sun_path) {
-        error = "socket path is empty or too long: " + path;
+    if (auto problem = socketPathProblem(path); !problem.empty()) {
+        error = problem + ": " + path;
         return false;
     }
     struct stat st {};
@@ -74,9 +82,10 @@ bool Daemon::listen(std::string& error) {
             error = path + " exists and is not a simulator socket of this user";
             return false;
         }
-        const int probe = net::connectUnix(path);
-        if (probe >= 0) {
-            ::close(probe);
+        net::ConnectError why;
+        const int probe = net::connectUnix(path, net::kConnectTimeoutMs, &why);
+        if (probe >= 0 || why.kind != net::ConnectError::Kind::NoServer) {
+            net::closeFd(probe);
             error = "a simulator already serves on " + path;
             return false;
         }
@@ -104,7 +113,17 @@ bool Daemon::listen(std::string& error) {
         error = std::string("listen: ") + std::strerror(errno);
         return false;
     }
+    spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     return true;
+}
+
+void Daemon::adopt(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    auto c = std::make_unique<Connection>();
+    c->id = nextConnection_++;
+    c->fd = fd;
+    c->lastActivity = Clock::now();
+    connections_.emplace(c->id, std::move(c));
 }
 
 void Daemon::requestStop() {
@@ -120,66 +139,8 @@ BoxTimeMs Daemon::boxTime() const {
 }
 
 void Daemon::run() {
-    std::vector<pollfd> fds;
-    std::vector<std::uint64_t> ids;
     while (!stopping_) {
-        fds.clear();
-        ids.clear();
-        fds.push_back({listenFd_, POLLIN, 0});
-        fds.push_back({stopPipe_[0], POLLIN, 0});
-        for (auto& [id, c] : connections_) {
-            short events = POLLIN;
-            if (!c->out.empty()) {
-                events = static_cast<short>(events | POLLOUT);
-            }
-            fds.push_back({c->fd, events, 0});
-            ids.push_back(id);
-        }
-        timespec timeout{1, 0};
-        if (!pending_.empty()) {
-            const auto wait = pending_.begin()->first - Clock::now();
-            const auto ns = std::max<std::int64_t>(
-                0, std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count());
-            timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-            timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-        }
-        const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
-        if (ready < 0 && errno != EINTR) {
-            break;
-        }
-        if (ready > 0) {
-            if (fds[1].revents != 0) {
-                char drain[16];
-                while (::read(stopPipe_[0], drain, sizeof drain) > 0) {
-                }
-                stopping_ = true;
-            }
-            if (fds[0].revents & POLLIN) {
-                acceptClients();
-            }
-            for (std::size_t i = 2; i < fds.size(); ++i) {
-                auto it = connections_.find(ids[i - 2]);
-                if (it == connections_.end()) {
-                    continue;
-                }
-                if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
-                    readFrom(*it->second);
-                }
-            }
-        }
-        deliverDue();
-        std::vector<std::uint64_t> gone;
-        for (auto& [id, c] : connections_) {
-            if (!c->dead && !c->out.empty()) {
-                flushOutput(*c);
-            }
-            if (c->dead || (c->closing && c->out.empty())) {
-                gone.push_back(id);
-            }
-        }
-        for (auto id : gone) {
-            closeConnection(id);
-        }
+        serveOnce(-1);
     }
     // Answer the last requests (a "stop" wants its "ok"), then take the socket away
     // before the clients see their connections close.
@@ -196,25 +157,218 @@ void Daemon::run() {
         ::close(c->fd);
     }
     connections_.clear();
+    totalOutput_ = 0;
+}
+
+namespace {
+bool wantsInput(const std::string& out, const LineBuffer& in, std::size_t highWater) {
+    return out.size() < highWater && !in.hasLine();
+}
+} // namespace
+
+void Daemon::serveOnce(int maxWaitMs) {
+    std::vector<pollfd> fds;
+    std::vector<std::uint64_t> ids;
+    auto now = Clock::now();
+    const bool accepting = listenFd_ >= 0 && now >= acceptPausedUntil_;
+    fds.push_back({accepting ? listenFd_ : -1, POLLIN, 0});
+    fds.push_back({stopPipe_[0], POLLIN, 0});
+    for (auto& [id, c] : connections_) {
+        short events = 0;
+        if (!c->dead && !c->closing && wantsInput(c->out, c->in, options_.limits.outputHighWater)) {
+            events = POLLIN;
+        }
+        if (!c->out.empty()) {
+            events = static_cast<short>(events | POLLOUT);
+        }
+        // A connection waiting for its client to read is not polled for input, and
+        // not for hang-ups either, which would wake the loop at once, again and again.
+        fds.push_back({events != 0 ? c->fd : -1, events, 0});
+        ids.push_back(id);
+    }
+    auto deadline = nextDeadline();
+    if (maxWaitMs >= 0) {
+        deadline = std::min(deadline, now + std::chrono::milliseconds(maxWaitMs));
+    }
+    const auto ns = std::max<std::int64_t>(
+        0, std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count());
+    timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
+                     static_cast<long>(ns % 1'000'000'000)};
+    const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
+    if (ready < 0 && errno != EINTR) {
+        stopping_ = true;
+        return;
+    }
+    if (ready > 0) {
+        if (fds[1].revents != 0) {
+            char drain[16];
+            while (::read(stopPipe_[0], drain, sizeof drain) > 0) {
+            }
+            stopping_ = true;
+        }
+        if (fds[0].revents & POLLIN) {
+            acceptClients();
+        }
+        for (std::size_t i = 2; i < fds.size(); ++i) {
+            auto it = connections_.find(ids[i - 2]);
+            if (it == connections_.end()) {
+                continue;
+            }
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                readFrom(*it->second);
+            }
+        }
+    }
+    deliverDue();
+    now = Clock::now();
+    closeQuiet(now);
+    std::vector<std::uint64_t> gone;
+    for (auto& [id, c] : connections_) {
+        if (!c->dead && !c->out.empty()) {
+            flushOutput(*c);
+        }
+        // Requests held back while the client was not reading its answers.
+        if (!c->dead && !c->closing && c->in.hasLine()) {
+            handleLines(*c);
+        }
+        if (c->dead || (c->closing && c->out.empty())) {
+            gone.push_back(id);
+        }
+    }
+    for (auto id : gone) {
+        closeConnection(id);
+    }
+}
+
+Daemon::Clock::time_point Daemon::nextDeadline() const {
+    const auto now = Clock::now();
+    auto deadline = now + std::chrono::seconds(1);
+    if (!pending_.empty()) {
+        deadline = std::min(deadline, pending_.begin()->first);
+    }
+    if (acceptPausedUntil_ > now) {
+        deadline = std::min(deadline, acceptPausedUntil_);
+    }
+    const auto& l = options_.limits;
+    for (const auto& [id, c] : connections_) {
+        const std::uint32_t limitMs = !c->out.empty() ? l.stallMs
+                                      : c->isHandle   ? l.idleHandleMs
+                                                      : l.idleMs;
+        deadline = std::min(deadline, c->lastActivity + std::chrono::milliseconds(limitMs));
+    }
+    return deadline;
+}
+
+void Daemon::closeQuiet(Clock::time_point now) {
+    const auto& l = options_.limits;
+    const auto quietFor = [&](const Connection& c, std::uint32_t ms) {
+        return now - c.lastActivity >= std::chrono::milliseconds(ms);
+    };
+    for (auto& [id, c] : connections_) {
+        if (c->dead || c->closing) {
+            continue;
+        }
+        if (!c->out.empty()) {
+            c->dead = quietFor(*c, l.stallMs); // answers it does not take
+        } else if (c->isHandle) {
+            c->dead = c->pending == 0 && quietFor(*c, l.idleHandleMs);
+        } else if (quietFor(*c, l.idleMs)) {
+            send(*c, "err closed after " + std::to_string(l.idleMs) + " ms without a request\n");
+            c->closing = true;
+        }
+    }
+}
+
+std::size_t Daemon::connectionLimit() const {
+    rlimit files{};
+    std::size_t limit = options_.limits.maxConnections;
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+        const rlim_t usable =
+            files.rlim_cur > kReservedDescriptors ? files.rlim_cur - kReservedDescriptors : 1;
+        limit = std::min<std::size_t>(limit, static_cast<std::size_t>(usable));
+    }
+    return std::max<std::size_t>(limit, 1);
 }
 
 void Daemon::acceptClients() {
-    for (;;) {
+    for (int i = 0; i < kAcceptsPerTurn; ++i) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return;
+            }
+            if ((errno == EMFILE || errno == ENFILE) && spareFd_ >= 0) {
+                dropAcceptedClient();
+                continue;
+            }
+            // Nothing to accept with: the listener stays readable, so look again a
+            // little later rather than spin on it.
+            acceptPausedUntil_ = Clock::now() + kAcceptPause;
             return;
+        }
+        if (connections_.size() >= connectionLimit() && !makeRoom()) {
+            const std::string busy =
+                "err too many connections (" + std::to_string(connectionLimit()) + ")\n";
+            [[maybe_unused]] const auto n =
+                ::send(fd, busy.data(), busy.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            ::close(fd);
+            continue;
         }
         auto c = std::make_unique<Connection>();
         c->id = nextConnection_++;
         c->fd = fd;
+        c->lastActivity = Clock::now();
         connections_.emplace(c->id, std::move(c));
     }
 }
 
+// Out of descriptors: the spare one takes the waiting client so that it hears why and
+// leaves the queue, then is taken back.
+void Daemon::dropAcceptedClient() {
+    ::close(spareFd_);
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+        static constexpr std::string_view kFull = "err the simulator is out of descriptors\n";
+        [[maybe_unused]] const auto n =
+            ::send(fd, kFull.data(), kFull.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        ::close(fd);
+    }
+    spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// When full, the connection that has been quiet longest (no handle, nothing owed to
+// it) gives way, so that idle clients cannot lock everyone else out.
+bool Daemon::makeRoom() {
+    const auto now = Clock::now();
+    Connection* quietest = nullptr;
+    for (auto& [id, c] : connections_) {
+        if (c->isHandle || !c->out.empty() || c->in.hasLine() ||
+            now - c->lastActivity < std::chrono::milliseconds(options_.limits.evictQuietMs)) {
+            continue;
+        }
+        if (quietest == nullptr || c->lastActivity < quietest->lastActivity) {
+            quietest = c.get();
+        }
+    }
+    if (quietest == nullptr) {
+        return false;
+    }
+    static constexpr std::string_view kMakeRoom = "err closed to make room for another client\n";
+    [[maybe_unused]] const auto n =
+        ::send(quietest->fd, kMakeRoom.data(), kMakeRoom.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    closeConnection(quietest->id);
+    return true;
+}
+
 void Daemon::readFrom(Connection& c) {
     char chunk[8192];
-    for (;;) {
-        const ssize_t n = ::recv(c.fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    std::size_t budget = options_.limits.readPerTurn; // one busy client cannot hold the loop
+    while (budget > 0 && !c.dead && !c.closing &&
+           wantsInput(c.out, c.in, options_.limits.outputHighWater)) {
+        const ssize_t n = ::recv(c.fd, chunk, std::min(sizeof chunk, budget), MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -225,18 +379,24 @@ void Daemon::readFrom(Connection& c) {
             c.dead = true; // gone, possibly in the middle of a line: nothing half-done stays
             return;
         }
+        budget -= static_cast<std::size_t>(n);
+        c.lastActivity = Clock::now();
         c.in.append(chunk, static_cast<std::size_t>(n));
-        while (!c.dead && !c.closing) {
-            auto line = c.in.next();
-            if (!line) {
-                break;
-            }
-            handleLine(c, *line);
-        }
+        handleLines(c);
         if (c.in.overflowed()) {
             c.dead = true;
             return;
         }
+    }
+}
+
+void Daemon::handleLines(Connection& c) {
+    while (!c.dead && !c.closing && c.out.size() < options_.limits.outputHighWater) {
+        auto line = c.in.next();
+        if (!line) {
+            break;
+        }
+        handleLine(c, *line);
     }
 }
 
@@ -267,10 +427,16 @@ void Daemon::handleFrame(Connection& c, const std::string& hex) {
     if (!bytes || !plugged_[c.box]) {
         return;
     }
+    // A box still busy with that many requests loses the next one, as a real one would.
+    if (c.pending >= options_.limits.maxPendingPerHandle ||
+        pending_.size() >= options_.limits.maxPending) {
+        return;
+    }
     auto outcome = boxes_[c.box].handleFrame(*bytes, boxTime());
     if (outcome.unplug) {
         unplug(c.box);
     } else if (outcome.reply) {
+        ++c.pending;
         pending_.emplace(Clock::now() + std::chrono::milliseconds(options_.delayMs),
                          PendingReply{c.id, c.box, std::move(*outcome.reply)});
     }
@@ -403,6 +569,9 @@ std::string Daemon::control(std::size_t b, const std::vector<std::string>& words
         for (auto& line : box.statusLines(boxTime())) {
             lines.push_back(std::move(line));
         }
+        lines.push_back("clients=" + std::to_string(connections_.size()) +
+                        " pending=" + std::to_string(pending_.size()) +
+                        " queued-bytes=" + std::to_string(totalOutput_));
         return {};
     }
     if (cmd == "scenarios" && argc == 0) {
@@ -488,7 +657,11 @@ void Daemon::deliverDue() {
         PendingReply reply = std::move(pending_.begin()->second);
         pending_.erase(pending_.begin());
         auto it = connections_.find(reply.connection);
-        if (it != connections_.end() && !it->second->closing && !it->second->dead) {
+        if (it == connections_.end()) {
+            continue;
+        }
+        --it->second->pending;
+        if (!it->second->closing && !it->second->dead) {
             send(*it->second, "data " + toHex(reply.bytes) + "\n");
         }
     }
@@ -502,8 +675,19 @@ void Daemon::unplug(std::size_t box) {
             c->closing = true;
         }
     }
+    for (auto& [id, c] : connections_) {
+        if (c->box == box) {
+            c->pending = 0;
+        }
+    }
     for (auto it = pending_.begin(); it != pending_.end();) {
         it = it->second.box == box ? pending_.erase(it) : std::next(it);
+    }
+}
+
+void Daemon::forgetPending(std::uint64_t connection) {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        it = it->second.connection == connection ? pending_.erase(it) : std::next(it);
     }
 }
 
@@ -528,10 +712,40 @@ void Daemon::pushFaults(std::size_t box) {
 }
 
 void Daemon::send(Connection& c, std::string text) {
-    if (c.out.size() + text.size() > kMaxOutput) {
-        c.dead = true;
+    const auto& l = options_.limits;
+    if (c.dead) {
         return;
     }
+    const auto cutOff = [this](Connection& victim) {
+        victim.dead = true;
+        totalOutput_ -= victim.out.size();
+        victim.out.clear();
+        victim.out.shrink_to_fit();
+    };
+    if (c.out.size() + text.size() > l.maxOutput) {
+        cutOff(c); // a client that stops reading is cut off rather than let memory grow
+        return;
+    }
+    while (totalOutput_ + text.size() > l.maxTotalOutput) {
+        // Full: the client owed the most goes, not necessarily the one asking now.
+        Connection* hog = nullptr;
+        for (auto& [id, other] : connections_) {
+            if (!other->dead && (hog == nullptr || other->out.size() > hog->out.size())) {
+                hog = other.get();
+            }
+        }
+        if (hog == nullptr || hog->out.empty()) {
+            break;
+        }
+        cutOff(*hog);
+        if (hog == &c) {
+            return;
+        }
+    }
+    if (c.out.empty()) {
+        c.lastActivity = Clock::now(); // the stall clock starts with the first byte owed
+    }
+    totalOutput_ += text.size();
     c.out += text;
     flushOutput(c);
 }
@@ -541,6 +755,8 @@ void Daemon::flushOutput(Connection& c) {
         const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.out.erase(0, static_cast<std::size_t>(n));
+            totalOutput_ -= static_cast<std::size_t>(n);
+            c.lastActivity = Clock::now();
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -560,6 +776,10 @@ void Daemon::closeConnection(std::uint64_t id) {
         return;
     }
     ::close(it->second->fd);
+    totalOutput_ -= it->second->out.size();
+    if (it->second->pending > 0) {
+        forgetPending(id);
+    }
     connections_.erase(it);
 }
 

@@ -12,11 +12,28 @@
 
 namespace telmar::sim {
 
+// What one daemon gives its clients at most, so that no client can starve the others
+// or grow the daemon without bound. telmar-sim --help lists them.
+struct DaemonLimits {
+    std::size_t maxConnections = 256;       // and never more than the descriptor limit allows
+    std::uint32_t idleMs = 10'000;          // a connection with no open handle and no traffic
+    std::uint32_t idleHandleMs = 3'600'000; // an open handle with no traffic
+    std::uint32_t stallMs = 10'000;         // answers queued and none of them taken
+    std::uint32_t evictQuietMs = 500;       // when full, a connection this quiet makes room
+    std::size_t readPerTurn = 16 * 1024;
+    std::size_t outputHighWater = 64 * 1024; // above this, a client's requests wait
+    std::size_t maxOutput = 1024 * 1024;     // queued for one connection
+    std::size_t maxTotalOutput = 32 * 1024 * 1024;
+    std::size_t maxPendingPerHandle = 256; // delayed replies; more frames get none
+    std::size_t maxPending = 8192;
+};
+
 struct DaemonOptions {
     std::string socketPath;
     std::vector<std::string> serials = {"2031"};
     std::uint32_t delayMs = 1;
     std::string scenario = "1080p60";
+    DaemonLimits limits;
 };
 
 // Serves the simulated boxes on a Unix socket: one thread, one poll loop. Replies go
@@ -36,6 +53,13 @@ class Daemon {
     // Safe to call from a signal handler.
     void requestStop();
 
+    // Serves an already connected socket as a client; the daemon owns it from now on.
+    void adopt(int fd);
+    // One turn of the loop, waiting at most maxWaitMs for something to do.
+    void serveOnce(int maxWaitMs);
+    bool stopping() const { return stopping_; }
+    std::size_t connectionCount() const { return connections_.size(); }
+
     const std::string& socketPath() const { return options_.socketPath; }
 
   private:
@@ -48,8 +72,15 @@ class Daemon {
     using Clock = std::chrono::steady_clock;
 
     BoxTimeMs boxTime() const;
+    std::size_t connectionLimit() const;
     void acceptClients();
+    bool makeRoom();
+    void dropAcceptedClient();
     void readFrom(Connection& c);
+    void handleLines(Connection& c);
+    void closeQuiet(Clock::time_point now);
+    Clock::time_point nextDeadline() const;
+    void forgetPending(std::uint64_t connection);
     void handleLine(Connection& c, const std::string& line);
     void handleFrame(Connection& c, const std::string& hex);
     void handleDeviceRequest(Connection& c, const std::vector<std::string>& words);
@@ -69,6 +100,8 @@ class Daemon {
     std::vector<Box> boxes_;
     std::vector<bool> plugged_;
     int listenFd_ = -1;
+    int spareFd_ = -1; // given up to accept and drop a client when descriptors run out
+    Clock::time_point acceptPausedUntil_{};
     int stopPipe_[2] = {-1, -1};
     bool stopping_ = false;
     bool ownsSocket_ = false;
@@ -76,6 +109,7 @@ class Daemon {
     std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
     std::uint64_t nextConnection_ = 1;
     std::multimap<Clock::time_point, PendingReply> pending_;
+    std::size_t totalOutput_ = 0;
 };
 
 } // namespace telmar::sim

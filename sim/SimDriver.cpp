@@ -2,12 +2,14 @@
 #include "sim/SimDriver.h"
 
 #include "sim/Wire.h"
+#include "usb/Printable.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <iostream>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -20,25 +22,8 @@ namespace {
 constexpr int kRequestTimeoutMs = 2000;
 using SteadyClock = std::chrono::steady_clock;
 
-// Sends one device request on a fresh connection and returns the connection and the
-// answer line; fd is -1 when no daemon listens.
-struct Answer {
-    int fd = -1;
-    std::optional<std::string> line;
-    LineBuffer rest;
-};
-
-Answer ask(const std::string& socketPath, const std::string& request) {
-    Answer a;
-    a.fd = net::connectUnix(socketPath);
-    if (a.fd < 0) {
-        return a;
-    }
-    if (net::sendAll(a.fd, request + "\n", kRequestTimeoutMs)) {
-        a.line = net::readLine(a.fd, a.rest, kRequestTimeoutMs);
-    }
-    return a;
-}
+// Kinds of complaint, each told once per driver.
+enum Complaint : int { kUntrusted, kBadCount };
 
 void addFault(std::int64_t& counter, std::int64_t pushed) {
     if (pushed < 0 || counter < 0) {
@@ -60,6 +45,40 @@ bool takeFault(std::int64_t& counter) {
 
 } // namespace
 
+// One device request on a fresh connection: the connection and the answer line; fd is
+// -1 when the daemon cannot be reached, with the reason in `why`.
+struct SimDriver::Answer {
+    int fd = -1;
+    net::ConnectError why;
+    std::optional<std::string> line;
+    LineBuffer rest;
+};
+
+SimDriver::Answer SimDriver::ask(const std::string& request) {
+    Answer a;
+    a.fd = net::connectUnix(socketPath_, net::kConnectTimeoutMs, &a.why);
+    if (a.fd < 0) {
+        if (a.why.kind != net::ConnectError::Kind::NoServer) {
+            complain(kUntrusted, a.why.text);
+        }
+        return a;
+    }
+    if (net::sendAll(a.fd, request + "\n", kRequestTimeoutMs)) {
+        a.line = net::readLine(a.fd, a.rest, kRequestTimeoutMs);
+    }
+    return a;
+}
+
+void SimDriver::complain(int kind, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    const std::uint32_t bit = 1u << kind;
+    if (complaints_ == nullptr || (complained_ & bit) != 0) {
+        return;
+    }
+    complained_ |= bit;
+    *complaints_ << "sim backend: " << usb::printable(text, 300) << std::endl;
+}
+
 struct SimDriver::Port {
     std::mutex mutex;
     int fd = -1;
@@ -75,6 +94,10 @@ struct SimDriver::Port {
     void takeLine(const std::string& line) {
         if (line.rfind("data ", 0) == 0) {
             if (auto bytes = fromHex(std::string_view(line).substr(5))) {
+                if (rx.size() + bytes->size() > kMaxQueued) {
+                    dead = true; // nobody sends that much unasked: not a box we can trust
+                    return;
+                }
                 rx.insert(rx.end(), bytes->begin(), bytes->end());
             }
         } else if (line == "unplugged") {
@@ -92,7 +115,11 @@ struct SimDriver::Port {
     }
 
     void takeLines() {
-        while (auto line = in.next()) {
+        while (!dead) {
+            auto line = in.next();
+            if (!line) {
+                break;
+            }
             takeLine(*line);
         }
         if (in.overflowed()) {
@@ -113,10 +140,13 @@ struct SimDriver::Port {
             return;
         }
         char chunk[4096];
-        for (;;) {
+        // A daemon that never stops sending must not keep the caller here.
+        for (std::size_t taken = 0; taken < kMaxTakenPerCall && !dead;) {
             const ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
             if (n > 0) {
                 in.append(chunk, static_cast<std::size_t>(n));
+                taken += static_cast<std::size_t>(n);
+                takeLines();
                 continue;
             }
             if (n < 0 && errno == EINTR) {
@@ -133,7 +163,8 @@ struct SimDriver::Port {
     }
 };
 
-SimDriver::SimDriver(std::string socketPath) : socketPath_(std::move(socketPath)) {}
+SimDriver::SimDriver(std::string socketPath, std::ostream* complaints)
+    : socketPath_(std::move(socketPath)), complaints_(complaints) {}
 
 SimDriver::~SimDriver() = default;
 
@@ -144,17 +175,26 @@ std::shared_ptr<SimDriver::Port> SimDriver::port(usb::Handle handle) {
 }
 
 usb::Status SimDriver::getNumDevices(std::uint32_t& count) {
-    Answer a = ask(socketPath_, "count");
+    count = 0;
+    Answer a = ask("count");
     if (a.fd < 0) {
-        count = 0; // no daemon: nothing is plugged in
-        return usb::kSuccess;
+        // No daemon: nothing is plugged in. One we must not talk to is a failure.
+        return a.why.kind == net::ConnectError::Kind::NoServer ? usb::kSuccess
+                                                               : usb::kDeviceIoFailed;
     }
     net::closeFd(a.fd);
     const auto words = a.line ? splitWords(*a.line) : std::vector<std::string>{};
     if (words.size() != 3 || words[0] != "ok" || words[1] != "count") {
         return usb::kDeviceIoFailed;
     }
-    count = static_cast<std::uint32_t>(std::strtoul(words[2].c_str(), nullptr, 10));
+    const std::string& n = words[2];
+    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(n) > kMaxDevices) {
+        complain(kBadCount, "the simulator on " + socketPath_ + " counts " + n +
+                                " devices; a USB bus holds at most 127");
+        return usb::kDeviceIoFailed;
+    }
+    count = static_cast<std::uint32_t>(std::stoul(n));
     return usb::kSuccess;
 }
 
@@ -162,7 +202,7 @@ usb::Status SimDriver::getDeviceString(std::uint32_t index, char* buffer, std::u
     if (buffer == nullptr) {
         return usb::kInvalidParameter;
     }
-    Answer a = ask(socketPath_, "string " + std::to_string(index) + " " + std::to_string(option));
+    Answer a = ask("string " + std::to_string(index) + " " + std::to_string(option));
     if (a.fd < 0) {
         return usb::kDeviceNotFound;
     }
@@ -182,7 +222,7 @@ usb::Status SimDriver::getDeviceString(std::uint32_t index, char* buffer, std::u
 }
 
 usb::Status SimDriver::open(std::uint32_t index, usb::Handle& handle) {
-    Answer a = ask(socketPath_, "open " + std::to_string(index));
+    Answer a = ask("open " + std::to_string(index));
     if (a.fd < 0) {
         return usb::kDeviceNotFound;
     }
@@ -332,7 +372,7 @@ usb::Status SimDriver::checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueu
 }
 
 std::unique_ptr<usb::Driver> createSimDriver() {
-    return std::make_unique<SimDriver>(defaultSocketPath());
+    return std::make_unique<SimDriver>(defaultSocketPath(), &std::cerr);
 }
 
 } // namespace telmar::sim

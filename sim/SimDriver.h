@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,8 +21,17 @@ class SimDriver final : public usb::Driver {
     // Longest wait of a receive-queue check that finds nothing queued.
     static constexpr std::uint32_t kQueueWaitUs = 1000;
     static constexpr std::uint32_t kDefaultTimeoutMs = 1000;
+    // A USB bus holds no more devices; a daemon that counts more is not one.
+    static constexpr std::uint32_t kMaxDevices = 127;
+    // Reply bytes waiting to be read on one handle, and what a handle takes in from
+    // the daemon per call. Beyond the first the handle fails like an unplugged box.
+    static constexpr std::size_t kMaxQueued = 64 * 1024;
+    static constexpr std::size_t kMaxTakenPerCall = 64 * 1024;
 
-    explicit SimDriver(std::string socketPath);
+    // `complaints` (if given) hears, once per kind, why the daemon cannot be trusted or
+    // reached: another user's socket, a socket path that cannot be, a daemon that talks
+    // nonsense.
+    explicit SimDriver(std::string socketPath, std::ostream* complaints = nullptr);
     ~SimDriver() override;
 
     usb::Status getNumDevices(std::uint32_t& count) override;
@@ -44,7 +54,10 @@ class SimDriver final : public usb::Driver {
 
   private:
     struct Port;
+    struct Answer;
     std::shared_ptr<Port> port(usb::Handle handle);
+    Answer ask(const std::string& request);
+    void complain(int kind, const std::string& text);
 
     std::string socketPath_;
     std::mutex mutex_;
@@ -52,6 +65,8 @@ class SimDriver final : public usb::Driver {
     usb::Handle nextHandle_ = 0x51D0;
     std::atomic<std::uint32_t> readTimeoutMs_{kDefaultTimeoutMs};
     std::atomic<std::uint32_t> writeTimeoutMs_{kDefaultTimeoutMs};
+    std::ostream* complaints_;
+    std::uint32_t complained_ = 0; // one bit per kind, under mutex_
 };
 
 // The `sim` backend on the default socket (see defaultSocketPath in sim/Wire.h).

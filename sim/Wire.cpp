@@ -7,7 +7,9 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace telmar::sim {
@@ -81,6 +83,8 @@ std::vector<std::string> splitWords(std::string_view line) {
     return words;
 }
 
+static_assert(kMaxSocketPath + 1 == sizeof(sockaddr_un{}.sun_path));
+
 std::string defaultSocketPath() {
     if (const char* env = std::getenv("TELMAR_SIM_SOCKET"); env != nullptr && *env != '\0') {
         return env;
@@ -88,35 +92,153 @@ std::string defaultSocketPath() {
     if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir != nullptr && *dir != '\0') {
         return std::string(dir) + "/telmar-sim.sock";
     }
-    return "/tmp/telmar-sim-" + std::to_string(::getuid()) + ".sock";
+    return defaultPrivateFolder() + "/sim.sock";
+}
+
+std::string defaultPrivateFolder() {
+    const char* env = std::getenv("TELMAR_SIM_SOCKET");
+    const char* dir = std::getenv("XDG_RUNTIME_DIR");
+    if ((env != nullptr && *env != '\0') || (dir != nullptr && *dir != '\0')) {
+        return {};
+    }
+    // /tmp is shared: whoever makes a name there first owns it, so the socket lives in a
+    // folder that is checked before use rather than under a guessable name of its own.
+    return "/tmp/telmar-sim-" + std::to_string(::getuid());
+}
+
+bool preparePrivateFolder(const std::string& folder, std::string& error) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = "cannot make " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        error = "cannot look at " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
+        error = folder + " is not a folder (a link or a file lies there); refusing to use it";
+        return false;
+    }
+    if (st.st_uid != ::getuid()) {
+        error = folder + " belongs to uid " + std::to_string(st.st_uid) +
+                ", not to this user; refusing to use it";
+        return false;
+    }
+    if ((st.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+        error = folder + " is open to other users and cannot be closed: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string socketPathProblem(const std::string& path) {
+    if (path.empty()) {
+        return "the socket path is empty";
+    }
+    if (path.size() > kMaxSocketPath) {
+        return "the socket path is " + std::to_string(path.size()) + " bytes long; at most " +
+               std::to_string(kMaxSocketPath) + " fit in a socket address";
+    }
+    if (path.find('\0') != std::string::npos) {
+        return "the socket path holds a zero byte";
+    }
+    return {};
+}
+
+void LineBuffer::append(const char* data, std::size_t size) {
+    if (overflowed_) {
+        return;
+    }
+    if (start_ > 0 && start_ * 2 >= pending_.size()) {
+        pending_.erase(0, start_);
+        start_ = 0;
+    }
+    // Room for a full line plus the complete lines a caller has not taken yet.
+    if (pending_.size() - start_ + size > 2 * kMaxLine) {
+        overflowed_ = true;
+        return;
+    }
+    pending_.append(data, size);
+    const auto lastNewline = pending_.rfind('\n');
+    const std::size_t partialStart =
+        (lastNewline == std::string::npos || lastNewline < start_) ? start_ : lastNewline + 1;
+    overflowed_ = pending_.size() - partialStart > kMaxLine;
 }
 
 std::optional<std::string> LineBuffer::next() {
-    const auto end = pending_.find('\n');
+    const auto end = pending_.find('\n', start_);
     if (end == std::string::npos) {
         return std::nullopt;
     }
-    std::string line = pending_.substr(0, end);
-    pending_.erase(0, end + 1);
+    std::string line = pending_.substr(start_, end - start_);
+    start_ = end + 1;
+    if (start_ == pending_.size()) {
+        pending_.clear();
+        start_ = 0;
+    }
     return line;
+}
+
+std::string LineBuffer::takeRest() {
+    std::string rest = pending_.substr(start_);
+    pending_.clear();
+    start_ = 0;
+    return rest;
 }
 
 namespace net {
 
-int connectUnix(const std::string& path) {
+int connectUnix(const std::string& path, int timeoutMs, ConnectError* error) {
+    using Kind = ConnectError::Kind;
+    const auto fail = [&](int fd, Kind kind, std::string text) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (error != nullptr) {
+            *error = {kind, std::move(text)};
+        }
+        return -1;
+    };
+    if (auto problem = socketPathProblem(path); !problem.empty()) {
+        return fail(-1, Kind::BadPath, problem);
+    }
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof addr.sun_path) {
-        return -1;
-    }
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
-        return -1;
+        return fail(-1, Kind::Failed, std::string("socket: ") + std::strerror(errno));
     }
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EINPROGRESS) {
+            // The listener's queue is full: it is not taking connections (yet).
+            const int left = remainingMs(deadline);
+            if (left == 0) {
+                return fail(fd, Kind::Busy, "the simulator on " + path + " does not accept");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 10)));
+            continue;
+        }
+        if (errno == ENOENT || errno == ECONNREFUSED || errno == ENOTDIR) {
+            return fail(fd, Kind::NoServer, "no simulator answers on " + path);
+        }
+        return fail(fd, Kind::Failed, "cannot reach " + path + ": " + std::strerror(errno));
+    }
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+        return fail(fd, Kind::Failed, "cannot tell who serves " + path);
+    }
+    if (peer.uid != ::getuid()) {
+        return fail(fd, Kind::Foreign,
+                    path + " is served by uid " + std::to_string(peer.uid) +
+                        ", not by this user (uid " + std::to_string(::getuid()) +
+                        "); refusing to talk to it");
     }
     return fd;
 }
@@ -184,21 +306,30 @@ void closeFd(int fd) {
 
 ControlReply sendControl(const std::string& socketPath, const std::string& request, int timeoutMs) {
     ControlReply reply;
-    const int fd = net::connectUnix(socketPath);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    net::ConnectError why;
+    const int fd = net::connectUnix(socketPath, std::min(timeoutMs, net::kConnectTimeoutMs), &why);
     if (fd < 0) {
-        reply.error = "no simulator answers on " + socketPath;
+        reply.error = why.text;
         return reply;
     }
     LineBuffer buffer;
-    if (!net::sendAll(fd, request + "\n", timeoutMs)) {
+    if (!net::sendAll(fd, request + "\n", remainingMs(deadline))) {
         net::closeFd(fd);
         reply.error = "the simulator on " + socketPath + " does not listen";
         return reply;
     }
+    std::size_t answerSize = 0;
     for (;;) {
-        auto line = net::readLine(fd, buffer, timeoutMs);
+        auto line = net::readLine(fd, buffer, remainingMs(deadline));
         if (!line) {
             reply.error = "no answer from the simulator on " + socketPath;
+            break;
+        }
+        answerSize += line->size() + 1;
+        if (answerSize > kMaxControlAnswer) {
+            reply.lines.clear();
+            reply.error = "the simulator on " + socketPath + " answers more than it can mean";
             break;
         }
         if (line->rfind("| ", 0) == 0) {

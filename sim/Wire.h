@@ -31,28 +31,58 @@ std::optional<std::vector<std::uint8_t>> fromHex(std::string_view hex);
 
 std::vector<std::string> splitWords(std::string_view line);
 
-// $TELMAR_SIM_SOCKET, else $XDG_RUNTIME_DIR/telmar-sim.sock, else /tmp/telmar-sim-<uid>.sock.
+// $TELMAR_SIM_SOCKET, else $XDG_RUNTIME_DIR/telmar-sim.sock, else
+// /tmp/telmar-sim-<uid>/sim.sock in a folder only its owner may use.
 std::string defaultSocketPath();
+// The private folder the default path lies in, or "" when a variable chose the path.
+std::string defaultPrivateFolder();
+// Makes `folder` (mode 0700) if it is missing, then checks it is a real folder of this
+// user that nobody else can enter; a symlink or another owner's folder is refused.
+bool preparePrivateFolder(const std::string& folder, std::string& error);
+
+// Longest socket path a Unix socket address holds.
+constexpr std::size_t kMaxSocketPath = 107;
+// "" when `path` can be a socket address, else why not.
+std::string socketPathProblem(const std::string& path);
 
 // Longest line either side accepts; a peer that sends more without a newline is cut off.
 constexpr std::size_t kMaxLine = 64 * 1024;
 
-// Collects received bytes and hands out complete lines (without the newline).
+// Collects received bytes and hands out complete lines (without the newline). Holds
+// at most kMaxLine bytes past the last newline taken; more marks it overflowed and is
+// dropped, so a peer that streams without newlines cannot grow it.
 class LineBuffer {
   public:
-    void append(const char* data, std::size_t size) { pending_.append(data, size); }
+    void append(const char* data, std::size_t size);
     std::optional<std::string> next();
-    bool overflowed() const { return pending_.size() > kMaxLine; }
-    std::string takeRest() { return std::move(pending_); }
+    bool hasLine() const { return pending_.find('\n', start_) != std::string::npos; }
+    bool overflowed() const { return overflowed_; }
+    std::string takeRest();
 
   private:
     std::string pending_;
+    std::size_t start_ = 0; // lines before this were handed out
+    bool overflowed_ = false;
 };
 
 // Client side of a Unix stream socket. All calls are bounded in time.
 namespace net {
-// A connected socket, or -1 (no such socket, nobody listening, path too long).
-int connectUnix(const std::string& path);
+constexpr int kConnectTimeoutMs = 2000;
+struct ConnectError {
+    enum class Kind {
+        None,
+        NoServer, // no socket there, or nobody listens on it
+        BadPath,  // empty or too long for a socket address
+        Busy,     // a listener that did not take the connection in time
+        Foreign,  // served by another user: never trusted
+        Failed,   // anything else
+    };
+    Kind kind = Kind::None;
+    std::string text;
+};
+// A connected, non-blocking socket whose peer runs as this user, or -1 with the reason.
+int connectUnix(const std::string& path, int timeoutMs = kConnectTimeoutMs,
+                ConnectError* error = nullptr);
 // Sends everything or fails; gives up after timeoutMs. Never raises SIGPIPE.
 bool sendAll(int fd, std::string_view data, int timeoutMs);
 // Reads until a complete line is buffered; nullopt on EOF, error or time-out.
@@ -60,7 +90,10 @@ std::optional<std::string> readLine(int fd, LineBuffer& buffer, int timeoutMs);
 void closeFd(int fd);
 } // namespace net
 
-// One control request and its answer.
+// Most a control answer may hold in all; a flash dump needs about 260 kB.
+constexpr std::size_t kMaxControlAnswer = 4 * 1024 * 1024;
+
+// One control request and its answer, all within timeoutMs.
 struct ControlReply {
     bool reached = false;           // a daemon answered
     bool ok = false;                // it answered "ok"

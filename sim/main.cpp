@@ -7,6 +7,7 @@
 #include "sim/Faults.h"
 #include "sim/Scenarios.h"
 #include "sim/Wire.h"
+#include "usb/Printable.h"
 
 #include <chrono>
 #include <csignal>
@@ -26,9 +27,11 @@ constexpr int kExitUnreachable = 1;
 constexpr int kExitUsage = 2;
 
 void printUsage(std::ostream& out) {
+    const DaemonLimits limits;
     out << "usage: telmar-sim [--socket PATH] [--box I] COMMAND [ARGS]\n"
            "\n"
            "  serve [--serials 2031[,1111,...]] [--delay-ms N] [--scenario NAME|demo]\n"
+           "        [--max-clients N] [--idle-ms N]\n"
            "                               serve simulated boxes until stop, SIGTERM or SIGINT\n"
            "  status                       the box's state, one key=value line each\n"
            "  scenarios                    list the input scenarios\n"
@@ -41,7 +44,45 @@ void printUsage(std::ostream& out) {
         << faultUsage()
         << "\n"
            "The socket is $TELMAR_SIM_SOCKET, else $XDG_RUNTIME_DIR/telmar-sim.sock, else\n"
-           "/tmp/telmar-sim-<uid>.sock. --box picks a box by its place in --serials (default 0).\n";
+           "/tmp/telmar-sim-<uid>/sim.sock in a folder of mode 0700 that must belong to you.\n"
+           "Clients talk only to a simulator of their own user. --box picks a box by its\n"
+           "place in --serials (default 0).\n"
+           "\n"
+           "Limits of a serving simulator:\n"
+           "  connections    "
+        << limits.maxConnections
+        << " (--max-clients), fewer if the descriptor limit is lower; when full,\n"
+           "                 a connection quiet for "
+        << limits.evictQuietMs
+        << " ms without an open handle gives way,\n"
+           "                 else the newcomer gets \"err too many connections\"\n"
+           "  idle           a connection without an open handle closes after "
+        << limits.idleMs / 1000
+        << " s without a\n"
+           "                 request (--idle-ms), an open handle after "
+        << limits.idleHandleMs / 60'000
+        << " min without traffic\n"
+           "  not reading    a client that takes none of its answers for "
+        << limits.stallMs / 1000
+        << " s (--idle-ms) is closed;\n"
+           "                 its requests wait while "
+        << limits.outputHighWater / 1024
+        << " kB of answers are unread, and it is cut\n"
+           "                 off at "
+        << limits.maxOutput / 1024 << " kB; all clients together hold at most "
+        << limits.maxTotalOutput / (1024 * 1024)
+        << " MB (the one\n"
+           "                 owed the most is cut off first)\n"
+           "  fairness       at most "
+        << limits.readPerTurn / 1024
+        << " kB read from one client per turn of the loop\n"
+           "  replies        at most "
+        << limits.maxPendingPerHandle << " delayed replies per open handle and "
+        << limits.maxPending
+        << " in all;\n"
+           "                 a frame beyond that is lost, as on a busy box\n"
+           "  lines          "
+        << kMaxLine / 1024 << " kB at most; a longer one closes the connection\n";
 }
 
 int usageError(const std::string& what) {
@@ -93,7 +134,8 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
         std::string value;
         bool missing = false;
         const bool known = args[i] == "--socket" || args[i] == "--serials" ||
-                           args[i] == "--delay-ms" || args[i] == "--scenario";
+                           args[i] == "--delay-ms" || args[i] == "--scenario" ||
+                           args[i] == "--max-clients" || args[i] == "--idle-ms";
         if (known && i + 1 >= args.size()) {
             return usageError(args[i] + " needs a value");
         }
@@ -122,6 +164,19 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
                 return usageError("--delay-ms takes 0 to 60000");
             }
             options.delayMs = static_cast<std::uint32_t>(*ms);
+        } else if (takeOption(args, i, "--max-clients", value, missing)) {
+            const auto n = parseUnsigned(value, 65'536);
+            if (!n || *n == 0) {
+                return usageError("--max-clients takes 1 to 65536");
+            }
+            options.limits.maxConnections = *n;
+        } else if (takeOption(args, i, "--idle-ms", value, missing)) {
+            const auto ms = parseUnsigned(value, 3'600'000);
+            if (!ms || *ms == 0) {
+                return usageError("--idle-ms takes 1 to 3600000");
+            }
+            options.limits.idleMs = static_cast<std::uint32_t>(*ms);
+            options.limits.stallMs = static_cast<std::uint32_t>(*ms);
         } else if (takeOption(args, i, "--scenario", value, missing)) {
             if (value != kDemoScenario && findScenario(value) == nullptr) {
                 return usageError("unknown scenario " + value);
@@ -132,10 +187,16 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
         }
     }
 
-    Daemon daemon(options);
     std::string error;
+    if (const auto folder = defaultPrivateFolder(); options.socketPath == defaultSocketPath() &&
+                                                    !folder.empty() &&
+                                                    !preparePrivateFolder(folder, error)) {
+        std::cerr << "telmar-sim: " << telmar::usb::printable(error, 300) << "\n";
+        return kExitUnreachable;
+    }
+    Daemon daemon(options);
     if (!daemon.listen(error)) {
-        std::cerr << "telmar-sim: " << error << "\n";
+        std::cerr << "telmar-sim: " << telmar::usb::printable(error, 300) << "\n";
         return kExitUnreachable;
     }
     gDaemon = &daemon;
@@ -185,11 +246,11 @@ int control(const std::string& socketPath, const std::string& box,
     }
     const ControlReply reply = sendControl(socketPath, request);
     if (!reply.reached) {
-        std::cerr << "telmar-sim: " << reply.error << "\n";
+        std::cerr << "telmar-sim: " << telmar::usb::printable(reply.error, 300) << "\n";
         return kExitUnreachable;
     }
     if (!reply.ok) {
-        return usageError(reply.error);
+        return usageError(telmar::usb::printable(reply.error, 300));
     }
     if (cmd[0] == "flash") {
         for (const auto& line : reply.lines) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "usb/UsbIdList.h"
 
+#include "usb/Printable.h"
+
 #include <algorithm>
 #include <charconv>
 #include <ostream>
@@ -73,7 +75,7 @@ std::vector<UsbId> usbIdsFromEnvironment(const char* value, std::ostream& err) {
     if (auto ids = parseUsbIdList(value)) {
         return *ids;
     }
-    err << kUsbIdsVariable << ": ignoring \"" << value
+    err << kUsbIdsVariable << ": ignoring \"" << printable(value)
         << "\" (expected vendor:product ids in hex, such as 10c4:ea61,1234:5678); using 10c4:ea61"
         << std::endl;
     return {kDefaultUsbId};

@@ -164,7 +164,8 @@ TEST(Cli, TheSocketComesFromTheEnvironment) {
     ::setenv("TELMAR_SIM_SOCKET", "", 1);
     EXPECT_EQ(sim::defaultSocketPath(), "/run/user/4242/telmar-sim.sock");
     ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(sim::defaultSocketPath(), "/tmp/telmar-sim-" + std::to_string(::getuid()) + ".sock");
+    EXPECT_EQ(sim::defaultSocketPath(),
+              "/tmp/telmar-sim-" + std::to_string(::getuid()) + "/sim.sock");
 
     Watchdog watchdog{60s};
     SimProcess sim;

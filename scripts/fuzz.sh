@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The libFuzzer targets of tests/fuzz, built with clang in build-fuzz.
+#
+#   scripts/fuzz.sh --smoke [RUNS]   build them all and run each RUNS times (default 3000)
+#                                    over its committed seeds; fails on any finding
+#   scripts/fuzz.sh TARGET SECONDS   run one for longer; new inputs go to
+#                                    build-fuzz/corpus/TARGET, findings to build-fuzz/findings
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+dir=build-fuzz
+
+build() {
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" \
+        -DTELMAR_FUZZ=ON -DTELMAR_BUILD_GUI=OFF -DTELMAR_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$dir" -j "$(nproc)" --target telmar_fuzzers
+}
+
+targets() {
+    find "$dir/bin" -maxdepth 1 -name 'fuzz_*' -type f -perm -u+x -printf '%f\n' | sort
+}
+
+# run TARGET OUTPUT_CORPUS libFuzzer-options...
+run() {
+    local name=$1 out=$2
+    shift 2
+    mkdir -p "$out" "$dir/findings"
+    "$dir/bin/$name" "$out" "$root/tests/fuzz/corpus/$name" -seed=1 -timeout=10 \
+        -rss_limit_mb=1024 -max_len=4096 -artifact_prefix="$dir/findings/$name-" "$@"
+}
+
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+case "${1:-}" in
+--smoke)
+    runs=${2:-3000}
+    build
+    scratch=$(mktemp -d)
+    trap 'rm -rf "$scratch"' EXIT
+    for name in $(targets); do
+        if run "$name" "$scratch/$name" -runs="$runs" >"$scratch/$name.log" 2>&1; then
+            echo "fuzz: $name: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$scratch/$name.log")"
+        else
+            tail -n 40 "$scratch/$name.log"
+            echo "fuzz: $name found a fault; the input is in $dir/findings/" >&2
+            exit 1
+        fi
+    done
+    ;;
+'' | -h | --help)
+    sed -n '3,9p' "$0"
+    ;;
+*)
+    name=$1
+    seconds=${2:?how many seconds}
+    build
+    run "$name" "$dir/corpus/$name" -max_total_time="$seconds" -print_final_stats=1
+    ;;
+esac

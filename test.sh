@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and runs every test: once plain, once under
-# AddressSanitizer + UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+# AddressSanitizer + UndefinedBehaviorSanitizer, then a short run of every fuzz target.
+# Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
@@ -34,5 +35,8 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 CTEST_EXTRA="-LE no-sanitize" build_and_test build-asan -DTELMAR_SANITIZE=ON
+
+echo "== fuzz targets, a fixed number of runs each over their seeds"
+scripts/fuzz.sh --smoke
 
 echo "test.sh: all tests passed"

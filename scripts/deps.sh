@@ -2,6 +2,7 @@
 # Sourced by test.sh and run.sh: installs the Debian packages the project needs.
 deps_packages=(
     build-essential cmake ninja-build pkg-config clang-format python3
+    clang libclang-rt-dev
     libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev dbus-daemon
     libusb-1.0-0-dev

@@ -4,9 +4,12 @@
 
 #include "link/PanelLink.h"
 #include "link/UpdaterLink.h"
+#include "protocol/ControlProtocol.h"
+#include "protocol/Frames.h"
 #include "sim/SimDriver.h"
 #include "sim/Wire.h"
 #include "tests/support/RecordingMessages.h"
+#include "tests/support/RecordingStatusSink.h"
 #include "tests/support/ScaledClock.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempFolder.h"
@@ -234,7 +237,7 @@ TEST_F(SlowReplyDaemon, DelayedRepliesAreCappedPerHandle) {
 // ---- Servers that pose as the daemon ---------------------------------------------
 
 struct Impostor {
-    enum class Kind { HugeCount, EndlessStream, NeverAccepts };
+    enum class Kind { HugeCount, EndlessStream, EndlessChatter, NeverAccepts };
     Kind kind;
     const char* name;
 };
@@ -297,11 +300,13 @@ class ImpostorServer {
         } else if (request.rfind("string", 0) == 0) {
             say("ok string 32303331\n");
         } else if (request.rfind("open", 0) == 0 && say("ok open 0 0 0\n")) {
-            std::string line = "data ";
-            line.append(128, 'E');
-            line += '\n';
+            // Reply bytes nobody asked for, or well-formed lines that carry none.
+            std::string line = "faults 0 0 0\n";
+            if (kind_ == Impostor::Kind::EndlessStream) {
+                line = "data " + std::string(128, 'E') + "\n";
+            }
             std::string burst;
-            for (int i = 0; i < 64; ++i) {
+            while (burst.size() < 256 * 1024) {
                 burst += line;
             }
             while (!stop_ && say(burst)) {
@@ -345,12 +350,14 @@ TEST_P(ImpostorTest, TheLinksFailInTimeWithBoundedMemory) {
     const auto start = SteadyClock::now();
 
     link::PanelLink panel(driver, clock, messages);
+    RecordingStatusSink statusBar;
+    protocol::ControlProtocol protocol(panel, statusBar);
     std::uint32_t index = 0;
     if (panel.findDevice("2031", index) && panel.openDevice(index)) {
-        link::Reply reply{};
-        const std::uint8_t version[] = {0x11, 0x08, 0xE0, 0x09};
         for (int i = 0; i < 3; ++i) {
-            EXPECT_FALSE(panel.exchange(reply, version, 2, sizeof version));
+            link::Reply reply{};
+            EXPECT_FALSE(protocol.readBlock(protocol::block::Version, reply,
+                                            protocol::block_count::Version));
         }
         panel.closeDevice();
     }
@@ -374,13 +381,13 @@ TEST_P(ImpostorTest, TheLinksFailInTimeWithBoundedMemory) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Hostile, ImpostorTest,
-                         ::testing::Values(Impostor{Impostor::Kind::HugeCount, "HugeCount"},
-                                           Impostor{Impostor::Kind::EndlessStream, "EndlessStream"},
-                                           Impostor{Impostor::Kind::NeverAccepts, "NeverAccepts"}),
-                         [](const ::testing::TestParamInfo<Impostor>& p) {
-                             return std::string(p.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, ImpostorTest,
+    ::testing::Values(Impostor{Impostor::Kind::HugeCount, "HugeCount"},
+                      Impostor{Impostor::Kind::EndlessStream, "EndlessStream"},
+                      Impostor{Impostor::Kind::EndlessChatter, "EndlessChatter"},
+                      Impostor{Impostor::Kind::NeverAccepts, "NeverAccepts"}),
+    [](const ::testing::TestParamInfo<Impostor>& p) { return std::string(p.param.name); });
 
 // A daemon of another user: here a child that gives up root before it listens.
 TEST(HostileServer, ADaemonOfAnotherUserIsRefused) {
@@ -410,7 +417,7 @@ TEST(HostileServer, ADaemonOfAnotherUserIsRefused) {
         [[maybe_unused]] auto n = ::write(ready[1], "r", 1);
         for (;;) {
             const int c = ::accept(fd, nullptr, nullptr);
-            [[maybe_unused]] auto m = ::write(c, "ok count 1\nok\n", 14);
+            [[maybe_unused]] auto m = ::send(c, "ok count 1\nok\n", 14, MSG_NOSIGNAL);
             ::close(c);
         }
     }

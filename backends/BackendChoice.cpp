@@ -85,8 +85,8 @@ const BackendEntry& chooseBackend(const char* value, std::ostream& err) {
         known += known.empty() ? "" : " or ";
         known += entry.name;
     }
-    err << kBackendVariable << ": unknown backend \"" << usb::printable(name) << "\" (expected " << known
-        << "); using " << fallback.name << std::endl;
+    err << kBackendVariable << ": unknown backend \"" << usb::printable(name) << "\" (expected "
+        << known << "); using " << fallback.name << std::endl;
     return fallback;
 }
 

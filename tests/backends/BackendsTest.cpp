@@ -59,15 +59,17 @@ TEST(BackendChoice, KnownNamesAndTheDefault) {
         bool complaint;
     };
     const Case cases[] = {
-        {nullptr, "usb", false}, {"", "usb", false},   {"usb", "usb", false},
-        {"sim", "sim", false},   {"SIM", "usb", true}, {"simulator", "usb", true},
-        {" sim", "usb", true},
+        {nullptr, "usb", false}, {"", "usb", false},
+        {"usb", "usb", false},   {"sim", "sim", false},
+        {"SIM", "usb", true},    {"simulator", "usb", true},
+        {" sim", "usb", true},   {"\x1b]0;owned\x07\nsim", "usb", true}, // echoed escaped
     };
     for (const auto& c : cases) {
         std::ostringstream err;
         EXPECT_EQ(backends::chooseBackend(c.value, err).name, c.backend)
             << (c.value ? c.value : "unset");
         EXPECT_EQ(lines(err.str()), c.complaint ? 1u : 0u) << err.str();
+        EXPECT_EQ(err.str().find('\x1b'), std::string::npos);
         if (c.complaint) {
             EXPECT_NE(err.str().find("TELMAR_USB_BACKEND"), std::string::npos);
         }

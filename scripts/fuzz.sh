@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # The libFuzzer targets of tests/fuzz, built with clang in build-fuzz.
 #
-#   scripts/fuzz.sh --smoke [RUNS]   build them all and run each RUNS times (default 3000)
+#   scripts/fuzz.sh --smoke [RUNS]   build them all and run each RUNS times (default 2000)
 #                                    over its committed seeds; fails on any finding
 #   scripts/fuzz.sh TARGET SECONDS   run one for longer; new inputs go to
 #                                    build-fuzz/corpus/TARGET, findings to build-fuzz/findings
@@ -38,7 +38,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 case "${1:-}" in
 --smoke)
-    runs=${2:-3000}
+    runs=${2:-2000}
     build
     scratch=$(mktemp -d)
     trap 'rm -rf "$scratch"' EXIT

@@ -34,7 +34,9 @@ struct Daemon::Connection {
     bool closing = false; // close once `out` is sent
     bool dead = false;    // close now
     std::chrono::steady_clock::time_point lastActivity;
-    std::size_t pending = 0; // delayed replies on their way to this handle
+    std::size_t pending = 0;            // delayed replies on their way to this handle
+    std::size_t produced = 0;           // bytes of answers made for it, ever
+    std::size_t producedBeforeTurn = 0; // ... when this turn of the loop began
 };
 
 Daemon::Daemon(DaemonOptions options) : options_(std::move(options)) {
@@ -186,6 +188,9 @@ void Daemon::serveOnce(int maxWaitMs) {
         fds.push_back({events != 0 ? c->fd : -1, events, 0});
         ids.push_back(id);
     }
+    for (auto& [id, c] : connections_) {
+        c->producedBeforeTurn = c->produced;
+    }
     auto deadline = nextDeadline();
     if (maxWaitMs >= 0) {
         deadline = std::min(deadline, now + std::chrono::milliseconds(maxWaitMs));
@@ -251,6 +256,9 @@ Daemon::Clock::time_point Daemon::nextDeadline() const {
     }
     const auto& l = options_.limits;
     for (const auto& [id, c] : connections_) {
+        if (!c->dead && !c->closing && c->out.size() < l.outputHighWater && c->in.hasLine()) {
+            return now; // requests held back for the next turn
+        }
         const std::uint32_t limitMs = !c->out.empty() ? l.stallMs
                                       : c->isHandle   ? l.idleHandleMs
                                                       : l.idleMs;
@@ -390,8 +398,12 @@ void Daemon::readFrom(Connection& c) {
     }
 }
 
+// A client gets at most one costly answer (a flash dump) per turn of the loop, so that
+// many of them asking for dumps delay a cheap request by one round, not by all of it.
 void Daemon::handleLines(Connection& c) {
-    while (!c.dead && !c.closing && c.out.size() < options_.limits.outputHighWater) {
+    const std::size_t highWater = options_.limits.outputHighWater;
+    while (!c.dead && !c.closing && c.out.size() < highWater &&
+           c.produced - c.producedBeforeTurn < highWater) {
         auto line = c.in.next();
         if (!line) {
             break;
@@ -548,9 +560,14 @@ void Daemon::handleControl(Connection& c, std::vector<std::string> words) {
     }
     std::vector<std::string> lines;
     const std::string error = control(box, words, lines);
-    std::string answer;
+    std::size_t size = 0;
     for (const auto& line : lines) {
-        answer += "| " + line + "\n";
+        size += line.size() + 3;
+    }
+    std::string answer;
+    answer.reserve(size + error.size() + 8);
+    for (const auto& line : lines) {
+        answer.append("| ").append(line).append("\n");
     }
     answer += error.empty() ? "ok\n" : "err " + error + "\n";
     send(c, std::move(answer));
@@ -746,6 +763,7 @@ void Daemon::send(Connection& c, std::string text) {
         c.lastActivity = Clock::now(); // the stall clock starts with the first byte owed
     }
     totalOutput_ += text.size();
+    c.produced += text.size();
     c.out += text;
     flushOutput(c);
 }

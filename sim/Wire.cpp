@@ -39,11 +39,11 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
 
 std::string toHex(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
+    std::string hex(bytes.size() * 2, '0');
+    char* out = hex.data();
     for (auto b : bytes) {
-        hex.push_back(kDigits[b >> 4]);
-        hex.push_back(kDigits[b & 0x0F]);
+        *out++ = kDigits[b >> 4];
+        *out++ = kDigits[b & 0x0F];
     }
     return hex;
 }

@@ -48,9 +48,9 @@ std::string socketPathProblem(const std::string& path);
 // Longest line either side accepts; a peer that sends more without a newline is cut off.
 constexpr std::size_t kMaxLine = 64 * 1024;
 
-// Collects received bytes and hands out complete lines (without the newline). Holds
-// at most kMaxLine bytes past the last newline taken; more marks it overflowed and is
-// dropped, so a peer that streams without newlines cannot grow it.
+// Collects received bytes and hands out complete lines (without the newline). A line
+// longer than kMaxLine, or more than twice that not taken yet, marks it overflowed and
+// the rest is dropped, so a peer that streams cannot grow it.
 class LineBuffer {
   public:
     void append(const char* data, std::size_t size);

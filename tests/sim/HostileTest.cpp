@@ -483,15 +483,6 @@ TEST(HostileServer, ASocketPathTooLongIsAClearError) {
     EXPECT_NE(serve.err.find("at most 107 fit"), std::string::npos) << serve.err;
 }
 
-TEST(HostileServer, TheHelpNamesTheDaemonsLimits) {
-    const auto help = runCli({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    for (const char* limit : {"connections    256 (--max-clients)", "after 10 s", "64 kB",
-                              "1024 kB", "32 MB", "16 kB read", "256 delayed replies", "8192"}) {
-        EXPECT_NE(help.out.find(limit), std::string::npos) << limit;
-    }
-}
-
 TEST(HostileServer, TheDefaultFolderMustBePrivateAndOurOwn) {
     TempFolder folder;
     const std::string fresh = folder.file("fresh");

@@ -201,7 +201,7 @@ int connectUnix(const std::string& path, int timeoutMs, ConnectError* error) {
         return -1;
     };
     if (auto problem = socketPathProblem(path); !problem.empty()) {
-        return fail(-1, Kind::BadPath, problem);
+        return fail(-1, Kind::BadPath, problem + ": " + path);
     }
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;

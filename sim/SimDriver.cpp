@@ -23,7 +23,7 @@ constexpr int kRequestTimeoutMs = 2000;
 using SteadyClock = std::chrono::steady_clock;
 
 // Kinds of complaint, each told once per driver.
-enum Complaint : int { kUntrusted, kBadCount };
+enum Complaint : int { kUnreachable, kBadCount };
 
 void addFault(std::int64_t& counter, std::int64_t pushed) {
     if (pushed < 0 || counter < 0) {
@@ -59,7 +59,7 @@ SimDriver::Answer SimDriver::ask(const std::string& request) {
     a.fd = net::connectUnix(socketPath_, net::kConnectTimeoutMs, &a.why);
     if (a.fd < 0) {
         if (a.why.kind != net::ConnectError::Kind::NoServer) {
-            complain(kUntrusted, a.why.text);
+            complain(kUnreachable, a.why.text);
         }
         return a;
     }

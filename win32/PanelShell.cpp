@@ -2,12 +2,8 @@
 #include "win32/PanelShell.h"
 
 #include "link/Clock.h"
-#include "link/Messages.h"
-#include "link/PanelLink.h"
-#include "protocol/ControlProtocol.h"
-#include "protocol/Frames.h"
-#include "protocol/Settings.h"
-#include "qt/SettingsControls.h"
+#include "panel/PanelCore.h"
+#include "panel/SettingsControls.h"
 #include "status/StatusUpdate.h"
 #include "usb/DriverFactory.h"
 #include "win32/FormFonts.h"
@@ -32,21 +28,12 @@ namespace telmar::win32 {
 namespace {
 
 using panel::ModeChoice;
-using panel::SettingWrite;
+using panel::ModeGroup;
+using panel::TwoWay;
 
 constexpr UINT_PTR kPollTimer = 1;
 constexpr UINT_PTR kStatusTimer = 2;
-constexpr int kPollPeriodMs = 3000;
-constexpr std::string_view kDeviceSerial = "2031";
-
-class LinkBoxes final : public link::MessageSink {
-  public:
-    // No owner window, like the link's boxes in the other shell.
-    void showWarning(std::string_view text, std::string_view caption) override {
-        MessageBoxW(nullptr, fromLatin1(text).c_str(), fromLatin1(caption).c_str(),
-                    MB_OK | MB_ICONWARNING);
-    }
-};
+constexpr UINT_PTR kSearchTimer = 3;
 
 std::optional<FormTable> loadForm(HINSTANCE instance, std::string& error) {
     HRSRC found = FindResourceW(instance, L"FORMTABLE", MAKEINTRESOURCEW(10)); // RT_RCDATA
@@ -85,14 +72,78 @@ HBITMAP loadImageOnFace(HINSTANCE instance, const std::string& path) {
     return bitmap;
 }
 
-class PanelWindow {
+// Message boxes on threads of their own, with no owner window: the window stays usable
+// while one is open, as the other shell's boxes leave it.
+class BoxThread {
+  public:
+    // Shows the box; `closedMessage`, when not 0, is posted to `notify` once it closes.
+    void show(std::wstring text, std::wstring caption, UINT icon, HWND notify, UINT closedMessage) {
+        auto* job = new Job{std::move(text), std::move(caption), icon, notify, closedMessage};
+        DWORD id = 0;
+        HANDLE thread = CreateThread(nullptr, 0, run, job, 0, &id);
+        if (thread == nullptr) {
+            delete job;
+            if (closedMessage != 0) {
+                PostMessageW(notify, closedMessage, 0, 0);
+            }
+            return;
+        }
+        CloseHandle(thread);
+        threadId_ = id;
+    }
+    // Closes the box of the last show(), waiting at most `limitMs` for it to appear.
+    void close(DWORD limitMs) {
+        const ULONGLONG end = GetTickCount64() + limitMs;
+        while (threadId_ != 0 && GetTickCount64() < end) {
+            bool found = false;
+            EnumThreadWindows(threadId_, closeBox, reinterpret_cast<LPARAM>(&found));
+            if (found) {
+                break;
+            }
+            Sleep(10);
+        }
+        threadId_ = 0;
+    }
+
+  private:
+    struct Job {
+        std::wstring text;
+        std::wstring caption;
+        UINT icon;
+        HWND notify;
+        UINT closedMessage;
+    };
+    static DWORD WINAPI run(LPVOID param) {
+        std::unique_ptr<Job> job(static_cast<Job*>(param));
+        MessageBoxW(nullptr, job->text.c_str(), job->caption.c_str(),
+                    MB_OK | job->icon | MB_SETFOREGROUND);
+        if (job->closedMessage != 0) {
+            PostMessageW(job->notify, job->closedMessage, 0, 0);
+        }
+        return 0;
+    }
+    static BOOL CALLBACK closeBox(HWND box, LPARAM found) {
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        *reinterpret_cast<bool*>(found) = true;
+        return TRUE;
+    }
+    DWORD threadId_ = 0;
+};
+
+// The Win32 shell of PanelCore: builds the form's controls, posts clicks and ticks to
+// the core and shows what the core hands back. The box is never waited for on this
+// thread.
+class PanelWindow final : private panel::PanelView {
   public:
     PanelWindow(HINSTANCE instance, FormTable form)
         : instance_(instance), form_(std::move(form)), driver_(usb::createDriver()),
-          link_(*driver_, clock_, linkBoxes_), statusSink_(*this), protocol_(link_, statusSink_) {}
+          core_(*driver_, clock_, *this, [this] { PostMessageW(window_, kDeliver, 0, 0); }) {}
 
     bool create();
-    void initHardware();
+    void start() {
+        setText("labelTitle", L"TELMAR GUI");
+        core_.start();
+    }
     void show(int showMode) {
         ShowWindow(window_, showMode);
         UpdateWindow(window_);
@@ -105,16 +156,30 @@ class PanelWindow {
     static INT_PTR CALLBACK pageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
   private:
-    class StatusBar final : public protocol::StatusSink {
-      public:
-        explicit StatusBar(PanelWindow& window) : window_(window) {}
-        void showMessage(std::string_view text, int timeoutMs) override {
-            window_.showStatus(fromLatin1(text), timeoutMs);
-        }
+    // From the worker: the core has results for this thread.
+    static constexpr UINT kDeliver = WM_APP + 1;
+    static constexpr UINT kLinkBoxClosed = WM_APP + 2;
 
-      private:
-        PanelWindow& window_;
-    };
+    // PanelView
+    void showWarning(std::string_view text) override { setText("lblWarning", fromLatin1(text)); }
+    void showVersion(std::string_view text) override { setText("labelFw", fromLatin1(text)); }
+    void showStatus(const status::StatusUpdate& update) override;
+    void showStatusMessage(std::string_view text, int timeoutMs) override;
+    void setTwoWay(TwoWay setting, bool firstChecked) override;
+    void setGuiControl(bool on) override { setChecked("cbEnableGui", on); }
+    void setMode(ModeGroup group, ModeChoice choice) override;
+    void setModeButtonsEnabled(bool enabled) override;
+    void setControlsEnabled(bool enabled) override;
+    void setPolling(bool on) override { setTimer(kPollTimer, on, panel::kPollPeriodMs); }
+    void setSearching(bool on) override { setTimer(kSearchTimer, on, panel::kSearchPeriodMs); }
+    void showLinkBox(std::string_view text, std::string_view caption) override {
+        linkBox_.show(fromLatin1(text), fromLatin1(caption), MB_ICONWARNING, window_,
+                      kLinkBoxClosed);
+    }
+    void closeLinkBox() override { linkBox_.close(500); }
+    void showOpenFailed() override {
+        windowBoxes_.show(L"Hardware not found", L"TELMAR GUI", MB_ICONWARNING, window_, 0);
+    }
 
     HWND control(const char* name) const {
         const auto it = controls_.find(name);
@@ -137,22 +202,21 @@ class PanelWindow {
         MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&area), 2);
         RedrawWindow(GetParent(hwnd), &area, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
     }
+    void setTimer(UINT_PTR id, bool on, int periodMs) {
+        if (on) {
+            SetTimer(window_, id, static_cast<UINT>(periodMs), nullptr);
+        } else {
+            KillTimer(window_, id);
+        }
+    }
 
     HFONT fontFor(const FormControl& c, int width = 0);
     void fitFont(const FormControl& c, HWND hwnd);
     HWND createPage(const FormPage& page, const RECT& area);
     void selectPage(int index);
-    void layOutPages();
-    void showStatus(const std::wstring& text, int timeoutMs);
 
     void runSlot(const std::string& slot);
-    bool applyWrite(const SettingWrite& write);
-    void setModeButtonsEnabled(bool enabled);
-    void clearStatusLabels();
-    void syncSettingsControls();
-    void updateVideoStatus();
-    void startPollTimer();
-    void stopPollTimer();
+    void endPanel();
     void fileExit();
     void fileAbout();
 
@@ -160,13 +224,10 @@ class PanelWindow {
     FormTable form_;
     std::unique_ptr<usb::Driver> driver_;
     link::SteadyClock clock_;
-    LinkBoxes linkBoxes_;
-    link::PanelLink link_;
-    StatusBar statusSink_;
-    protocol::ControlProtocol protocol_;
-    protocol::SettingsMirror settingsMirror_{};
-    std::uint32_t deviceIndex_ = 0;
-    bool pollTimerActive_ = false;
+    panel::PanelCore core_;
+    BoxThread linkBox_;
+    BoxThread windowBoxes_;
+    bool ended_ = false;
 
     HWND window_ = nullptr;
     HWND tabs_ = nullptr;
@@ -349,87 +410,15 @@ void PanelWindow::selectPage(int index) {
     }
 }
 
-void PanelWindow::showStatus(const std::wstring& text, int timeoutMs) {
-    SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    // A later message replaces this one and its time.
-    SetTimer(window_, kStatusTimer, static_cast<UINT>(timeoutMs), nullptr);
-}
+// ---- what the core asks of the window ---------------------------------------------
 
-// ---- behaviour: the same steps as the other shell ----------------------------------
-
-void PanelWindow::clearStatusLabels() {
-    for (const char* name : {"label_video_format", "lblHdcp", "lblColor", "lblVideoSource",
-                             "lblHdr", "lblDeepC", "lblAudio"}) {
-        setText(name, L"");
-    }
-}
-
-void PanelWindow::setModeButtonsEnabled(bool enabled) {
-    for (const char* name :
-         {"rbEdidUp", "rbEdidMid", "rbEdidDn", "rbAudioUp", "rbAudioMid", "rbAudioDn"}) {
-        EnableWindow(control(name), enabled ? TRUE : FALSE);
-    }
-}
-
-void PanelWindow::initHardware() {
-    setText("labelTitle", L"TELMAR GUI");
-    setText("labelFw", L"");
-    setText("lblWarning", L"");
-    setModeButtonsEnabled(false);
-    clearStatusLabels();
-    if (!link_.findDevice(std::string(kDeviceSerial), deviceIndex_)) {
-        setText("lblWarning", L"CONNECT TELMAR AND RESTART GUI");
-        return;
-    }
-    if (!link_.openDevice(deviceIndex_)) {
-        MessageBoxW(window_, L"Hardware not found", L"TELMAR GUI", MB_OK | MB_ICONWARNING);
-        return;
-    }
-    syncSettingsControls();
-    link::Reply version{};
-    if (protocol_.readBlock(protocol::block::Version, version, protocol::block_count::Version)) {
-        setText("labelFw", fromLatin1(status::versionText(version)));
-    }
-    startPollTimer();
-    updateVideoStatus();
-}
-
-void PanelWindow::syncSettingsControls() {
-    link::Reply reply{};
-    if (!protocol_.readSettings(reply, protocol::kSettingsReplyCount) ||
-        reply[0] != protocol::kSettingsEcho) {
-        return;
-    }
-    protocol::copySettingsBlock(reply, settingsMirror_);
-    const panel::ControlStates s = panel::controlStatesFor(settingsMirror_);
-    const auto pair = [this](const char* first, const char* second, bool firstOn) {
-        setChecked(first, firstOn);
-        setChecked(second, !firstOn);
-    };
-    pair("rbEncFollow", "rbEnc14", s.encFollow);
-    pair("rbLedEnable", "rbLedDisable", s.ledEnable);
-    pair("rbFrame720", "rbFrame1080", s.frame720);
-    pair("rbHtpcEnable", "rbHtpcDisable", s.htpcEnable);
-    pair("rbHdmiAudioEnable", "rbHdmiAudioDisable", s.hdmiAudioEnable);
-    setChecked("cbEnableGui", s.guiOn);
-    setModeButtonsEnabled(s.guiOn);
-    const auto mode = [this](const char* up, const char* mid, const char* dn,
-                             std::optional<ModeChoice> choice) {
-        if (choice) {
-            setChecked(up, *choice == ModeChoice::Up);
-            setChecked(mid, *choice == ModeChoice::Mid);
-            setChecked(dn, *choice == ModeChoice::Dn);
-        }
-    };
-    mode("rbEdidUp", "rbEdidMid", "rbEdidDn", s.edid);
-    mode("rbAudioUp", "rbAudioMid", "rbAudioDn", s.audio);
-}
-
-void PanelWindow::updateVideoStatus() {
-    const status::StatusUpdate update = status::readStatusUpdate(protocol_);
+void PanelWindow::showStatus(const status::StatusUpdate& update) {
     using Video = status::StatusUpdate::Video;
     if (update.video == Video::BlankAll) {
-        clearStatusLabels();
+        for (const char* name : {"label_video_format", "lblHdcp", "lblColor", "lblVideoSource",
+                                 "lblHdr", "lblDeepC", "lblAudio"}) {
+            setText(name, L"");
+        }
         return;
     }
     if (update.video == Video::Set) {
@@ -443,73 +432,103 @@ void PanelWindow::updateVideoStatus() {
     setText("lblAudio", fromLatin1(update.audio));
 }
 
-bool PanelWindow::applyWrite(const SettingWrite& write) {
-    if (!protocol_.writeRegister(write.reg, write.value)) {
-        return false;
-    }
-    if (write.mirrorIndex) {
-        settingsMirror_[*write.mirrorIndex] = write.value;
-    }
-    if (write.confirmation != nullptr) {
-        statusSink_.showMessage(write.confirmation, panel::kConfirmationMs);
-    }
-    return true;
+void PanelWindow::showStatusMessage(std::string_view text, int timeoutMs) {
+    const std::wstring wide = fromLatin1(text);
+    SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    // A later message replaces this one and its time.
+    SetTimer(window_, kStatusTimer, static_cast<UINT>(timeoutMs), nullptr);
 }
+
+void PanelWindow::setTwoWay(TwoWay setting, bool firstChecked) {
+    static constexpr std::pair<TwoWay, std::pair<const char*, const char*>> kPairs[] = {
+        {TwoWay::LogoLed, {"rbLedEnable", "rbLedDisable"}},
+        {TwoWay::AudioFrame, {"rbFrame720", "rbFrame1080"}},
+        {TwoWay::HdcpVersion, {"rbEncFollow", "rbEnc14"}},
+        {TwoWay::Htpc, {"rbHtpcEnable", "rbHtpcDisable"}},
+        {TwoWay::HdmiAudioMute, {"rbHdmiAudioEnable", "rbHdmiAudioDisable"}},
+    };
+    for (const auto& [which, names] : kPairs) {
+        if (which == setting) {
+            setChecked(names.first, firstChecked);
+            setChecked(names.second, !firstChecked);
+        }
+    }
+}
+
+void PanelWindow::setMode(ModeGroup group, ModeChoice choice) {
+    const bool edid = group == ModeGroup::Edid;
+    setChecked(edid ? "rbEdidUp" : "rbAudioUp", choice == ModeChoice::Up);
+    setChecked(edid ? "rbEdidMid" : "rbAudioMid", choice == ModeChoice::Mid);
+    setChecked(edid ? "rbEdidDn" : "rbAudioDn", choice == ModeChoice::Dn);
+}
+
+void PanelWindow::setModeButtonsEnabled(bool enabled) {
+    for (const char* name :
+         {"rbEdidUp", "rbEdidMid", "rbEdidDn", "rbAudioUp", "rbAudioMid", "rbAudioDn"}) {
+        EnableWindow(control(name), enabled ? TRUE : FALSE);
+    }
+}
+
+// The check box and everything on the CONTROL page.
+void PanelWindow::setControlsEnabled(bool enabled) {
+    EnableWindow(control("cbEnableGui"), enabled ? TRUE : FALSE);
+    const FormPage* controlPage = form_.page("tab_2");
+    for (const FormControl& c : form_.controls) {
+        if (controlPage != nullptr && c.parent == controlPage->name) {
+            EnableWindow(control(c.name.c_str()), enabled ? TRUE : FALSE);
+        }
+    }
+}
+
+// ---- what the window asks of the core ---------------------------------------------
 
 void PanelWindow::runSlot(const std::string& slot) {
-    using panel::ModeGroup;
-    using panel::TwoWay;
     if (slot == "FileExit()") {
         fileExit();
-    } else if (slot == "FileAbout()") {
+        return;
+    }
+    if (slot == "FileAbout()") {
         fileAbout();
-    } else if (slot == "setLogoLed()") {
-        applyWrite(panel::twoWayWrite(TwoWay::LogoLed, checked("rbLedEnable")));
+        return;
+    }
+    std::optional<panel::SettingWrite> write;
+    if (slot == "setLogoLed()") {
+        write = panel::twoWayWrite(TwoWay::LogoLed, checked("rbLedEnable"));
     } else if (slot == "setAudioFrame()") {
-        applyWrite(panel::twoWayWrite(TwoWay::AudioFrame, checked("rbFrame1080")));
+        write = panel::twoWayWrite(TwoWay::AudioFrame, checked("rbFrame1080"));
     } else if (slot == "setHdcpVersion()") {
-        applyWrite(panel::twoWayWrite(TwoWay::HdcpVersion, checked("rbEncFollow")));
+        write = panel::twoWayWrite(TwoWay::HdcpVersion, checked("rbEncFollow"));
     } else if (slot == "setHtpc()") {
-        applyWrite(panel::twoWayWrite(TwoWay::Htpc, checked("rbHtpcEnable")));
+        write = panel::twoWayWrite(TwoWay::Htpc, checked("rbHtpcEnable"));
     } else if (slot == "setHdmiAudioMute()") {
-        applyWrite(panel::twoWayWrite(TwoWay::HdmiAudioMute, checked("rbHdmiAudioEnable")));
+        write = panel::twoWayWrite(TwoWay::HdmiAudioMute, checked("rbHdmiAudioEnable"));
     } else if (slot == "setHpd()") {
-        applyWrite(panel::hpdWrite());
+        write = panel::hpdWrite();
     } else if (slot == "setGuiEnable()") {
-        const bool on = checked("cbEnableGui");
-        if (applyWrite(panel::guiEnableWrite(on))) {
-            setModeButtonsEnabled(on);
-        }
+        write = panel::guiEnableWrite(checked("cbEnableGui"));
     } else if (slot == "setEdidMode()") {
-        if (auto write = panel::modeWrite(ModeGroup::Edid, checked("rbEdidUp"),
-                                          checked("rbEdidMid"), checked("rbEdidDn"))) {
-            applyWrite(*write);
-        }
+        write = panel::modeWrite(ModeGroup::Edid, checked("rbEdidUp"), checked("rbEdidMid"),
+                                 checked("rbEdidDn"));
     } else if (slot == "setAudioMode()") {
-        if (auto write = panel::modeWrite(ModeGroup::Audio, checked("rbAudioUp"),
-                                          checked("rbAudioMid"), checked("rbAudioDn"))) {
-            applyWrite(*write);
-        }
+        write = panel::modeWrite(ModeGroup::Audio, checked("rbAudioUp"), checked("rbAudioMid"),
+                                 checked("rbAudioDn"));
+    }
+    if (write && !ended_) {
+        core_.write(*write);
     }
 }
 
-void PanelWindow::startPollTimer() {
-    if (!pollTimerActive_) {
-        SetTimer(window_, kPollTimer, kPollPeriodMs, nullptr);
-        pollTimerActive_ = true;
-    }
-}
-
-void PanelWindow::stopPollTimer() {
-    if (pollTimerActive_) {
-        pollTimerActive_ = false;
-        KillTimer(window_, kPollTimer);
-    }
+// The core closes any link box, abandons the exchange in flight and closes the device;
+// nothing reaches the window afterwards.
+void PanelWindow::endPanel() {
+    ended_ = true;
+    core_.shutdown();
+    KillTimer(window_, kPollTimer);
+    KillTimer(window_, kSearchTimer);
 }
 
 void PanelWindow::fileExit() {
-    link_.closeDevice();
-    stopPollTimer();
+    endPanel();
     DestroyWindow(window_);
     std::exit(0);
 }
@@ -518,7 +537,7 @@ void PanelWindow::fileAbout() {
     const std::wstring text = L"LUMORA_GUI version " + fromUtf8(TELMAR_VERSION) +
                               L"\n\nControl panel for the TELMAR box: shows what arrives on its "
                               L"HDMI input and sets the box's options over USB.";
-    MessageBoxW(window_, text.c_str(), L"About LUMORA_GUI", MB_OK | MB_ICONINFORMATION);
+    windowBoxes_.show(text, L"About LUMORA_GUI", MB_ICONINFORMATION, window_, 0);
 }
 
 LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -553,10 +572,23 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam == kStatusTimer) {
             KillTimer(window_, kStatusTimer);
             SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L""));
-        } else if (wParam == kPollTimer && !link_.linkBusy()) {
-            // A tick inside a box an exchange is showing must not start a second one.
-            syncSettingsControls();
-            updateVideoStatus();
+        } else if (ended_) {
+            return 0;
+        } else if (wParam == kPollTimer) {
+            // The core drops the tick while the box is busy or a link box is open.
+            core_.pollTick();
+        } else if (wParam == kSearchTimer) {
+            core_.searchTick();
+        }
+        return 0;
+    case kDeliver:
+        if (!ended_) {
+            core_.deliver();
+        }
+        return 0;
+    case kLinkBoxClosed:
+        if (!ended_) {
+            core_.linkBoxDismissed();
         }
         return 0;
     case WM_CTLCOLORSTATIC:
@@ -576,8 +608,7 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_CLOSE:
-        link_.closeDevice();
-        stopPollTimer();
+        endPanel();
         DestroyWindow(window_);
         return 0;
     case WM_DESTROY:
@@ -668,7 +699,7 @@ int runPanel(HINSTANCE instance, int showMode) {
     if (!thePanel->create()) {
         return 1;
     }
-    thePanel->initHardware();
+    thePanel->start();
     thePanel->show(showMode);
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));

@@ -201,6 +201,34 @@ BOOL CALLBACK findStatusBar(HWND window, LPARAM param) {
     return TRUE;
 }
 
+// The status bar's text lives in the program's memory: ask for it into a buffer there.
+std::wstring remoteStatusText(HWND bar) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(bar, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                                     PROCESS_QUERY_INFORMATION,
+                                 FALSE, pid);
+    if (process == nullptr) {
+        return L"?";
+    }
+    constexpr std::size_t kChars = 512;
+    void* remote = VirtualAllocEx(process, nullptr, kChars * sizeof(wchar_t),
+                                  MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    std::wstring text(kChars, L'\0');
+    if (remote != nullptr) {
+        const auto length = LOWORD(SendMessageW(bar, SB_GETTEXTLENGTHW, 0, 0));
+        if (length < kChars) {
+            SendMessageW(bar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(remote));
+            ReadProcessMemory(process, remote, text.data(), (length + 1) * sizeof(wchar_t),
+                              nullptr);
+            text.resize(length);
+        }
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return text.c_str();
+}
+
 int statusText() {
     HWND window = mainWindow();
     HWND bar = nullptr;
@@ -211,7 +239,7 @@ int statusText() {
         say("no status bar");
         return 2;
     }
-    say("status=" + oneLine(windowText(bar)));
+    say("status=" + oneLine(remoteStatusText(bar)));
     return 0;
 }
 

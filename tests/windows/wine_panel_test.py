@@ -51,6 +51,7 @@ HDR_LINES = {
     "lblAudio": "Audio: HBR bitstream",
 }
 VERSION = "ver: 2.104.18"
+FORM_HEIGHT = 400
 # Rows of the seven lines in the window's client area (the form's geometry).
 STATUS_ROWS = (35, 50, 65, 80, 95, 110, 125)
 MODE_BUTTONS = ("rbEdidUp", "rbEdidMid", "rbEdidDn", "rbAudioUp", "rbAudioMid", "rbAudioDn")
@@ -221,8 +222,9 @@ class PanelSession(Session):
                 missing.append(row)
         expect(not missing, f"no text on screen at the status rows {missing}")
         if self.screenshot:
-            # The window with its menu bar: the client area and the 20 rows above it.
-            crop = f"{width}x{height + 20}+{left}+{max(0, top - 20)}"
+            # The window with its menu bar, as large as the form says (the menu bar is
+            # part of its height); Xvfb has no window manager, so no frame.
+            crop = f"{width}x{FORM_HEIGHT}+{left}+{max(0, top + height - FORM_HEIGHT)}"
             subprocess.run(["convert", "ppm:-", "-crop", crop, "+repage", self.screenshot],
                            input=shot.stdout, check=True, timeout=30)
             log(f"screenshot saved to {self.screenshot}")

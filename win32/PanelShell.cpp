@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "win32/PanelShell.h"
 
+#include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "panel/PanelCore.h"
 #include "panel/SettingsControls.h"
 #include "status/StatusUpdate.h"
-#include "usb/DriverFactory.h"
 #include "win32/FormFonts.h"
 #include "win32/FormTable.h"
 #include "win32/resource.h"
@@ -136,7 +136,7 @@ class BoxThread {
 class PanelWindow final : private panel::PanelView {
   public:
     PanelWindow(HINSTANCE instance, FormTable form)
-        : instance_(instance), form_(std::move(form)), driver_(usb::createDriver()),
+        : instance_(instance), form_(std::move(form)), driver_(backends::createDriver()),
           core_(*driver_, clock_, *this, [this] { PostMessageW(window_, kDeliver, 0, 0); }) {}
 
     bool create();

@@ -299,7 +299,7 @@ class PanelSession(Session):
                 if byte == "hpd":
                     return int(state["hpd"]) == int(before["hpd"]) + value
                 return int(state["settings"].split()[byte]) == value
-            self.wait_state(process, dump, f"the write of {name}", landed, at_most=5)
+            self.wait_state(process, dump, f"write of {name}", landed, at_most=5)
             if text is not None:
                 shown = self.status_bar()
                 expect(shown == text, f"{name}: status bar {shown!r}, expected {text!r}")

@@ -2,7 +2,8 @@
 // Drives a running LUMORA_GUI.exe as a user would, for the Wine test:
 //
 //   panel-remote find SECONDS        wait for the window; print its class, title,
-//                                    process and client area on screen
+//                                    process, client area on screen and form size
+//   panel-remote resize W H          ask the window to take this outer size
 //   panel-remote controls EXE        one line per control of the form: name, class,
 //                                    checked, enabled, visible, text
 //   panel-remote click EXE NAME      click the control (BM_CLICK), as the mouse does
@@ -146,6 +147,29 @@ int find(const wchar_t* seconds) {
     say("pid=" + std::to_string(pid));
     say("client=" + std::to_string(origin.x) + "," + std::to_string(origin.y) + "," +
         std::to_string(client.right) + "," + std::to_string(client.bottom));
+    // What the form calls the window's size holds the menu bar: the client area and the
+    // rows between it and the frame that the style gives.
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+    const long menu = (origin.y - outer.top) + frame.top;
+    say("form-size=" + std::to_string(client.right) + "," + std::to_string(client.bottom + menu));
+    say("outer=" + std::to_string(outer.right - outer.left) + "," +
+        std::to_string(outer.bottom - outer.top));
+    return 0;
+}
+
+int resize(const wchar_t* width, const wchar_t* height) {
+    HWND window = mainWindow();
+    if (window == nullptr) {
+        say("no window of class LUMORA_GUI");
+        return 2;
+    }
+    SetWindowPos(window, nullptr, 0, 0, static_cast<int>(std::wcstol(width, nullptr, 10)),
+                 static_cast<int>(std::wcstol(height, nullptr, 10)),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     return 0;
 }
 
@@ -345,6 +369,9 @@ int wmain(int argc, wchar_t** argv) {
     if (verb == L"close" && argc == 2) {
         return post(WM_CLOSE, 0);
     }
+    if (verb == L"resize" && argc == 4) {
+        return resize(argv[2], argv[3]);
+    }
     if (verb == L"status" && argc == 2) {
         return statusText();
     }
@@ -359,7 +386,7 @@ int wmain(int argc, wchar_t** argv) {
         const auto form = formOf(argv[2]);
         return form ? click(*form, utf8(argv[3])) : 2;
     }
-    say("usage: panel-remote find SECONDS | controls EXE | click EXE NAME | command ID | "
-        "close | status | fit EXE | boxes SECONDS COUNT");
+    say("usage: panel-remote find SECONDS | resize W H | controls EXE | click EXE NAME | "
+        "command ID | close | status | fit EXE | boxes SECONDS COUNT");
     return 3;
 }

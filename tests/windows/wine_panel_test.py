@@ -35,7 +35,7 @@ from wine_reflasher_test import (SKIP, Failure, Interrupted, Session, Skip, expe
 
 WINDOW_CLASS = "LUMORA_GUI"
 WINDOW_TITLE = "TELMAR GUI"
-IDM_EXIT, IDM_NEXT_PAGE = 40001, 40003
+IDM_EXIT, IDM_ABOUT, IDM_NEXT_PAGE = 40001, 40002, 40003
 WINE_FONTS = "/usr/share/wine/fonts"
 
 STATUS_LABELS = ("lblVideoSource", "label_video_format", "lblColor", "lblDeepC", "lblHdcp",
@@ -194,6 +194,9 @@ class PanelSession(Session):
             info = dict(line.split("=", 1) for line in lines if "=" in line)
             expect(info.get("class") == WINDOW_CLASS, f"window class {info.get('class')!r}")
             expect(info.get("title") == WINDOW_TITLE, f"window title {info.get('title')!r}")
+            expect(info.get("form-size") == "350,400",
+                   f"window size {info.get('form-size')} (client area and menu bar), "
+                   "expected the form's 350,400")
             return process, tuple(int(v) for v in info["client"].split(","))
         if process.poll() is None:
             raise Failure("the program's window did not appear within 60 s")
@@ -229,6 +232,22 @@ class PanelSession(Session):
                            input=shot.stdout, check=True, timeout=30)
             log(f"screenshot saved to {self.screenshot}")
 
+    def window_info(self):
+        _, lines = self.remote("find", "5", at_most=5)
+        return dict(line.split("=", 1) for line in lines if "=" in line)
+
+    def check_maximum_size(self):
+        """Asked to grow past the form's maximum size, the window stops at it; asked for
+        its first size again, it has the form's size."""
+        first = self.window_info()["outer"].split(",")
+        self.remote("resize", "5000", "5000")
+        grown = self.window_info().get("form-size")
+        expect(grown == "3500,3700", f"window grown to {grown}, expected the maximum 3500,3700")
+        self.remote("resize", *first)
+        back = self.window_info().get("form-size")
+        expect(back == "350,400", f"window back at {back}, expected 350,400")
+        log("the window stops at its maximum size 3500x3700")
+
     def select_page(self, page):
         if page != self.page:
             self.remote("command", str(IDM_NEXT_PAGE))
@@ -251,6 +270,21 @@ class PanelSession(Session):
         log("window, version and the seven status lines of 4k60-hdr shown")
         self.check_screen(client)
         self.check_fit("4k60-hdr")
+        self.check_maximum_size()
+
+        # Help > About: a box of its own that leaves the window working (a click lands).
+        self.remote("command", str(IDM_ABOUT))
+        self.remote("click", windows_path(self.exe), "cbEnableGui")
+        self.wait_state(process, dump, "the click under the About box",
+                        lambda s: s["settings"].split()[4] == "1", at_most=5)
+        self.remote("click", windows_path(self.exe), "cbEnableGui")
+        self.wait_state(process, dump, "the second click under the About box",
+                        lambda s: s["settings"].split()[4] == "0", at_most=5)
+        _, lines = self.remote("boxes", "10", "1", at_most=10)
+        boxes = [line.split("\t")[1:] for line in lines if line.startswith("box\t")]
+        expect(len(boxes) == 1 and boxes[0][0] == "About LUMORA_GUI"
+               and boxes[0][1].startswith("LUMORA_GUI version "), f"About box {boxes}")
+        log("Help > About shows its box; the window stays usable meanwhile")
 
         self.click_everything(process, dump, controls)
 

@@ -129,10 +129,22 @@ class Control:
                 raise ValueError(f"{self.name}: text {self.text!r} cannot go into the table")
 
 
-def creation_order(controls, tabstops):
-    """The buttons of one group side by side, WS_GROUP on each group's first control
-    and on every control outside a group; groups and controls named in the form's tab
-    order come first, in that order."""
+def focus_chain(window, tabstops):
+    """Qt's focus chain, a ring: creation order, then each tab stop moved right after
+    the one before it, as setTabOrder does; read from the first tab stop on."""
+    chain = [w.get("name") for w in window.iter("widget")]
+    for before, after in zip(tabstops, tabstops[1:]):
+        chain.remove(after)
+        chain.insert(chain.index(before) + 1, after)
+    start = chain.index(tabstops[0]) if tabstops else 0
+    return chain[start:] + chain[:start]
+
+
+def creation_order(controls, chain):
+    """Qt's focus order, except that the buttons of one group sit side by side (Win32
+    radio buttons exclude each other from one WS_GROUP control to the next): a group
+    comes where the chain first reaches it. WS_GROUP goes on each group's first button
+    and on every control outside a group."""
     # Radio buttons in no group exclude each other within their parent, as in Qt.
     for c in controls:
         if c.qt_class == "QRadioButton" and not c.group:
@@ -143,12 +155,9 @@ def creation_order(controls, tabstops):
             next(u for u in units if u[0].group == c.group).append(c)
         else:
             units.append([c])
-
-    def rank(c):
-        return tabstops.index(c.name) if c.name in tabstops else len(tabstops)
     for unit in units:
-        unit.sort(key=lambda c: (rank(c), c.order))
-    units.sort(key=lambda u: (min(rank(c) for c in u), u[0].order))
+        unit.sort(key=lambda c: chain.index(c.name))
+    units.sort(key=lambda u: chain.index(u[0].name))
     ordered = []
     for unit in units:
         unit[0].style |= WS_GROUP
@@ -159,7 +168,7 @@ def creation_order(controls, tabstops):
 def read_form(ui_path):
     root = ET.parse(ui_path).getroot()
     window = root.find("widget")
-    tabstops = [t.text for t in root.findall("tabstops/tabstop")]
+    chain = focus_chain(window, [t.text for t in root.findall("tabstops/tabstop")])
     width, height = geometry(window)[2:]
     size = prop(window, "maximumSize").find("size")
     maximum = (int(size.find("width").text), int(size.find("height").text))
@@ -179,7 +188,7 @@ def read_form(ui_path):
             children.append(Control(w, parent_name, counter[0]))
             if w.get("class") == "QTabWidget":
                 walk(w, w.get("name"))
-        records.extend(creation_order(children, tabstops))
+        records.extend(creation_order(children, chain))
 
     walk(central, central.get("name"))
     menus = []

@@ -42,6 +42,17 @@ class FormTableTest : public QObject {
         }
     }
 
+    // Radio button -> its Qt button group; ungrouped ones by their parent.
+    std::map<QString, QString> radioGroups() {
+        std::map<QString, QString> groupOf;
+        for (QRadioButton* b : host.findChildren<QRadioButton*>()) {
+            groupOf[b->objectName()] = b->group() != nullptr
+                                           ? b->group()->objectName()
+                                           : "(" + b->parentWidget()->objectName() + ")";
+        }
+        return groupOf;
+    }
+
   private slots:
     void initTestCase() {
         qInstallMessageHandler(quiet);
@@ -131,16 +142,57 @@ class FormTableTest : public QObject {
         }
     }
 
+    // A page's tab order is its creation order. It follows Qt's focus chain, except that
+    // a radio group is one stop (Win32 needs its buttons side by side), placed where
+    // the chain first reaches it, its buttons in chain order.
+    void focusOrder() {
+        QStringList chain; // Qt's focus chain, buttons only
+        QWidget* w = form.rbEncFollow;
+        do {
+            if (qobject_cast<QAbstractButton*>(w) && !chain.contains(w->objectName())) {
+                chain << w->objectName();
+            }
+            w = w->nextInFocusChain();
+        } while (w != form.rbEncFollow);
+        const auto groupOf = radioGroups();
+        const auto stops = [&](const QStringList& names) {
+            QStringList order;
+            std::map<QString, QStringList> members;
+            for (const QString& name : names) {
+                const QString stop = groupOf.count(name) ? groupOf.at(name) : name;
+                if (!order.contains(stop)) {
+                    order << stop;
+                }
+                members[stop] << name;
+            }
+            QStringList flat;
+            for (const QString& stop : order) {
+                flat << members[stop];
+            }
+            return flat;
+        };
+        for (const auto& page : table.pages) {
+            QStringList inTable;
+            for (const FormControl& c : table.controls) {
+                if (c.parent == page.name && chain.contains(qt(c.name))) {
+                    inTable << qt(c.name);
+                }
+            }
+            QStringList inChain;
+            for (const QString& name : chain) {
+                if (inTable.contains(name)) {
+                    inChain << name;
+                }
+            }
+            QCOMPARE(stops(inTable), stops(inChain));
+        }
+    }
+
     // Win32 radio buttons exclude each other from a WS_GROUP control to the next, so
     // each Qt group (or a parent's ungrouped radio buttons) must be one run of the
     // table that begins with WS_GROUP, and every other control must begin a run.
     void groups() {
-        std::map<QString, QString> groupOf; // radio button -> its Qt group, or parent
-        for (QButtonGroup* group : host.findChildren<QButtonGroup*>()) {
-            for (QAbstractButton* b : group->buttons()) {
-                groupOf[b->objectName()] = group->objectName();
-            }
-        }
+        std::map<QString, QString> groupOf = radioGroups();
         QString runGroup;
         QString runParent;
         QStringList closed;

@@ -380,15 +380,6 @@ class PanelSession(Session):
         self.main_run()
         self.no_box_run()
 
-    def show_logs(self):
-        for name in sorted(os.listdir(self.tmp)):
-            if name.endswith("-run.log"):
-                with open(os.path.join(self.tmp, name), errors="replace") as f:
-                    text = f.read().strip()
-                if text:
-                    log(f"--- {name} (tail)\n{text[-1500:]}")
-
-
 def interrupted(signum, _frame):
     raise Interrupted(f"signal {signum}")
 

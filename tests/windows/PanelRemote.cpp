@@ -15,6 +15,7 @@
 //                                    any does not fit
 //   panel-remote boxes SECONDS N     answer N message boxes of the program with OK,
 //                                    printing "box<TAB>caption<TAB>text" for each
+//                                    (N = 0: wait for one and leave it open)
 //
 // EXE is the program's file: the form table is read from its resources.
 // Exit codes: 0 done, 1 a text does not fit, 2 timed out or no window, 3 bad arguments.
@@ -325,9 +326,11 @@ BOOL CALLBACK findBox(HWND window, LPARAM param) {
     return TRUE;
 }
 
+// Answers `countText` boxes with OK; "0" reports the first box and leaves it open.
 int boxes(const wchar_t* seconds, const wchar_t* countText) {
     const ULONGLONG deadline = deadlineAfter(seconds);
-    const unsigned long wanted = std::wcstoul(countText, nullptr, 10);
+    const unsigned long count = std::wcstoul(countText, nullptr, 10);
+    const unsigned long wanted = count == 0 ? 1 : count;
     HWND window = mainWindow();
     if (window == nullptr) {
         say("no window of class LUMORA_GUI");
@@ -347,6 +350,9 @@ int boxes(const wchar_t* seconds, const wchar_t* countText) {
         HWND box = search.found;
         say("box\t" + oneLine(windowText(box)) + "\t" +
             oneLine(windowText(GetDlgItem(box, kMessageBoxTextId))));
+        if (count == 0) {
+            return 0;
+        }
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
         while (IsWindow(box) && GetTickCount64() <= deadline) {

@@ -367,9 +367,26 @@ class PanelSession(Session):
         self.wait_for(process, "the box found after start-up",
                       lambda c: c["lblWarning"][4] == "" and c["labelFw"][4] == VERSION, 12)
         self.remote("close")
+        started = time.monotonic()
         code = self.wait_exit(process, at_most=10)
         expect(code == 0, f"exit code {code} after the close box, expected 0")
-        log("no box at start: not-found text; box attached: found; close: exit code 0")
+        log("no box at start: not-found text; box attached: found; close: exit code 0 after "
+            f"{time.monotonic() - started:.1f} s")
+
+    def close_under_box_run(self):
+        """The close box works while a link box waits for the user: the box goes with
+        the program, which ends at once with exit code 0."""
+        dump = os.path.join(self.tmp, "dump-close-under-box")
+        self.command("unplug")
+        process, _ = self.launch_panel("close-under-box-run", dump)
+        _, lines = self.remote("boxes", "15", "0", at_most=15)
+        expect(any(line.endswith("Connect USB cable to TELMAR") for line in lines),
+               f"no link box open: {lines}")
+        self.remote("close")
+        started = time.monotonic()
+        code = self.wait_exit(process, at_most=10)
+        expect(code == 0, f"exit code {code} after closing under the link box, expected 0")
+        log(f"closed under the link box: exit code 0 after {time.monotonic() - started:.1f} s")
 
     def run(self):
         self.commands = os.path.join(self.tmp, "commands.txt")
@@ -379,6 +396,7 @@ class PanelSession(Session):
         self.install_fonts()
         self.main_run()
         self.no_box_run()
+        self.close_under_box_run()
 
 def interrupted(signum, _frame):
     raise Interrupted(f"signal {signum}")

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "win32/PanelShell.h"
 
+#include "app/ProgramInfo.h"
 #include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "panel/PanelCore.h"
@@ -18,10 +19,6 @@
 #include <optional>
 #include <tuple>
 #include <vector>
-
-#ifndef TELMAR_VERSION
-#define TELMAR_VERSION "unknown"
-#endif
 
 namespace telmar::win32 {
 
@@ -534,7 +531,7 @@ void PanelWindow::fileExit() {
 }
 
 void PanelWindow::fileAbout() {
-    const std::wstring text = L"LUMORA_GUI version " + fromUtf8(TELMAR_VERSION) +
+    const std::wstring text = L"LUMORA_GUI version " + fromUtf8(app::kVersion) +
                               L"\n\nControl panel for the TELMAR box: shows what arrives on its "
                               L"HDMI input and sets the box's options over USB.";
     windowBoxes_.show(text, L"About LUMORA_GUI", MB_ICONINFORMATION, window_, 0);

@@ -3,6 +3,7 @@
 """Runs the unmodified LUMORA_GUI.exe under Wine, headless, with the stand-in SiUSBXp.dll
 beside it, and drives it from outside with panel-remote.exe:
 
+0. --version and --help print the project's version and end without a window.
 1. The window of class "LUMORA_GUI" opens, titled "TELMAR GUI", with the firmware
    version and the seven status lines of the 4k60-hdr input; a screenshot shows ink on
    each of the seven lines. Every text fits its control (measured by panel-remote).
@@ -12,11 +13,15 @@ beside it, and drives it from outside with panel-remote.exe:
 3. The poll picks up a change of input (Latin-1 bytes of the source name shown as such).
 4. The box is unplugged: "TELMAR disconnected", blank lines, controls disabled; plugged
    in again: found without a restart.
+   The window has the form's size and stops at its maximum size; Help > About shows
+   its box and the window stays usable meanwhile.
 5. File > Exit ends the program with exit code 0 and the device closed.
 6. A second run starts with no box: "CONNECT TELMAR AND RESTART GUI" (and it fits); the
    box is attached and found; the close box ends the program with exit code 0.
+7. A third run is closed while the link's box waits for the user: exit code 0.
 
-    wine_panel_test.py --windows-build DIR [--deadline SECONDS] [--screenshot PNG]
+    wine_panel_test.py --windows-build DIR --version VERSION [--deadline SECONDS]
+                       [--screenshot PNG]
 
 Set-up, clean-up, time limits and the skip rule (exit code 77 only where Wine cannot
 start) are those of wine_reflasher_test.py, whose session this test reuses.
@@ -91,6 +96,7 @@ class PanelSession(Session):
     def __init__(self, args):
         super().__init__(args)
         self.screenshot = args.screenshot
+        self.version = args.version
         self.exe = os.path.join(self.app, "LUMORA_GUI.exe")
         self.page = PAGE_EDID
 
@@ -255,6 +261,18 @@ class PanelSession(Session):
 
     # ---- the runs ----------------------------------------------------------------------
 
+    def info_options(self, version):
+        """--version and --help print to the redirected output and end without a window."""
+        for option, check in (("--version", lambda out: out == f"LUMORA_GUI {version}\n"),
+                              ("--help", lambda out: out.startswith("usage: LUMORA_GUI")
+                               and out.endswith(f"LUMORA_GUI {version}\n"))):
+            result = subprocess.run(["wine", self.exe, option], env=self.env,
+                                    capture_output=True, timeout=self.deadline.left(30))
+            out = result.stdout.decode("latin-1").replace("\r\n", "\n")
+            expect(result.returncode == 0 and check(out),
+                   f"{option}: exit code {result.returncode}, output {out[-120:]!r}")
+        log("--version and --help answered without a window")
+
     def main_run(self):
         dump = os.path.join(self.tmp, "dump-main")
         self.command("scenario 4k60-hdr")
@@ -394,6 +412,7 @@ class PanelSession(Session):
         display = self.start_display()
         self.boot_wine(display)
         self.install_fonts()
+        self.info_options(self.version)
         self.main_run()
         self.no_box_run()
         self.close_under_box_run()
@@ -405,6 +424,7 @@ def interrupted(signum, _frame):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--version", required=True, help="the version every program answers")
     parser.add_argument("--deadline", type=float, default=150,
                         help="seconds for the whole test, clean-up not included")
     parser.add_argument("--screenshot", help="where to keep a picture of the window")

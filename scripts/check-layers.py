@@ -22,6 +22,7 @@ ALLOWED = {
     "panel": {"status", "protocol", "link", "usb"},
     "qt": {"panel", "status", "protocol", "link", "usb", "backends", "app"},
     "updater": {"link", "usb", "backends", "app"},
+    "win32": {"panel", "status", "protocol", "link", "usb", "backends", "app"},
     "cli": {"updater", "panel", "status", "protocol", "link", "usb", "backends", "app"},
 }
 ANYTHING = {"tests", "bench"}

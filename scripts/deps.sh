@@ -9,7 +9,7 @@ deps_packages=(
     xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation
     umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils
-    wine wine64
+    wine wine64 fonts-wine
     librsvg2-bin desktop-file-utils appstream
 )
 

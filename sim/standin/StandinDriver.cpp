@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace telmar::sim::standin {
 
@@ -47,6 +48,7 @@ Controls Controls::fromEnvironment() {
     controls.dumpDir = environment(kDumpDirVariable);
     controls.refusePacket = parseCount(environment(kRefusePacketVariable));
     controls.holdFile = environment(kHoldFileVariable);
+    controls.commandFile = environment(kCommandFileVariable);
     return controls;
 }
 
@@ -59,6 +61,7 @@ StandinDriver::StandinDriver(Controls controls)
 
 usb::Status StandinDriver::getNumDevices(std::uint32_t& count) {
     std::lock_guard lock(mutex_);
+    takeCommandsLocked();
     count = unplugged_ ? 0 : 1;
     return usb::kSuccess;
 }
@@ -111,6 +114,13 @@ usb::Status StandinDriver::open(std::uint32_t index, usb::Handle& handle) {
 
 usb::Status StandinDriver::close(usb::Handle handle) {
     std::lock_guard lock(mutex_);
+    if (deadHandle_ && handle == kHandle) {
+        // The handle goes, but the box that was behind it cannot say so.
+        deadHandle_ = false;
+        ++closes_;
+        dumpLocked();
+        return usb::kDeviceIoFailed;
+    }
     if (!isOpen(handle)) {
         return usb::kInvalidHandle;
     }
@@ -163,6 +173,7 @@ usb::Status StandinDriver::write(usb::Handle handle, const void* buffer, std::ui
 
     std::lock_guard lock(mutex_);
     held_ = false;
+    takeCommandsLocked();
     if (!isOpen(handle)) {
         return usb::kInvalidHandle;
     }
@@ -178,6 +189,9 @@ usb::Status StandinDriver::write(usb::Handle handle, const void* buffer, std::ui
     }
     unplugged_ = unplugged_ || outcome.unplug;
     bytesWritten = count;
+    if (outcome.kind == FrameKind::WriteRegister) {
+        dumpLocked(); // so a test sees each setting as it lands
+    }
     return usb::kSuccess;
 }
 
@@ -237,7 +251,15 @@ std::string StandinDriver::stateTextLocked() const {
          << "resets=" << box_.resets() << '\n'
          << "frames=" << box_.frames() << '\n'
          << "writes=" << box_.writeLog().size() << '\n'
-         << "misuse=" << (box_.misuse().any() ? 1 : 0) << '\n';
+         << "misuse=" << (box_.misuse().any() ? 1 : 0) << '\n'
+         << "plugged=" << (unplugged_ ? 0 : 1) << '\n'
+         << "hpd=" << box_.hpdPulses() << '\n'
+         << "scenario=" << box_.scenarioSetting() << '\n'
+         << "settings=";
+    for (std::uint8_t byte : box_.settingsBlock()) {
+        text << ' ' << static_cast<unsigned>(byte);
+    }
+    text << '\n';
     return text.str();
 }
 
@@ -262,6 +284,37 @@ void StandinDriver::dumpLocked() const {
     writeFile(dir + "state.txt.tmp", state.data(), state.size());
     std::remove((dir + "state.txt").c_str());
     std::rename((dir + "state.txt.tmp").c_str(), (dir + "state.txt").c_str());
+}
+
+void StandinDriver::takeCommandsLocked() {
+    std::error_code error;
+    if (controls_.commandFile.empty() || !std::filesystem::exists(controls_.commandFile, error)) {
+        return;
+    }
+    std::ifstream in(controls_.commandFile);
+    std::string line;
+    std::vector<std::string> lines;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    in.close();
+    std::filesystem::remove(controls_.commandFile, error);
+    const auto now = static_cast<BoxTimeMs>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                std::chrono::steady_clock::now() - start_)
+                                                .count());
+    for (const std::string& command : lines) {
+        if (command.rfind("scenario ", 0) == 0) {
+            box_.setScenario(std::string_view(command).substr(9), now);
+        } else if (command == "unplug") {
+            unplugged_ = true;
+            deadHandle_ = open_;
+            open_ = false;
+            received_.clear();
+        } else if (command == "plug") {
+            unplugged_ = false;
+        }
+    }
+    dumpLocked();
 }
 
 void StandinDriver::waitForHoldFile() {

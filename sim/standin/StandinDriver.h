@@ -18,6 +18,7 @@ struct Controls {
     static constexpr const char* kDumpDirVariable = "TELMAR_STANDIN_DUMP_DIR";
     static constexpr const char* kRefusePacketVariable = "TELMAR_STANDIN_REFUSE_PACKET";
     static constexpr const char* kHoldFileVariable = "TELMAR_STANDIN_HOLD_FILE";
+    static constexpr const char* kCommandFileVariable = "TELMAR_STANDIN_COMMAND_FILE";
 
     // Folder for state.txt, fpga1.bin and fpga2.bin, rewritten whenever the device is
     // opened, closed or held, and when the library is unloaded. Empty: none.
@@ -27,6 +28,10 @@ struct Controls {
     // The first flash packet waits until this file exists (at most kHoldLimit), so a
     // test can act while the image is being written. Empty: no wait.
     std::string holdFile;
+    // Commands for the box, one a line, taken (and the file removed) when the program
+    // next counts devices or writes a frame: "scenario NAME", "unplug", "plug".
+    // Empty: none.
+    std::string commandFile;
 
     static Controls fromEnvironment();
 };
@@ -67,6 +72,7 @@ class StandinDriver final : public usb::Driver {
     std::string stateTextLocked() const;
     void dumpLocked() const;
     void waitForHoldFile();
+    void takeCommandsLocked();
 
     Controls controls_;
     std::mutex mutex_;
@@ -75,6 +81,7 @@ class StandinDriver final : public usb::Driver {
     std::deque<std::uint8_t> received_;
     bool open_ = false;
     bool unplugged_ = false;
+    bool deadHandle_ = false; // open when the box left: every call on it fails
     bool holdPending_;
     bool held_ = false;
     unsigned opens_ = 0;

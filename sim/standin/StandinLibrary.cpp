@@ -78,7 +78,9 @@ __declspec(dllexport) DWORD WINAPI StandinOpen(DWORD index, HANDLE* handle) {
 
 __declspec(dllexport) DWORD WINAPI StandinClose(HANDLE handle) {
     const usb::Status status = driver().close(fromWin(handle));
-    if (status == usb::kSuccess && deviceClaim != nullptr) {
+    // The handle of an unplugged box fails to close but is gone all the same.
+    const bool gone = status == usb::kSuccess || status == usb::kDeviceIoFailed;
+    if (gone && deviceClaim != nullptr) {
         CloseHandle(deviceClaim);
         deviceClaim = nullptr;
     }

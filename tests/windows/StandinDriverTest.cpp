@@ -158,7 +158,8 @@ TEST_F(StandinDriverTest, TimeoutsAreKept) {
 class RefusedPacketTest : public StandinDriverTest {
   protected:
     RefusedPacketTest()
-        : StandinDriverTest(Controls{.dumpDir = "", .refusePacket = 3, .holdFile = ""}) {}
+        : StandinDriverTest(
+              Controls{.dumpDir = "", .refusePacket = 3, .holdFile = "", .commandFile = ""}) {}
 };
 
 TEST_F(RefusedPacketTest, OnlyTheChosenPacketIsRefused) {
@@ -214,7 +215,8 @@ class DumpTest : public ::testing::Test {
 };
 
 TEST_F(DumpTest, OpenAndCloseLeaveStateAndFlashInTheFolder) {
-    StandinDriver driver(Controls{.dumpDir = dir_.string(), .refusePacket = 0, .holdFile = ""});
+    StandinDriver driver(
+        Controls{.dumpDir = dir_.string(), .refusePacket = 0, .holdFile = "", .commandFile = ""});
     Handle handle = usb::kNoHandle;
     ASSERT_EQ(driver.open(0, handle), usb::kSuccess);
     EXPECT_NE(slurp("state.txt").find("open=1\n"), std::string::npos);
@@ -242,8 +244,10 @@ TEST_F(DumpTest, OpenAndCloseLeaveStateAndFlashInTheFolder) {
 
 TEST_F(DumpTest, TheFirstPacketWaitsForTheHoldFile) {
     const fs::path release = dir_ / "release";
-    StandinDriver driver(
-        Controls{.dumpDir = dir_.string(), .refusePacket = 0, .holdFile = release.string()});
+    StandinDriver driver(Controls{.dumpDir = dir_.string(),
+                                  .refusePacket = 0,
+                                  .holdFile = release.string(),
+                                  .commandFile = ""});
     Handle handle = usb::kNoHandle;
     ASSERT_EQ(driver.open(0, handle), usb::kSuccess);
     std::uint32_t n = 0;
@@ -273,6 +277,44 @@ TEST_F(DumpTest, TheFirstPacketWaitsForTheHoldFile) {
     const std::string state = driver.stateText();
     EXPECT_NE(state.find("held=0\n"), std::string::npos) << state;
     EXPECT_NE(state.find("writes=1\n"), std::string::npos) << state;
+}
+
+// What the control panel's Wine test does to the box from outside: a setting lands in
+// the dump, an unplug kills the open handle (its close fails but frees it), and after a
+// plug the box opens again.
+TEST_F(DumpTest, CommandsChangeInputAndPlugTheBox) {
+    const fs::path commands = dir_ / "commands.txt";
+    StandinDriver driver(Controls{.dumpDir = dir_.string(),
+                                  .refusePacket = 0,
+                                  .holdFile = "",
+                                  .commandFile = commands.string()});
+    const auto command = [&](const char* text) { std::ofstream(commands) << text; };
+    std::uint32_t count = 0;
+    std::uint32_t n = 0;
+    Handle handle = usb::kNoHandle;
+    ASSERT_EQ(driver.open(0, handle), usb::kSuccess);
+    const std::array<std::uint8_t, 5> ledOff{0x10, 0x04, 0xE0, 0x00, 0x00};
+    ASSERT_EQ(driver.write(handle, ledOff.data(), sizeOf(ledOff), n), usb::kSuccess);
+    EXPECT_NE(slurp("state.txt").find("settings= 0 1 "), std::string::npos) << slurp("state.txt");
+
+    command("scenario 4k60-hdr\nunplug\n");
+    ASSERT_EQ(driver.getNumDevices(count), usb::kSuccess);
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(fs::exists(commands));
+    std::string state = slurp("state.txt");
+    EXPECT_NE(state.find("plugged=0\nhpd=0\nscenario=4k60-hdr\n"), std::string::npos) << state;
+    EXPECT_NE(driver.write(handle, ledOff.data(), sizeOf(ledOff), n), usb::kSuccess);
+    EXPECT_EQ(driver.close(handle), usb::kDeviceIoFailed);
+    EXPECT_EQ(driver.close(handle), usb::kInvalidHandle);
+    EXPECT_NE(driver.open(0, handle), usb::kSuccess);
+
+    command("plug\n");
+    ASSERT_EQ(driver.getNumDevices(count), usb::kSuccess);
+    EXPECT_EQ(count, 1u);
+    ASSERT_EQ(driver.open(0, handle), usb::kSuccess);
+    state = driver.stateText();
+    EXPECT_NE(state.find("opens=2\n"), std::string::npos) << state;
+    EXPECT_NE(state.find("closes=1\n"), std::string::npos) << state;
 }
 
 } // namespace

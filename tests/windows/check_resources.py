@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Checks what the Windows cross build put into Reflasher-FPGA1.exe and Reflasher-FPGA2.exe
-(resources, read with wrestool; imported DLLs, read with objdump) and the exports of the
-stand-in SiUSBXp.dll.
+"""Checks what the Windows cross build put into Reflasher-FPGA1.exe, Reflasher-FPGA2.exe and
+LUMORA_GUI.exe (resources, read with wrestool; imported DLLs, read with objdump) and the
+exports of the stand-in SiUSBXp.dll. LUMORA_GUI.exe's form table is compared with the
+Designer file, read here on its own.
 
     check_resources.py --windows-build DIR --about-line-probe PROGRAM
 
@@ -15,6 +16,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ET
 
 LANGUAGE = 1033
 RT_ICON, RT_MENU, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON, RT_MANIFEST = (
@@ -36,6 +38,14 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi3
 # The vendor library's ten, and the stand-in's own name-only export that tells the
 # programs the box behind it is simulated.
 STANDIN_ORDINALS = [1, 2, 3, 4, 6, 7, 9, 10, 11, 12, 100]
+RT_BITMAP, RT_RCDATA = 2, 10
+PANEL_FORM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "qt", "forms",
+                          "LumoraForm.ui")
+# Native class and button type of each Qt class of the form.
+NATIVE = {"QLabel": ("STATIC", None), "QTabWidget": ("SysTabControl32", None),
+          "QRadioButton": ("BUTTON", 0x9), "QCheckBox": ("BUTTON", 0x3),
+          "QPushButton": ("BUTTON", 0x0)}
+DIALOG_FONT = ("MS Shell Dlg 2", "8")
 
 failures = []
 
@@ -240,6 +250,74 @@ def check_program(exe, build, about_line, wrestool, objdump):
         check(dlls and dlls <= SYSTEM_DLLS, f"{exe}: needs DLLs {sorted(dlls - SYSTEM_DLLS)}")
 
 
+def ui_controls(path):
+    """name -> (class, (x, y, w, h), point size or 0, bold) for each control of the form."""
+    out = {}
+    for w in ET.parse(path).getroot().iter("widget"):
+        rect = w.find("property[@name='geometry']/rect")
+        if w.get("class") not in NATIVE or rect is None:
+            continue
+        size = w.find("property[@name='font']/font/pointsize")
+        bold = w.find("property[@name='font']/font/bold")
+        out[w.get("name")] = (w.get("class"),
+                              tuple(int(rect.find(k).text) for k in ("x", "y", "width", "height")),
+                              int(size.text) if size is not None else 0,
+                              bold is not None and bold.text == "true")
+    return out
+
+
+def check_panel(exe, wrestool, objdump):
+    listing = subprocess.run([wrestool, "-l", exe], capture_output=True, text=True, timeout=30)
+    if not check(listing.returncode == 0, f"{exe}: wrestool cannot read it"):
+        return
+    found = set(re.findall(r"--type=(\d+) --name='?([^' ]+)'?", listing.stdout))
+    wanted = {("2", "LOGO2_80_PNG"), ("4", "MAINMENU"), ("9", "101"), ("10", "FORMTABLE"),
+              ("14", "IDI_MAINICON"), ("14", "WINDOWICON"), ("24", "1")}
+    check(wanted <= found, f"{exe}: resources {sorted(found)} lack {sorted(wanted - found)}")
+
+    data = resource(wrestool, exe, RT_MENU, "MAINMENU")
+    if data:
+        got = menu(data)
+        expected = [("&File", [("&Exit", 40001)]), ("&Help", [("&About", 40002)])]
+        check(got == expected, f"{exe}: menu is {got}")
+    for name, size in (("WINDOWICON", 64), ("IDI_MAINICON", 256)):
+        data = resource(wrestool, exe, RT_GROUP_ICON, name)
+        if data:
+            kind, images = icon_group(data)
+            check(kind == 1 and (size, size, 32) in images,
+                  f"{exe}: icon group {name} holds {images}, expected a {size}x{size} image")
+    data = resource(wrestool, exe, RT_MANIFEST, 1)
+    if data:
+        check(re.search(r'level="asInvoker"', data.decode("utf-8", "replace")),
+              f"{exe}: manifest does not ask for asInvoker")
+
+    data = resource(wrestool, exe, RT_RCDATA, "FORMTABLE")
+    if data:
+        rows = [line.split("\t") for line in data.decode("utf-8").splitlines()]
+        fonts = [tuple(r[1:]) for r in rows if r[0] == "font"]
+        check(fonts == [DIALOG_FONT], f"{exe}: form font {fonts}, expected {DIALOG_FONT}")
+        table = {r[2]: r for r in rows if r[0] == "control"}
+        form = ui_controls(PANEL_FORM)
+        check(len(table) == len(form) and set(table) == set(form),
+              f"{exe}: form table has {sorted(table)}, the form {sorted(form)}")
+        for name, (qt_class, rect, points, bold) in form.items():
+            row = table.get(name)
+            if row is None:
+                continue
+            native, button_type = NATIVE[qt_class]
+            style = int(row[4], 16)
+            got = (row[3], style & 0x1F if button_type is not None else None,
+                   tuple(map(int, row[6:10])), int(row[10]), int(row[11]) >= 700)
+            check(got == (native, button_type, rect, points, bold),
+                  f"{exe}: form table row {name} is {got}, expected "
+                  f"{(native, button_type, rect, points, bold)}")
+
+    if objdump:
+        dump = subprocess.run([objdump, "-p", exe], capture_output=True, text=True, timeout=30)
+        dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", dump.stdout)}
+        check(dlls and dlls <= SYSTEM_DLLS, f"{exe}: needs DLLs {sorted(dlls - SYSTEM_DLLS)}")
+
+
 def check_standin(dll, objdump):
     dump = subprocess.run([objdump, "-p", dll], capture_output=True, text=True, timeout=30)
     ordinals = sorted(int(n) for n in re.findall(r"\+base\[\s*(\d+)\]", dump.stdout))
@@ -278,6 +356,10 @@ def main():
             about_line = re.sub(r", CRC-32 [0-9A-F]{8}", "", probe.stdout.rstrip("\n"))
             check_program(exe, build, about_line, wrestool, objdump)
 
+    panel = os.path.join(args.windows_build, "bin", "LUMORA_GUI.exe")
+    if check(os.path.exists(panel), f"{panel} is missing"):
+        check_panel(panel, wrestool, objdump)
+
     dll = os.path.join(args.windows_build, "standin", "SiUSBXp.dll")
     if check(os.path.exists(dll), f"{dll} is missing") and objdump:
         check_standin(dll, objdump)
@@ -288,7 +370,7 @@ def main():
         print("FAIL:", failure)
     if failures:
         sys.exit(1)
-    print("resources of both programs and the stand-in library's exports are as expected")
+    print("resources of the three programs and the stand-in library's exports are as expected")
 
 
 if __name__ == "__main__":

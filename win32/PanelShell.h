@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <string>
+#include <string_view>
+#include <windows.h>
+
+namespace telmar::win32 {
+
+// The window class of the Win32 control panel.
+inline constexpr wchar_t kPanelWindowClass[] = L"LUMORA_GUI";
+
+// The whole program: builds the window from the form table in the resources, runs
+// the start-up sequence, shows the window and runs the message loop. Returns the exit
+// code (0; File > Exit ends the process with 0 itself).
+int runPanel(HINSTANCE instance, int showMode);
+
+// UTF-8 (the form's texts) and Latin-1 (the box's texts) to UTF-16.
+std::wstring fromUtf8(std::string_view text);
+std::wstring fromLatin1(std::string_view text);
+
+} // namespace telmar::win32

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace telmar::usb {
 
@@ -70,6 +71,10 @@ class Driver {
     // the only place an image that is not firmware may be written to. Decorators
     // forward it.
     virtual bool simulatedBox() const { return false; }
+
+    // The backend's own words for its latest failure ("write: LIBUSB_ERROR_PIPE"),
+    // for logs and traces; empty when it has none. The status stays what counts.
+    virtual std::string lastError() const { return {}; }
 };
 
 // Queue status reported by checkRxQueue; the link does not examine it.

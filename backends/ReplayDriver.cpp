@@ -1,0 +1,234 @@
+// SPDX-License-Identifier: MIT
+#include "backends/ReplayDriver.h"
+
+#include "usb/Log.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ostream>
+#include <thread>
+
+namespace telmar::backends {
+
+namespace {
+constexpr std::uint32_t kQueueCheckCostMs = 1;
+
+std::string entryName(std::size_t index) {
+    return "entry " + std::to_string(index + 1) + " (line " + std::to_string(index + 2) + ")";
+}
+} // namespace
+
+ReplayClock steadyReplayClock() {
+    return ReplayClock{
+        [] {
+            using namespace std::chrono;
+            return static_cast<std::uint32_t>(
+                duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+        },
+        [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
+}
+
+ReplayDriver::ReplayDriver(Trace trace, std::ostream& err, ReplayClock clock)
+    : trace_(std::move(trace)), err_(err), clock_(std::move(clock)) {}
+
+ReplayDriver::~ReplayDriver() {
+    if (unplayed() > 0) {
+        err_ << "replay: " << unplayedReport() << std::endl;
+    }
+}
+
+std::optional<std::string> ReplayDriver::mismatch() const {
+    std::lock_guard lock(mutex_);
+    return mismatch_;
+}
+
+std::span<const TraceEntry> ReplayDriver::remaining() const {
+    std::lock_guard lock(mutex_);
+    const std::size_t from = std::min(next_, trace_.entries.size());
+    return std::span<const TraceEntry>(trace_.entries).subspan(from);
+}
+
+std::string ReplayDriver::unplayedReport() const {
+    const auto left = remaining();
+    if (left.empty()) {
+        return "every call played";
+    }
+    const std::size_t first = trace_.entries.size() - left.size();
+    return std::to_string(left.size()) + " calls left unplayed, from " + entryName(first) + ": " +
+           describeCall(left.front());
+}
+
+std::string ReplayDriver::lastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+void ReplayDriver::fail(std::string message) {
+    mismatch_ = message;
+    lastError_ = message;
+    err_ << "replay: " << message << std::endl;
+    TELMAR_LOG(usb::LogArea::Backend, "replay: " + message);
+}
+
+const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
+    if (mismatch_) {
+        lastError_ = "replay stopped at the first mismatch";
+        return nullptr;
+    }
+    if (run_) {
+        const TraceEntry& current = trace_.entries[*run_];
+        const bool moreOfRun = actual.call == DriverCall::CheckRxQueue && sameCall(current, actual);
+        if (moreOfRun) {
+            const bool nextIsCheck =
+                next_ < trace_.entries.size() && sameCall(trace_.entries[next_], actual);
+            const std::uint32_t elapsed = clock_.tickMs() - runStartMs_;
+            if (!nextIsCheck || elapsed < current.spanMs) {
+                clock_.sleepMs(kQueueCheckCostMs);
+                return &current;
+            }
+        }
+        run_.reset();
+    }
+    if (next_ >= trace_.entries.size()) {
+        fail("the program called " + describeCall(actual) + " after the last entry (" +
+             std::to_string(trace_.entries.size()) + ")");
+        return nullptr;
+    }
+    const TraceEntry& expected = trace_.entries[next_];
+    if (!sameCall(expected, actual)) {
+        fail(entryName(next_) + ": expected " + describeCall(expected) +
+             " but the program called " + describeCall(actual));
+        return nullptr;
+    }
+    if (expected.call == DriverCall::CheckRxQueue) {
+        run_ = next_;
+        runStartMs_ = clock_.tickMs();
+        if (expected.repeat > 1) {
+            clock_.sleepMs(kQueueCheckCostMs);
+        }
+    }
+    ++next_;
+    lastError_ = expected.error;
+    return &expected;
+}
+
+usb::Status ReplayDriver::getNumDevices(std::uint32_t& count) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e = play({.call = DriverCall::GetNumDevices});
+    if (e == nullptr) {
+        return usb::kDeviceIoFailed;
+    }
+    if (e->status == usb::kSuccess) {
+        count = e->number;
+    }
+    return e->status;
+}
+
+usb::Status ReplayDriver::getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e =
+        play({.call = DriverCall::GetDeviceString, .index = index, .option = option});
+    if (e == nullptr) {
+        return usb::kDeviceIoFailed;
+    }
+    if (e->status == usb::kSuccess && buffer != nullptr) {
+        const std::size_t n = std::min(e->text.size(), usb::kDeviceStringSize - 1);
+        std::memcpy(buffer, e->text.data(), n);
+        buffer[n] = '\0';
+    }
+    return e->status;
+}
+
+usb::Status ReplayDriver::open(std::uint32_t index, usb::Handle& handle) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e = play({.call = DriverCall::Open, .index = index});
+    if (e == nullptr) {
+        handle = usb::kNoHandle;
+        return usb::kDeviceIoFailed;
+    }
+    handle = e->handle;
+    return e->status;
+}
+
+usb::Status ReplayDriver::close(usb::Handle handle) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e = play({.call = DriverCall::Close, .handle = handle});
+    return e == nullptr ? usb::kDeviceIoFailed : e->status;
+}
+
+usb::Status ReplayDriver::read(usb::Handle handle, void* buffer, std::uint32_t count,
+                               std::uint32_t& bytesRead) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e = play({.call = DriverCall::Read, .handle = handle, .count = count});
+    if (e == nullptr) {
+        bytesRead = 0;
+        return usb::kDeviceIoFailed;
+    }
+    if (buffer != nullptr) {
+        std::memcpy(buffer, e->bytes.data(), std::min<std::size_t>(e->bytes.size(), count));
+    }
+    bytesRead = e->number;
+    return e->status;
+}
+
+usb::Status ReplayDriver::write(usb::Handle handle, const void* buffer, std::uint32_t count,
+                                std::uint32_t& bytesWritten) {
+    std::lock_guard lock(mutex_);
+    TraceEntry actual{.call = DriverCall::Write, .handle = handle, .count = count};
+    if (buffer != nullptr) {
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        actual.bytes.assign(bytes, bytes + count);
+    }
+    const TraceEntry* e = play(actual);
+    if (e == nullptr) {
+        bytesWritten = 0;
+        return usb::kDeviceIoFailed;
+    }
+    bytesWritten = e->number;
+    return e->status;
+}
+
+usb::Status ReplayDriver::flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
+                                       std::uint8_t flushReceive) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e = play({.call = DriverCall::Flush,
+                                .handle = handle,
+                                .flushTransmit = flushTransmit,
+                                .flushReceive = flushReceive});
+    return e == nullptr ? usb::kDeviceIoFailed : e->status;
+}
+
+usb::Status ReplayDriver::setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e =
+        play({.call = DriverCall::SetTimeouts, .readMs = readMs, .writeMs = writeMs});
+    return e == nullptr ? usb::kDeviceIoFailed : e->status;
+}
+
+usb::Status ReplayDriver::getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e = play({.call = DriverCall::GetTimeouts});
+    if (e == nullptr) {
+        return usb::kDeviceIoFailed;
+    }
+    readMs = e->readMs;
+    writeMs = e->writeMs;
+    return e->status;
+}
+
+usb::Status ReplayDriver::checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
+                                       std::uint32_t& queueStatus) {
+    std::lock_guard lock(mutex_);
+    const TraceEntry* e = play({.call = DriverCall::CheckRxQueue, .handle = handle});
+    if (e == nullptr) {
+        bytesQueued = 0;
+        queueStatus = usb::kRxQueueEmpty;
+        return usb::kDeviceIoFailed;
+    }
+    bytesQueued = e->number;
+    queueStatus = e->queueStatus;
+    return e->status;
+}
+
+} // namespace telmar::backends

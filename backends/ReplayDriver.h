@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "backends/TraceFormat.h"
+#include "usb/Driver.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace telmar::backends {
+
+// The program's clock, as the replay needs it: a millisecond tick and a sleep.
+struct ReplayClock {
+    std::function<std::uint32_t()> tickMs;
+    std::function<void(std::uint32_t)> sleepMs;
+};
+ReplayClock steadyReplayClock();
+
+// Serves a recorded session strictly in order. Each call must match the next entry
+// (function, arguments, bytes written) and gets the recorded results. The first
+// call that does not match fails with kDeviceIoFailed, is named on `err` with the
+// entry number, what was expected and what came, and every later call fails too.
+//
+// A run of folded queue checks is served by time: the same result for every check
+// (each costing a millisecond of the program's clock, like a real backend's wait)
+// until the run's span has passed, when a following check of the same handle moves
+// on to the next entry; any other call moves on at once. Entries still unplayed
+// when the driver is destroyed are named on `err`.
+class ReplayDriver final : public usb::Driver {
+  public:
+    ReplayDriver(Trace trace, std::ostream& err, ReplayClock clock = steadyReplayClock());
+    ~ReplayDriver() override;
+
+    ReplayDriver(const ReplayDriver&) = delete;
+    ReplayDriver& operator=(const ReplayDriver&) = delete;
+
+    const TraceHeader& header() const { return trace_.header; }
+    // The first mismatch, "entry 12 (line 13): expected ... but the program called ...".
+    std::optional<std::string> mismatch() const;
+    // Entries not yet served, the current run of checks not counted once begun.
+    std::span<const TraceEntry> remaining() const;
+    std::size_t unplayed() const { return remaining().size(); }
+    // "3 calls left unplayed, from entry 40 (line 41): close(handle 0x1000)".
+    std::string unplayedReport() const;
+
+    usb::Status getNumDevices(std::uint32_t& count) override;
+    usb::Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
+    usb::Status open(std::uint32_t index, usb::Handle& handle) override;
+    usb::Status close(usb::Handle handle) override;
+    usb::Status read(usb::Handle handle, void* buffer, std::uint32_t count,
+                     std::uint32_t& bytesRead) override;
+    usb::Status write(usb::Handle handle, const void* buffer, std::uint32_t count,
+                      std::uint32_t& bytesWritten) override;
+    usb::Status flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
+                             std::uint8_t flushReceive) override;
+    usb::Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
+    usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
+    usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
+                             std::uint32_t& queueStatus) override;
+    std::string lastError() const override;
+
+  private:
+    // The recorded entry for this call, or nullptr after a mismatch.
+    const TraceEntry* play(const TraceEntry& actual);
+    void fail(std::string message);
+
+    Trace trace_;
+    std::ostream& err_;
+    ReplayClock clock_;
+    mutable std::mutex mutex_;
+    std::size_t next_ = 0;
+    // The run of checks being served: its entry index and when its first check came.
+    std::optional<std::size_t> run_;
+    std::uint32_t runStartMs_ = 0;
+    std::optional<std::string> mismatch_;
+    std::string lastError_;
+};
+
+} // namespace telmar::backends

@@ -2,6 +2,7 @@
 #include "link/PanelLink.h"
 
 #include "link/DeviceSearch.h"
+#include "usb/Log.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,12 +20,17 @@ PanelLink::PanelLink(usb::Driver& driver, Clock& clock, MessageSink& messages)
 
 bool PanelLink::search(std::string_view wanted, std::uint32_t& indexOut) {
     std::uint32_t count = 0;
-    if (driver_.getNumDevices(count) != usb::kSuccess) {
+    if (const usb::Status status = driver_.getNumDevices(count); status != usb::kSuccess) {
+        TELMAR_LOG(usb::LogArea::Link,
+                   "device search: counting failed, " + failureText(driver_, status));
         return false;
     }
+    TELMAR_LOG(usb::LogArea::Link, "device search: " + std::to_string(count) + " devices");
     for (std::uint32_t index = 0; index < count; ++index) {
         char serial[usb::kDeviceStringSize] = {};
-        if (driver_.getDeviceString(index, serial, usb::kStringSerialNumber) != usb::kSuccess) {
+        const usb::Status status = driver_.getDeviceString(index, serial, usb::kStringSerialNumber);
+        logDeviceString(driver_, index, status, serial, wanted);
+        if (status != usb::kSuccess) {
             continue;
         }
         if (serialMatches(serial, wanted)) {
@@ -32,6 +38,8 @@ bool PanelLink::search(std::string_view wanted, std::uint32_t& indexOut) {
             return true;
         }
     }
+    TELMAR_LOG(usb::LogArea::Link,
+               "device search: no device has serial \"" + std::string(wanted) + "\"");
     return false;
 }
 
@@ -69,7 +77,10 @@ void PanelLink::releaseLostDevice() {
 }
 
 bool PanelLink::openDevice(std::uint32_t index) {
-    if (driver_.open(index, deviceHandle_) != usb::kSuccess) {
+    const usb::Status status = driver_.open(index, deviceHandle_);
+    TELMAR_LOG(usb::LogArea::Link,
+               "open index " + std::to_string(index) + ": " + failureText(driver_, status));
+    if (status != usb::kSuccess) {
         messages_.showWarning(kOpenFailedText, kLinkCaption);
         deviceHandle_ = usb::kNoHandle;
         return false;
@@ -108,9 +119,12 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
     const std::uint32_t start = clock_.tickMs();
     linkBusy_ = true;
     bool ok = false;
+    std::uint32_t received = 0;
+    const char* failure = deviceHandle_ == usb::kNoHandle ? "no device open" : "abandoned";
     if (deviceHandle_ != usb::kNoHandle && !abandoned_) {
         driver_.flushBuffers(deviceHandle_, 1, 1);
         std::uint32_t written = 0;
+        failure = "write failed";
         if (writeTimed(request, requestLength, written, kTimeoutMs)) {
             bool queueFailed = false;
             std::uint32_t queued = 0;
@@ -125,14 +139,18 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
                     queued = 0;
                 }
             }
+            failure = queueFailed ? "receive-queue check failed" : "no reply in time";
             if (!queueFailed && queued >= 1) {
                 std::uint32_t bytesRead = 0;
                 ok = readTimed(linkBuffer_.data(), kReplySize, bytesRead, kTimeoutMs);
+                failure = "read failed";
                 // A driver that claims more than it was asked for must not overrun the reply.
                 bytesRead = std::min(bytesRead, kReplySize);
                 std::memcpy(reply.data(), linkBuffer_.data(), bytesRead);
-                if (bytesRead < minReplyLength) {
+                received = bytesRead;
+                if (ok && bytesRead < minReplyLength) {
                     ok = false;
+                    failure = "reply too short";
                 }
             }
         }
@@ -141,6 +159,14 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
         ++succeeded_;
     }
     linkBusy_ = false;
+    if (usb::logEnabled(usb::LogArea::Link)) {
+        usb::logWrite(
+            usb::LogArea::Link,
+            "exchange " + usb::hexBytes({request, requestLength}) + ": " + (ok ? "ok" : failure) +
+                ", reply " + usb::hexBytes({reply.data(), received}) + " (" +
+                std::to_string(received) + " of at least " + std::to_string(minReplyLength) +
+                " bytes) in " + std::to_string(elapsedMs(start, clock_.tickMs())) + " ms");
+    }
     return ok;
 }
 

@@ -2,6 +2,7 @@
 #include "link/UpdaterLink.h"
 
 #include "link/DeviceSearch.h"
+#include "usb/Log.h"
 
 #include <algorithm>
 
@@ -22,15 +23,20 @@ UpdaterLink::Connect UpdaterLink::connectDevice() {
     deviceHandle_ = usb::kNoHandle;
     bool open = true;
     std::uint32_t count = 0;
-    if (driver_.getNumDevices(count) != usb::kSuccess) {
+    if (const usb::Status status = driver_.getNumDevices(count); status != usb::kSuccess) {
+        TELMAR_LOG(usb::LogArea::Link,
+                   "device search: counting failed, " + failureText(driver_, status));
         open = false;
         count = 0;
     }
+    TELMAR_LOG(usb::LogArea::Link, "device search: " + std::to_string(count) + " devices");
     std::uint32_t index = 0;
     bool found = false;
     for (; index < count; ++index) {
         char serial[usb::kDeviceStringSize] = {};
-        if (driver_.getDeviceString(index, serial, usb::kStringSerialNumber) != usb::kSuccess) {
+        const usb::Status status = driver_.getDeviceString(index, serial, usb::kStringSerialNumber);
+        logDeviceString(driver_, index, status, serial, kSerial);
+        if (status != usb::kSuccess) {
             messages_.showWarning(kSerialFailedText, kLinkCaption);
             continue;
         }
@@ -55,19 +61,43 @@ UpdaterLink::Connect UpdaterLink::connectDevice() {
         }
     }
     if (!open) {
+        TELMAR_LOG(usb::LogArea::Link,
+                   found ? "connect: link name, open or flush failed (" + driver_.lastError() + ")"
+                         : std::string("connect: no box"));
         closeDeviceHandle(driver_, messages_, deviceHandle_);
         return found ? Connect::NotOpened : Connect::NotFound;
     }
+    TELMAR_LOG(usb::LogArea::Link, "connect: the box at index " + std::to_string(index));
     return Connect::Opened;
 }
 
 bool UpdaterLink::exchange(std::span<const std::uint8_t> request, std::span<std::uint8_t> reply) {
+    const std::uint32_t start = clock_.tickMs();
+    std::uint32_t received = 0;
+    const char* failure = "";
+    const bool ok = exchangeSteps(request, reply, received, failure);
+    if (usb::logEnabled(usb::LogArea::Link)) {
+        usb::logWrite(
+            usb::LogArea::Link,
+            "exchange " + usb::hexBytes(request) + ": " + (ok ? "ok" : failure) + ", reply " +
+                usb::hexBytes(reply.first(std::min<std::size_t>(received, reply.size()))) + " (" +
+                std::to_string(received) + " of " + std::to_string(reply.size()) + " bytes) in " +
+                std::to_string(elapsedMs(start, clock_.tickMs())) + " ms");
+    }
+    return ok;
+}
+
+bool UpdaterLink::exchangeSteps(std::span<const std::uint8_t> request,
+                                std::span<std::uint8_t> reply, std::uint32_t& received,
+                                const char*& failure) {
     if (deviceHandle_ == usb::kNoHandle) {
+        failure = "no device open";
         return false;
     }
     std::uint32_t written = 0;
     if (driver_.write(deviceHandle_, request.data(), static_cast<std::uint32_t>(request.size()),
                       written) != usb::kSuccess) {
+        failure = "write failed";
         messages_.showWarning(kSendFailedText, kLinkCaption);
         return false;
     }
@@ -86,6 +116,7 @@ bool UpdaterLink::exchange(std::span<const std::uint8_t> request, std::span<std:
         }
     }
     if (queueFailed || queued < 1) {
+        failure = queueFailed ? "receive-queue check failed" : "no reply in time";
         return false;
     }
     // Bytes a short reply does not deliver read as 0, never as a stale earlier reply
@@ -94,9 +125,11 @@ bool UpdaterLink::exchange(std::span<const std::uint8_t> request, std::span<std:
     const auto wanted = static_cast<std::uint32_t>(reply.size());
     std::uint32_t bytesRead = 0;
     if (driver_.read(deviceHandle_, reply.data(), wanted, bytesRead) != usb::kSuccess) {
+        failure = "read failed";
         messages_.showWarning(kReadFailedText, kLinkCaption);
         return false;
     }
+    received = bytesRead;
     if (bytesRead != wanted) {
         lines_.drawStatusLine(kShortReplyLine, kShortReplyY);
     }

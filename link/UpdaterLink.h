@@ -38,6 +38,10 @@ class UpdaterLink {
     usb::Handle deviceHandle() const { return deviceHandle_; }
 
   private:
+    // The exchange's steps; `failure` says which one failed, for the log.
+    bool exchangeSteps(std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
+                       std::uint32_t& received, const char*& failure);
+
     usb::Driver& driver_;
     Clock& clock_;
     MessageSink& messages_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "usb/LibusbDriver.h"
 
+#include "usb/Log.h"
 #include "usb/ReceiveBuffer.h"
 
 #include <algorithm>
@@ -104,12 +105,32 @@ struct OpenDevice {
     bool inFlight = false;
     bool stopping = false;
     std::atomic<bool> gone{false};
+    // Why the handle was lost, for lastError(); set once, before `gone`.
+    std::string goneReason;
+    std::once_flag goneOnce;
 
-    void markGone() {
+    void markGone(std::string_view why) {
+        std::call_once(goneOnce, [&] {
+            goneReason = why;
+            TELMAR_LOG(LogArea::Usb, "device lost: " + goneReason);
+        });
         gone = true;
         received.markBroken();
     }
 };
+
+std::string_view transferStatusName(libusb_transfer_status status) {
+    switch (status) {
+    case LIBUSB_TRANSFER_ERROR:
+        return "LIBUSB_TRANSFER_ERROR";
+    case LIBUSB_TRANSFER_STALL:
+        return "LIBUSB_TRANSFER_STALL";
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        return "LIBUSB_TRANSFER_NO_DEVICE";
+    default:
+        return "LIBUSB_TRANSFER_FAILED";
+    }
+}
 
 void LIBUSB_CALL onBulkIn(libusb_transfer* transfer) {
     auto* dev = static_cast<OpenDevice*>(transfer->user_data);
@@ -133,7 +154,7 @@ void LIBUSB_CALL onBulkIn(libusb_transfer* transfer) {
     default:
         // A stalled or failing IN pipe cannot deliver replies any more; treat the
         // handle as lost rather than spin on resubmissions.
-        dev->markGone();
+        dev->markGone("bulk IN: " + std::string(transferStatusName(transfer->status)));
         break;
     }
     std::lock_guard lock(dev->mutex);
@@ -142,7 +163,7 @@ void LIBUSB_CALL onBulkIn(libusb_transfer* transfer) {
         if (rc == LIBUSB_SUCCESS) {
             return;
         }
-        dev->markGone();
+        dev->markGone(std::string("bulk IN resubmit: ") + libusb_error_name(rc));
     }
     dev->inFlight = false;
     dev->transferDone.notify_all();
@@ -195,6 +216,24 @@ struct LibusbDriver::Impl {
 
     std::thread eventThread;
     std::atomic<bool> stopEvents{false};
+
+    mutable std::mutex errorMutex;
+    std::string lastError;
+
+    // Keeps the operation and libusb's name for the failure; the status stays coarse.
+    Status fail(std::string_view operation, std::string_view why, Status status) {
+        std::string text = std::string(operation) + ": " + std::string(why);
+        TELMAR_LOG(LogArea::Usb, text + " (status " + std::to_string(status) + ")");
+        std::lock_guard lock(errorMutex);
+        lastError = std::move(text);
+        return status;
+    }
+    Status failLibusb(std::string_view operation, int rc) {
+        return fail(operation, libusb_error_name(rc), statusFromLibusb(rc));
+    }
+    Status failGone(std::string_view operation, const OpenDevice& dev) {
+        return fail(operation, "device gone (" + dev.goneReason + ")", kDeviceNotFound);
+    }
 
     Impl(std::vector<UsbId> idList, std::ostream& errStream)
         : ids(std::move(idList)), err(errStream) {
@@ -312,7 +351,7 @@ struct LibusbDriver::Impl {
         const int rc = libusb_control_transfer(dev.usb, kVendorRequestType, request, value,
                                                kInterface, nullptr, 0, kControlTimeoutMs);
         if (rc == LIBUSB_ERROR_NO_DEVICE) {
-            dev.markGone();
+            dev.markGone(std::string("control: ") + libusb_error_name(rc));
         }
         return rc;
     }
@@ -357,12 +396,12 @@ LibusbDriver::~LibusbDriver() = default;
 
 Status LibusbDriver::getNumDevices(std::uint32_t& count) {
     if (impl_->context == nullptr) {
-        return statusFromLibusb(impl_->initResult);
+        return impl_->failLibusb("getNumDevices: libusb_init", impl_->initResult);
     }
     std::lock_guard lock(impl_->mutex);
     const int rc = impl_->refreshList();
     if (rc != LIBUSB_SUCCESS) {
-        return statusFromLibusb(rc);
+        return impl_->failLibusb("getNumDevices", rc);
     }
     count = static_cast<std::uint32_t>(impl_->devices.size());
     return kSuccess;
@@ -370,22 +409,23 @@ Status LibusbDriver::getNumDevices(std::uint32_t& count) {
 
 Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) {
     if (buffer == nullptr || option > kStringPid) {
-        return kInvalidParameter;
+        return impl_->fail("getDeviceString", "invalid parameter", kInvalidParameter);
     }
     if (impl_->context == nullptr) {
-        return statusFromLibusb(impl_->initResult);
+        return impl_->failLibusb("getDeviceString: libusb_init", impl_->initResult);
     }
     std::unique_lock lock(impl_->mutex);
     libusb_device* device = impl_->deviceAt(index);
     if (device == nullptr) {
-        return kDeviceNotFound;
+        return impl_->fail("getDeviceString", "no device at index " + std::to_string(index),
+                           kDeviceNotFound);
     }
     std::unique_ptr<libusb_device, decltype(&libusb_unref_device)> deviceRef(device,
                                                                              &libusb_unref_device);
     libusb_device_descriptor desc{};
     const int descRc = libusb_get_device_descriptor(device, &desc);
     if (descRc != LIBUSB_SUCCESS) {
-        return statusFromLibusb(descRc);
+        return impl_->failLibusb("getDeviceString", descRc);
     }
     char text[kDeviceStringSize] = {};
     switch (option) {
@@ -426,7 +466,7 @@ Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uin
         lock.unlock();
         const int rc = impl_->openUsb(device, &usb);
         if (rc != LIBUSB_SUCCESS) {
-            return statusFromLibusb(rc);
+            return impl_->failLibusb("getDeviceString", rc);
         }
     }
     const int rc = libusb_get_string_descriptor_ascii(
@@ -435,7 +475,7 @@ Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uin
         libusb_close(usb);
     }
     if (rc < 0) {
-        return statusFromLibusb(rc);
+        return impl_->failLibusb("getDeviceString", rc);
     }
     text[rc] = '\0';
     copyString(buffer, text);
@@ -445,7 +485,7 @@ Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uin
 Status LibusbDriver::open(std::uint32_t index, Handle& handle) {
     handle = kNoHandle;
     if (impl_->context == nullptr) {
-        return statusFromLibusb(impl_->initResult);
+        return impl_->failLibusb("open: libusb_init", impl_->initResult);
     }
     auto dev = std::make_shared<OpenDevice>();
     {
@@ -453,18 +493,18 @@ Status LibusbDriver::open(std::uint32_t index, Handle& handle) {
         dev->device = impl_->deviceAt(index);
     }
     if (dev->device == nullptr) {
-        return kDeviceNotFound;
+        return impl_->fail("open", "no device at index " + std::to_string(index), kDeviceNotFound);
     }
     const auto fail = [&](int rc) {
         if (dev->usb != nullptr) {
             libusb_close(dev->usb);
         }
         libusb_unref_device(dev->device);
-        return statusFromLibusb(rc);
+        return impl_->failLibusb("open", rc);
     };
     if (!findBulkEndpoints(dev->device, dev->endpoints)) {
         libusb_unref_device(dev->device);
-        return kNotSupported;
+        return impl_->fail("open", "no bulk IN and OUT endpoints on interface 0", kNotSupported);
     }
     if (const int rc = impl_->openUsb(dev->device, &dev->usb); rc != LIBUSB_SUCCESS) {
         dev->usb = nullptr;
@@ -513,14 +553,18 @@ Status LibusbDriver::close(Handle handle) {
         std::lock_guard lock(impl_->mutex);
         const auto it = impl_->handles.find(handle);
         if (it == impl_->handles.end()) {
-            return kInvalidHandle;
+            return impl_->fail("close", "no such handle", kInvalidHandle);
         }
         dev = std::move(it->second);
         impl_->handles.erase(it);
     }
     Status status = kDeviceNotFound;
-    if (!dev->gone) {
-        status = statusFromLibusb(impl_->control(*dev, kRequestControl, kValueDeviceClose));
+    if (dev->gone) {
+        impl_->failGone("close", *dev);
+    } else if (const int rc = impl_->control(*dev, kRequestControl, kValueDeviceClose); rc < 0) {
+        status = impl_->failLibusb("close", rc);
+    } else {
+        status = kSuccess;
     }
     impl_->shutDown(*dev);
     return status;
@@ -531,18 +575,18 @@ Status LibusbDriver::read(Handle handle, void* buffer, std::uint32_t count,
     bytesRead = 0;
     const auto dev = impl_->find(handle);
     if (!dev) {
-        return kInvalidHandle;
+        return impl_->fail("read", "no such handle", kInvalidHandle);
     }
     if (buffer == nullptr && count > 0) {
-        return kInvalidParameter;
+        return impl_->fail("read", "invalid parameter", kInvalidParameter);
     }
     if (dev->gone) {
-        return kDeviceNotFound;
+        return impl_->failGone("read", *dev);
     }
     const std::size_t n = dev->received.read({static_cast<std::uint8_t*>(buffer), count},
                                              milliseconds(impl_->readTimeoutMs.load()));
     if (dev->gone) {
-        return kDeviceNotFound;
+        return impl_->failGone("read", *dev);
     }
     bytesRead = static_cast<std::uint32_t>(n);
     return kSuccess;
@@ -553,13 +597,13 @@ Status LibusbDriver::write(Handle handle, const void* buffer, std::uint32_t coun
     bytesWritten = 0;
     const auto dev = impl_->find(handle);
     if (!dev) {
-        return kInvalidHandle;
+        return impl_->fail("write", "no such handle", kInvalidHandle);
     }
     if (buffer == nullptr && count > 0) {
-        return kInvalidParameter;
+        return impl_->fail("write", "invalid parameter", kInvalidParameter);
     }
     if (dev->gone) {
-        return kDeviceNotFound;
+        return impl_->failGone("write", *dev);
     }
     if (count == 0) {
         return kSuccess;
@@ -572,14 +616,19 @@ Status LibusbDriver::write(Handle handle, const void* buffer, std::uint32_t coun
                                         &transferred, timeout);
     bytesWritten = static_cast<std::uint32_t>(std::max(transferred, 0));
     if (rc == LIBUSB_ERROR_NO_DEVICE) {
-        dev->markGone();
-        return kDeviceNotFound;
+        dev->markGone(std::string("write: ") + libusb_error_name(rc));
+        return impl_->fail("write", libusb_error_name(rc), kDeviceNotFound);
     }
     if (rc == LIBUSB_ERROR_TIMEOUT) {
-        return kTimedOut;
+        return impl_->fail("write", libusb_error_name(rc), kTimedOut);
     }
-    if (rc != LIBUSB_SUCCESS || bytesWritten != count) {
-        return kWriteError;
+    if (rc != LIBUSB_SUCCESS) {
+        return impl_->fail("write", libusb_error_name(rc), kWriteError);
+    }
+    if (bytesWritten != count) {
+        return impl_->fail(
+            "write", std::to_string(bytesWritten) + " of " + std::to_string(count) + " bytes sent",
+            kWriteError);
     }
     return kSuccess;
 }
@@ -588,10 +637,10 @@ Status LibusbDriver::flushBuffers(Handle handle, std::uint8_t flushTransmit,
                                   std::uint8_t flushReceive) {
     const auto dev = impl_->find(handle);
     if (!dev) {
-        return kInvalidHandle;
+        return impl_->fail("flushBuffers", "no such handle", kInvalidHandle);
     }
     if (dev->gone) {
-        return kDeviceNotFound;
+        return impl_->failGone("flushBuffers", *dev);
     }
     if (flushReceive != 0) {
         dev->received.clear();
@@ -599,7 +648,15 @@ Status LibusbDriver::flushBuffers(Handle handle, std::uint8_t flushTransmit,
     if (flushTransmit == 0 && flushReceive == 0) {
         return kSuccess;
     }
-    return statusFromLibusb(impl_->control(*dev, kRequestControl, kValuePurge));
+    if (const int rc = impl_->control(*dev, kRequestControl, kValuePurge); rc < 0) {
+        return impl_->failLibusb("flushBuffers", rc);
+    }
+    return kSuccess;
+}
+
+std::string LibusbDriver::lastError() const {
+    std::lock_guard lock(impl_->errorMutex);
+    return impl_->lastError;
 }
 
 Status LibusbDriver::setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
@@ -620,14 +677,14 @@ Status LibusbDriver::checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
     queueStatus = kRxQueueEmpty;
     const auto dev = impl_->find(handle);
     if (!dev) {
-        return kInvalidHandle;
+        return impl_->fail("checkRxQueue", "no such handle", kInvalidHandle);
     }
     if (dev->gone) {
-        return kDeviceNotFound;
+        return impl_->failGone("checkRxQueue", *dev);
     }
     const std::size_t n = dev->received.waitForData(kQueueCheckWait);
     if (dev->gone) {
-        return kDeviceNotFound;
+        return impl_->failGone("checkRxQueue", *dev);
     }
     bytesQueued = static_cast<std::uint32_t>(std::min<std::size_t>(n, UINT32_MAX));
     queueStatus = n > 0 ? kRxQueueReady : kRxQueueEmpty;

@@ -43,6 +43,8 @@ class LibusbDriver final : public Driver {
     Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
     Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
                         std::uint32_t& queueStatus) override;
+    // "write: LIBUSB_ERROR_PIPE": the operation and libusb's name for its error.
+    std::string lastError() const override;
 
   private:
     struct Impl;

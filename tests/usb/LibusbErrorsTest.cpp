@@ -67,6 +67,12 @@ TEST(LibusbDriver, CallsWithoutADeviceFailCleanly) {
     EXPECT_EQ(driver.write(1, text, 1, n), kInvalidHandle);
     EXPECT_EQ(driver.read(1, text, 1, n), kInvalidHandle);
     EXPECT_EQ(driver.flushBuffers(1, 1, 1), kInvalidHandle);
+    EXPECT_EQ(driver.lastError(), "flushBuffers: no such handle");
+    // The libusb error keeps its name and the operation that met it.
+    EXPECT_EQ(driver.open(0, handle) == kSuccess ? "" : driver.lastError().substr(0, 6), "open: ");
+    EXPECT_TRUE(driver.lastError().find("LIBUSB_ERROR_") != std::string::npos ||
+                driver.lastError() == "open: no device at index 0")
+        << driver.lastError();
 
     std::uint32_t readMs = 0;
     std::uint32_t writeMs = 0;

@@ -12,7 +12,7 @@
 namespace telmar::backends {
 
 namespace {
-constexpr std::uint32_t kQueueCheckCostMs = 1;
+constexpr std::uint32_t kBeyondRecordingMs = 1;
 
 std::string entryName(std::size_t index) {
     return "entry " + std::to_string(index + 1) + " (line " + std::to_string(index + 2) + ")";
@@ -71,6 +71,21 @@ void ReplayDriver::fail(std::string message) {
     TELMAR_LOG(usb::LogArea::Backend, "replay: " + message);
 }
 
+void ReplayDriver::paceRun(const TraceEntry& run) {
+    ++runServed_;
+    const std::uint32_t elapsed = clock_.tickMs() - runStartMs_;
+    std::uint32_t target = 0;
+    if (runServed_ < run.repeat) {
+        target =
+            static_cast<std::uint32_t>(std::uint64_t{runServed_} * run.spanMs / (run.repeat - 1));
+    } else if (run.number == 0 || run.status != usb::kSuccess) {
+        target = elapsed + kBeyondRecordingMs;
+    }
+    if (target > elapsed) {
+        clock_.sleepMs(target - elapsed);
+    }
+}
+
 const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
     if (mismatch_) {
         lastError_ = "replay stopped at the first mismatch";
@@ -84,7 +99,8 @@ const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
                 next_ < trace_.entries.size() && sameCall(trace_.entries[next_], actual);
             const std::uint32_t elapsed = clock_.tickMs() - runStartMs_;
             if (!nextIsCheck || elapsed < current.spanMs) {
-                clock_.sleepMs(kQueueCheckCostMs);
+                paceRun(current);
+                lastError_ = current.error;
                 return &current;
             }
         }
@@ -101,15 +117,14 @@ const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
              " but the program called " + describeCall(actual));
         return nullptr;
     }
-    if (expected.call == DriverCall::CheckRxQueue) {
-        run_ = next_;
-        runStartMs_ = clock_.tickMs();
-        if (expected.repeat > 1) {
-            clock_.sleepMs(kQueueCheckCostMs);
-        }
-    }
     ++next_;
     lastError_ = expected.error;
+    if (expected.call == DriverCall::CheckRxQueue) {
+        run_ = next_ - 1;
+        runStartMs_ = clock_.tickMs();
+        runServed_ = 0;
+        paceRun(expected);
+    }
     return &expected;
 }
 

@@ -27,10 +27,12 @@ ReplayClock steadyReplayClock();
 // call that does not match fails with kDeviceIoFailed, is named on `err` with the
 // entry number, what was expected and what came, and every later call fails too.
 //
-// A run of folded queue checks is served by time: the same result for every check
-// (each costing a millisecond of the program's clock, like a real backend's wait)
-// until the run's span has passed, when a following check of the same handle moves
-// on to the next entry; any other call moves on at once. Entries still unplayed
+// A run of folded queue checks is served by time on the program's clock: the same
+// result for every check, the checks spread over the run's span by sleeping as the
+// recording's did, until the span has passed, when a following check of the same
+// handle moves on to the next entry; any other call moves on at once. A program
+// that keeps checking beyond the recording (its own wait not yet over) gets the
+// same result, a millisecond apart. Entries still unplayed
 // when the driver is destroyed are named on `err`.
 class ReplayDriver final : public usb::Driver {
   public:
@@ -75,9 +77,14 @@ class ReplayDriver final : public usb::Driver {
     ReplayClock clock_;
     mutable std::mutex mutex_;
     std::size_t next_ = 0;
-    // The run of checks being served: its entry index and when its first check came.
+    // Spreads a run's checks over its span, as the recording had them.
+    void paceRun(const TraceEntry& run);
+
+    // The run of checks being served: its entry index, when its first check came
+    // and how many checks it has served.
     std::optional<std::size_t> run_;
     std::uint32_t runStartMs_ = 0;
+    std::uint32_t runServed_ = 0;
     std::optional<std::string> mismatch_;
     std::string lastError_;
 };

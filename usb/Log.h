@@ -39,6 +39,10 @@ inline void setLogSink(LogSink* sink) {
     detail::logSink.store(sink, std::memory_order_release);
 }
 
+inline bool logSinkInstalled() {
+    return detail::logSink.load(std::memory_order_acquire) != nullptr;
+}
+
 inline bool logEnabled(LogArea area) {
     LogSink* sink = detail::logSink.load(std::memory_order_acquire);
     return sink != nullptr && sink->enabled(area);

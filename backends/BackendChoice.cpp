@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "backends/BackendChoice.h"
 
+#include "backends/Diagnostics.h"
 #include "usb/Printable.h"
 #include "usb/UsbIdList.h"
 
@@ -39,9 +40,14 @@ std::unique_ptr<usb::Driver> makeSim(std::ostream&) {
 constexpr MakeDriver makeSim = nullptr;
 #endif
 
+std::unique_ptr<usb::Driver> makeReplay(std::ostream& err) {
+    return createReplayDriver(std::getenv(kReplayVariable), err);
+}
+
 const BackendEntry kBackends[] = {
     {"usb", "the box on USB", makeUsb},
     {"sim", "the simulated box (telmar-sim)", makeSim},
+    {"replay", "a recorded session (TELMAR_REPLAY=FILE)", makeReplay},
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "backends/DriverFactory.h"
 
 #include "backends/BackendChoice.h"
+#include "backends/Diagnostics.h"
 #include "backends/NoBoxDriver.h"
 
 #include <cstdlib>
@@ -18,9 +19,9 @@ std::unique_ptr<usb::Driver> make(const BackendEntry& entry, std::ostream& err) 
         // asked for the simulated box never writes to a real one by accident.
         err << kBackendVariable << ": the backend \"" << entry.name
             << "\" is not part of this build; no box will be found" << std::endl;
-        return std::make_unique<NoBoxDriver>();
+        return withDiagnostics(std::make_unique<NoBoxDriver>(), entry.name, err);
     }
-    return entry.make(err);
+    return withDiagnostics(entry.make(err), entry.name, err);
 }
 
 } // namespace

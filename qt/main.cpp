@@ -2,6 +2,7 @@
 #include "app/ProgramInfo.h"
 #include "backends/BackendChoice.h"
 #include "backends/DriverFactory.h"
+#include "backends/qt/QtLog.h"
 #include "link/Clock.h"
 #include "qt/Dialogs.h"
 #include "qt/MainWindow.h"
@@ -32,6 +33,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // Wayland and the docks match the window to its desktop entry and icon by this.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.telmar.Panel"));
+    backends::installQtLog();
     panel::installPanelFont();
     const std::unique_ptr<usb::Driver> driver = backends::createDriver();
     link::SteadyClock clock;

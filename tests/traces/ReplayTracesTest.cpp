@@ -58,7 +58,9 @@ Replayed replay(backends::Trace trace) {
     static int argc = 1;
     static char name[] = "test_trace_replay";
     static char* argv[] = {name, nullptr};
+    static const bool offscreen = qputenv("QT_QPA_PLATFORM", "offscreen");
     static QApplication app(argc, argv);
+    (void)offscreen;
 
     link::VirtualClock clock;
     std::ostringstream err;

@@ -3,6 +3,7 @@
 // libusb backend, run by LibusbEmulationTest inside the emulated bus. Each test here
 // is one scenario the parent arranges; it is not registered with CTest itself.
 
+#include "backends/Diagnostics.h"
 #include "backends/DriverFactory.h"
 #include "link/PanelLink.h"
 #include "protocol/ControlProtocol.h"
@@ -43,6 +44,8 @@ class LinkClient : public ::testing::Test {
         requests = std::make_unique<protocol::ControlProtocol>(*panel, status);
     }
 
+    void panelRequests();
+
     void openBox() {
         std::uint32_t index = 99;
         ASSERT_TRUE(panel->findDevice(bus::kBoxSerial, index));
@@ -59,6 +62,24 @@ class LinkClient : public ::testing::Test {
 };
 
 TEST_F(LinkClient, PanelRequests) {
+    panelRequests();
+}
+
+// The parent records PanelRequests with TELMAR_TRACE and hands the file back in
+// TELMAR_REPLAY: the same session must replay from it call for call.
+TEST_F(LinkClient, PanelRequestsReplayed) {
+    auto replay = backends::createReplayDriver(std::getenv("TELMAR_REPLAY"), std::cerr);
+    backends::ReplayDriver& played = *replay;
+    driver = std::move(replay);
+    panel = std::make_unique<link::PanelLink>(*driver, clock, messages);
+    requests = std::make_unique<protocol::ControlProtocol>(*panel, status);
+    EXPECT_EQ(played.header().backend, "usb");
+    panelRequests();
+    EXPECT_FALSE(played.mismatch()) << *played.mismatch();
+    EXPECT_EQ(played.unplayedReport(), "every call played");
+}
+
+void LinkClient::panelRequests() {
     openBox();
     link::Reply reply{};
     EXPECT_TRUE(requests->writeRegister(protocol::Register::EdidMode, 3));

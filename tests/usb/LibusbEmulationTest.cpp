@@ -109,6 +109,34 @@ TEST_F(LibusbEmulation, DeviceVanishingBetweenExchangesFailsEveryLaterCall) {
     EXPECT_EQ(bed.events(bus::kBoxPort), expected) << describe(bed.events(bus::kBoxPort));
 }
 
+TEST_F(LibusbEmulation, TraceOfTheLibusbBackendReplays) {
+    const std::string trace = bed.rootDir() + "/session.jsonl";
+    ChildOptions record;
+    record.env = {{"TELMAR_TRACE", trace}};
+    expectPassed(runClient("PanelRequests", record));
+    ChildOptions replay;
+    replay.env = {{"TELMAR_REPLAY", trace}};
+    expectPassed(runClient("PanelRequestsReplayed", replay));
+}
+
+TEST_F(LibusbEmulation, TraceDebugLogShowsFramesAndLibusbErrorNames) {
+    bed.vanishOnPurge(bus::kBoxPort, 2);
+    ChildOptions options;
+    options.env = {{"TELMAR_DEBUG", "1"}};
+    const ChildResult r = runClient("DeviceVanishes", options);
+    expectPassed(r);
+    for (const char* logged : {
+             "telmar.backend: backend: usb",
+             "telmar.link: device search: index 2: serial \"2031\", the box",
+             "telmar.usb: write(handle 0x1, 10 04 E0 05 03) -> status 0, 5 written",
+             "telmar.link: exchange 10 04 E0 05 03: ok, reply E0",
+             "flushBuffers: LIBUSB_ERROR_NO_DEVICE",
+             "telmar.link: exchange 11 16 E1: write failed",
+         }) {
+        EXPECT_NE(r.err.find(logged), std::string::npos) << logged << "\n" << r.err;
+    }
+}
+
 TEST_F(LibusbEmulation, ReplyThatNeverComesLeavesTheBackendUsable) {
     bed.dropReplies(bus::kBoxPort, 1);
     expectPassed(runClient("ReplyNeverComes"));

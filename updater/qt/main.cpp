@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/ProgramInfo.h"
 #include "backends/BackendChoice.h"
+#include "backends/qt/QtLog.h"
 #include "link/Clock.h"
 #include "updater/Texts.h"
 #include "updater/Variant.h"
@@ -25,6 +26,7 @@ int main(int argc, char* argv[]) {
         QStringLiteral("org.telmar.Reflasher.") +
         QString::fromLatin1(variant.buildName.data(),
                             static_cast<qsizetype>(variant.buildName.size())));
+    backends::installQtLog();
     link::SteadyClock clock;
     return updater::runReflasher(variant, clock);
 }

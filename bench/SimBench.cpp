@@ -3,14 +3,20 @@
 // daemon's configured reply delay; and how much CPU the link burns while it waits
 // 4000 ms for a reply that never comes.
 //
-// usage: telmar-sim-bench [--quick]
+// With --log, the debug log is on for every area (written to /dev/null) and every
+// driver call goes through the recorder that logs it, so the cost of logging shows
+// against a run without it.
+//
+// usage: telmar-sim-bench [--quick] [--log]
 
+#include "backends/TraceRecorder.h"
 #include "bench/BenchDaemon.h"
 #include "link/Clock.h"
 #include "link/Messages.h"
 #include "link/PanelLink.h"
 #include "sim/SimDriver.h"
 #include "sim/Wire.h"
+#include "usb/Log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +25,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -33,6 +40,18 @@ struct Quiet final : link::MessageSink {
     int shown = 0;
     void showWarning(std::string_view, std::string_view) override { ++shown; }
 };
+
+bool logging = false;
+
+std::unique_ptr<usb::Driver> benchDriver(const std::string& socket) {
+    std::unique_ptr<usb::Driver> driver = std::make_unique<sim::SimDriver>(socket);
+    if (!logging) {
+        return driver;
+    }
+    std::vector<std::unique_ptr<backends::EntrySink>> sinks;
+    sinks.push_back(std::make_unique<backends::LogEntrySink>());
+    return std::make_unique<backends::TraceRecorder>(std::move(driver), std::move(sinks));
+}
 
 double processCpuSeconds() {
     timespec ts{};
@@ -49,7 +68,17 @@ double percentile(std::vector<double> values, double p) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    bool quick = false;
+    for (int i = 1; i < argc; ++i) {
+        quick = quick || std::strcmp(argv[i], "--quick") == 0;
+        logging = logging || std::strcmp(argv[i], "--log") == 0;
+    }
+    std::ofstream devNull("/dev/null");
+    usb::StreamLogSink nowhere(devNull);
+    if (logging) {
+        usb::setLogSink(&nowhere);
+    }
+    std::printf("Debug log: %s\n\n", logging ? "on, every area, to /dev/null" : "off");
     char folderTemplate[] = "/tmp/telmar-sim-bench-XXXXXX";
     if (::mkdtemp(folderTemplate) == nullptr) {
         std::perror("mkdtemp");
@@ -69,10 +98,10 @@ int main(int argc, char** argv) {
             ok = false;
             break;
         }
-        sim::SimDriver driver(daemon.socket());
+        const std::unique_ptr<usb::Driver> driver = benchDriver(daemon.socket());
         link::SteadyClock clock;
         Quiet quiet;
-        link::PanelLink panel(driver, clock, quiet);
+        link::PanelLink panel(*driver, clock, quiet);
         std::uint32_t index = 0;
         if (!panel.findDevice("2031", index) || !panel.openDevice(index)) {
             std::fprintf(stderr, "no simulated box found\n");
@@ -106,10 +135,10 @@ int main(int argc, char** argv) {
     std::printf("\nCPU while the link waits 4000 ms for a reply that never comes\n\n");
     {
         bench::BenchDaemon daemon(folder + "/bench-wait.sock", 1);
-        sim::SimDriver driver(daemon.socket());
+        const std::unique_ptr<usb::Driver> driver = benchDriver(daemon.socket());
         link::SteadyClock clock;
         Quiet quiet;
-        link::PanelLink panel(driver, clock, quiet);
+        link::PanelLink panel(*driver, clock, quiet);
         std::uint32_t index = 0;
         if (!daemon.ready() || !panel.findDevice("2031", index) || !panel.openDevice(index) ||
             !sim::sendControl(daemon.socket(), "fault silence-after 0").ok) {
@@ -136,5 +165,6 @@ int main(int argc, char** argv) {
         }
     }
     std::filesystem::remove_all(folder);
+    usb::setLogSink(nullptr);
     return ok ? 0 : 1;
 }

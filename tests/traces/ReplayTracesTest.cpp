@@ -97,8 +97,10 @@ class RecordedSession : public ::testing::TestWithParam<std::string> {};
 TEST_P(RecordedSession, ReplaysCallForCallAndShowsWhatWasSeen) {
     const std::string name = GetParam();
     const fs::path seenFile = kFolder / (name + ".seen");
-    ASSERT_TRUE(fs::exists(seenFile)) << "write what the user saw into " << seenFile;
     const Replayed r = replay(load(name));
+    ASSERT_TRUE(fs::exists(seenFile)) << "write what the user saw into " << seenFile
+                                      << "; the replay showed:\n"
+                                      << r.seen;
     EXPECT_FALSE(r.mismatch) << *r.mismatch;
     EXPECT_EQ(r.unplayed, "every call played");
     EXPECT_EQ(r.seen, readFile(seenFile));

@@ -98,9 +98,9 @@ TEST_P(RecordedSession, ReplaysCallForCallAndShowsWhatWasSeen) {
     const std::string name = GetParam();
     const fs::path seenFile = kFolder / (name + ".seen");
     const Replayed r = replay(load(name));
-    ASSERT_TRUE(fs::exists(seenFile)) << "write what the user saw into " << seenFile
-                                      << "; the replay showed:\n"
-                                      << r.seen;
+    ASSERT_TRUE(fs::exists(seenFile))
+        << "write what the user saw into " << seenFile << "; the replay showed:\n"
+        << r.seen;
     EXPECT_FALSE(r.mismatch) << *r.mismatch;
     EXPECT_EQ(r.unplayed, "every call played");
     EXPECT_EQ(r.seen, readFile(seenFile));

@@ -266,7 +266,7 @@ class Fields {
         }
         const auto* n = std::get_if<std::uint64_t>(&it->second);
         if (n == nullptr || *n > static_cast<std::uint64_t>(std::numeric_limits<T>::max())) {
-            return problem("\"" + std::string(key) + "\" is not a number in range");
+            return problem(key, "is not a number in range");
         }
         out = static_cast<T>(*n);
         return true;
@@ -278,7 +278,7 @@ class Fields {
         }
         const auto* s = std::get_if<std::string>(&it->second);
         if (s == nullptr) {
-            return problem("\"" + std::string(key) + "\" is not a string");
+            return problem(key, "is not a string");
         }
         out = *s;
         return true;
@@ -290,7 +290,7 @@ class Fields {
         }
         const auto* b = std::get_if<bool>(&it->second);
         if (b == nullptr) {
-            return problem("\"" + std::string(key) + "\" is not true or false");
+            return problem(key, "is not true or false");
         }
         out = *b;
         return true;
@@ -308,10 +308,10 @@ class Fields {
                 continue;
             }
             if (i + 1 >= hex.size() || !isHex(hex[i]) || !isHex(hex[i + 1])) {
-                return problem("\"" + std::string(key) + "\" is not hexadecimal bytes");
+                return problem(key, "is not hexadecimal bytes");
             }
             if (out.size() >= kMaxEntryBytes) {
-                return problem("\"" + std::string(key) + "\" is too long");
+                return problem(key, "is too long");
             }
             out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
             i += 2;
@@ -324,10 +324,14 @@ class Fields {
     static bool isHex(char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
     }
-    bool missing(std::string_view key) { return problem("\"" + std::string(key) + "\" missing"); }
-    bool problem(std::string what) {
+    bool missing(std::string_view key) { return problem(key, "missing"); }
+    // Appended piece by piece: one concatenated expression trips a false GCC 12 warning.
+    bool problem(std::string_view key, std::string_view what) {
         if (error_.empty()) {
-            error_ = std::move(what);
+            error_ += '"';
+            error_ += key;
+            error_ += "\" ";
+            error_ += what;
         }
         return false;
     }

@@ -2,6 +2,7 @@
 #include "backends/BackendChoice.h"
 
 #include "backends/Diagnostics.h"
+#include "usb/Log.h"
 #include "usb/Printable.h"
 #include "usb/UsbIdList.h"
 
@@ -72,6 +73,12 @@ std::string environmentHelp() {
 #if TELMAR_WITH_SIM
     text += "  TELMAR_SIM_SOCKET\n      the simulated box's socket\n";
 #endif
+    text += "  " + std::string(kReplayVariable) +
+            "\n      the recorded session the replay backend plays\n";
+    text += "  " + std::string(kTraceVariable) +
+            "\n      a file to record every driver call of the session into\n";
+    text += "  " + std::string(usb::kDebugVariable) +
+            "\n      1: log every driver call and exchange to standard error\n";
     return text;
 }
 

@@ -68,7 +68,7 @@ std::unique_ptr<usb::Driver> withDiagnostics(std::unique_ptr<usb::Driver> driver
             const TraceHeader header{.program = programName(),
                                      .backend = std::string(backendName),
                                      .started = utcNow(),
-                                     .simulatedBox = backendName == "sim"};
+                                     .simulatedBox = driver->simulatedBox()};
             sinks.push_back(std::make_unique<FileTraceWriter>(std::move(file), header));
             TELMAR_LOG(usb::LogArea::Backend, "recording the session to " + std::string(path));
         } else {

@@ -66,6 +66,8 @@ class ReplayDriver final : public usb::Driver {
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
     std::string lastError() const override;
+    // What the recording's header says: a replay stands for the box it was recorded on.
+    bool simulatedBox() const override { return trace_.header.simulatedBox; }
 
   private:
     // The recorded entry for this call, or nullptr after a mismatch.

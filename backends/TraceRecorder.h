@@ -75,6 +75,7 @@ class TraceRecorder final : public usb::Driver {
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
     std::string lastError() const override { return inner_->lastError(); }
+    bool simulatedBox() const override { return inner_->simulatedBox(); }
 
   private:
     // Stamps the entry and hands it on; `status` is returned for convenience.

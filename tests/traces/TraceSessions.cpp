@@ -179,9 +179,23 @@ std::string runUpdaterSession(usb::Driver& driver, link::Clock& clock,
                               const updater::Variant& variant) {
     UpdaterSeen seen;
     updater::FlashUpdate flash(variant, driver, clock, seen);
-    const auto outcome = flash.FlashUpdateThread();
-    static constexpr std::array kOutcomes = {"no box", "completed", "aborted"};
-    seen.add(std::string("-- ") + kOutcomes[static_cast<std::size_t>(outcome)]);
+    switch (flash.FlashUpdateThread()) {
+    case updater::FlashUpdate::Outcome::Refused:
+        seen.add("-- refused");
+        break;
+    case updater::FlashUpdate::Outcome::NoBox:
+        seen.add("-- no box");
+        break;
+    case updater::FlashUpdate::Outcome::BoxInUse:
+        seen.add("-- box in use");
+        break;
+    case updater::FlashUpdate::Outcome::Completed:
+        seen.add("-- completed");
+        break;
+    case updater::FlashUpdate::Outcome::Aborted:
+        seen.add("-- aborted");
+        break;
+    }
     return seen.text();
 }
 

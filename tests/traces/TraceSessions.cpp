@@ -7,6 +7,8 @@
 #include "updater/FlashUpdate.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDeadlineTimer>
+#include <QtCore/QThread>
 #include <QtCore/QTimerEvent>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QLabel>
@@ -48,29 +50,47 @@ class SeenLines {
     bool repeated_ = false;
 };
 
-std::string quoted(std::string_view text) {
+// Lets the window's worker finish what it was asked and the window show the results.
+bool settle(const panel::MainWindow& window) {
+    const QDeadlineTimer deadline(10000);
+    while (!window.core().idle()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+std::string inQuotes(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
-std::string quoted(const QString& text) {
-    return quoted(text.toLatin1().toStdString());
+std::string inQuotes(const QString& text) {
+    return inQuotes(text.toLatin1().toStdString());
 }
 
-class PanelSeen final : public link::MessageSink,
+class PanelSeen final : public panel::LinkBoxes,
                         public panel::WindowDialogs,
                         public protocol::StatusSink {
   public:
-    void showWarning(std::string_view text, std::string_view caption) override {
-        add("link box " + quoted(caption) + " " + quoted(text));
+    // The user dismisses every link box at once.
+    void show(const QString& text, const QString& caption,
+              std::function<void()> dismissed) override {
+        add("link box " + inQuotes(caption) + " " + inQuotes(text));
+        dismissed();
     }
+    void closeAll() override {}
     void warning(QWidget*, const QString& title, const QString& text) override {
-        add("warning box " + quoted(title) + " " + quoted(text));
+        add("warning box " + inQuotes(title) + " " + inQuotes(text));
     }
     void about(QWidget*, const QString& title, const QString& text) override {
-        add("about box " + quoted(title) + " " + quoted(text));
+        add("about box " + inQuotes(title) + " " + inQuotes(text));
     }
     void showMessage(std::string_view text, int timeoutMs) override {
-        add("status bar " + quoted(text) + " for " + std::to_string(timeoutMs) + " ms");
+        add("status bar " + inQuotes(text) + " for " + std::to_string(timeoutMs) + " ms");
     }
     void add(const std::string& line) { lines.add(line); }
     SeenLines lines;
@@ -86,6 +106,9 @@ std::string runPanelSession(usb::Driver& driver, link::Clock& clock,
                                                        seen.add("exit " + std::to_string(code));
                                                    }});
     // Polls come from the session, not from the real timer.
+    if (!settle(*window)) {
+        seen.add("-- still busy after 10 s");
+    }
     const int pollTimer = window->pollTimerId();
     window->stopPollTimer();
     Ui::LumoraForm& form = *window->form();
@@ -94,6 +117,9 @@ std::string runPanelSession(usb::Driver& driver, link::Clock& clock,
             seen.add("-- poll");
             QTimerEvent tick(pollTimer);
             QCoreApplication::sendEvent(window, &tick);
+            if (!settle(*window)) {
+                seen.add("-- still busy after 10 s");
+            }
             continue;
         }
         auto* button = window->findChild<QAbstractButton*>(action.widget);
@@ -103,12 +129,15 @@ std::string runPanelSession(usb::Driver& driver, link::Clock& clock,
             break;
         }
         button->click();
+        if (!settle(*window)) {
+            seen.add("-- still busy after 10 s");
+        }
     }
     seen.add("-- close");
     for (QLabel* label :
          {form.labelFw, form.lblWarning, form.label_video_format, form.lblHdcp, form.lblColor,
           form.lblVideoSource, form.lblHdr, form.lblDeepC, form.lblAudio}) {
-        seen.add(label->objectName().toStdString() + " " + quoted(label->text()));
+        seen.add(label->objectName().toStdString() + " " + inQuotes(label->text()));
     }
     std::string checked = "checked:";
     for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
@@ -160,10 +189,10 @@ namespace {
 class UpdaterSeen final : public updater::UserInterface {
   public:
     void drawStatusLine(std::string_view text, int y) override {
-        add("line " + std::to_string(y) + " " + quoted(text));
+        add("line " + std::to_string(y) + " " + inQuotes(text));
     }
     void showWarning(std::string_view text, std::string_view caption) override {
-        add("box " + quoted(caption) + " " + quoted(text));
+        add("box " + inQuotes(caption) + " " + inQuotes(text));
     }
     void endProcess(int exitCode) override { add("exit " + std::to_string(exitCode)); }
     void add(const std::string& line) { lines_.add(line); }

@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+#include "cli/BoxSession.h"
+
+#include "cli/Text.h"
+#include "protocol/Frames.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace telmar::cli {
+
+void StderrMessages::showWarning(std::string_view text, std::string_view caption) {
+    const std::string_view c = trimRight(caption);
+    const std::string_view t = trimRight(text);
+    err_ << "telmarctl: " << c << (c.empty() || t.empty() ? "" : ": ") << t << std::endl;
+}
+
+void CollectedStatus::showMessage(std::string_view text, int /*timeoutMs*/) {
+    texts_.emplace_back(text);
+}
+
+std::vector<std::string> CollectedStatus::take() {
+    std::vector<std::string> distinct;
+    for (auto& t : texts_) {
+        if (std::find(distinct.begin(), distinct.end(), t) == distinct.end()) {
+            distinct.push_back(std::move(t));
+        }
+    }
+    texts_.clear();
+    return distinct;
+}
+
+void StatusLines::apply(const status::StatusUpdate& update) {
+    using Video = status::StatusUpdate::Video;
+    switch (update.video) {
+    case Video::BlankAll:
+        text.fill(std::string{});
+        inputPresent = false;
+        return;
+    case Video::Keep:
+        break;
+    case Video::Set:
+        text[Input] = update.lines.input;
+        text[Encryption] = update.lines.encryption;
+        text[Color] = update.lines.color;
+        text[Source] = update.lines.source;
+        text[Hdr] = update.lines.hdr;
+        text[DeepColor] = update.lines.deepColor;
+        break;
+    }
+    inputPresent = true;
+    text[Audio] = update.audio;
+}
+
+BoxSession::BoxSession(usb::Driver& driver, link::Clock& clock, std::ostream& err)
+    : messages_(err), link_(driver, clock, messages_), protocol_(link_, statusBar_) {}
+
+BoxSession::~BoxSession() {
+    link_.closeDevice();
+}
+
+BoxSession::Opened BoxSession::open(const std::string& serial) {
+    std::uint32_t index = 0;
+    if (!link_.findDevice(serial, index)) {
+        return Opened::NotFound;
+    }
+    return link_.openDevice(index) ? Opened::Yes : Opened::OpenFailed;
+}
+
+std::optional<protocol::SettingsMirror> BoxSession::readSettings() {
+    link::Reply reply{};
+    if (!protocol_.readSettings(reply, protocol::kSettingsReplyCount) ||
+        reply[0] != protocol::kSettingsEcho) {
+        return std::nullopt;
+    }
+    protocol::SettingsMirror mirror{};
+    protocol::copySettingsBlock(reply, mirror);
+    return mirror;
+}
+
+Snapshot BoxSession::readSnapshot() {
+    Snapshot snapshot;
+    snapshot.settings = readSettings();
+    link::Reply version{};
+    if (protocol_.readBlock(protocol::block::Version, version, protocol::block_count::Version)) {
+        snapshot.version = status::versionText(version);
+    }
+    snapshot.lines.apply(status::readStatusUpdate(protocol_));
+    return snapshot;
+}
+
+void BoxSession::poll(Snapshot& snapshot) {
+    // A failed settings read leaves the controls, and so the settings shown, as they were.
+    if (auto settings = readSettings()) {
+        snapshot.settings = settings;
+    }
+    snapshot.lines.apply(status::readStatusUpdate(protocol_));
+}
+
+} // namespace telmar::cli

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "link/Clock.h"
+#include "link/Messages.h"
+#include "link/PanelLink.h"
+#include "protocol/ControlProtocol.h"
+#include "protocol/Settings.h"
+#include "status/StatusUpdate.h"
+#include "usb/Driver.h"
+
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telmar::cli {
+
+// Boxes the link would show go to standard error as one line each.
+class StderrMessages final : public link::MessageSink {
+  public:
+    explicit StderrMessages(std::ostream& err) : err_(err) {}
+    void showWarning(std::string_view text, std::string_view caption) override;
+
+  private:
+    std::ostream& err_;
+};
+
+// The status bar of a terminal: the texts a request shows when it fails. They are
+// kept until taken, so a poll that fails in five reads says so once.
+class CollectedStatus final : public protocol::StatusSink {
+  public:
+    void showMessage(std::string_view text, int timeoutMs) override;
+    bool empty() const { return texts_.empty(); }
+    // Each distinct text once, in the order first shown; clears the list.
+    std::vector<std::string> take();
+
+  private:
+    std::vector<std::string> texts_;
+};
+
+// The seven status lines as the control panel's labels show them, in label order;
+// Latin-1.
+struct StatusLines {
+    enum Line { Input, Encryption, Color, Source, Hdr, DeepColor, Audio, Count };
+    std::array<std::string, Count> text{};
+    bool inputPresent = false;
+
+    // What the window does with one status update: blank all seven, keep the video
+    // lines (the HDR block read failed) or set them; audio is set unless blanked.
+    void apply(const status::StatusUpdate& update);
+    bool operator==(const StatusLines&) const = default;
+};
+
+// Everything `status` shows.
+struct Snapshot {
+    std::string version; // "ver: ..." (Latin-1), empty when the version block could not be read
+    StatusLines lines;
+    std::optional<protocol::SettingsMirror> settings; // nullopt when the read failed
+    bool operator==(const Snapshot&) const = default;
+};
+
+// One box, found by its serial string and opened, with the control panel's link and
+// requests on it. Closed when this goes.
+class BoxSession {
+  public:
+    BoxSession(usb::Driver& driver, link::Clock& clock, std::ostream& err);
+    ~BoxSession();
+    BoxSession(const BoxSession&) = delete;
+    BoxSession& operator=(const BoxSession&) = delete;
+
+    enum class Opened { Yes, NotFound, OpenFailed };
+    Opened open(const std::string& serial);
+
+    protocol::ControlProtocol& protocol() { return protocol_; }
+    CollectedStatus& statusBar() { return statusBar_; }
+
+    // The settings block, as the panel's settings sync reads it; nullopt on failure.
+    std::optional<protocol::SettingsMirror> readSettings();
+    // The start-up reads of the panel: settings, version, status.
+    Snapshot readSnapshot();
+    // One poll tick of the panel: settings, then status, applied to `snapshot`.
+    void poll(Snapshot& snapshot);
+
+  private:
+    StderrMessages messages_;
+    link::PanelLink link_;
+    CollectedStatus statusBar_;
+    protocol::ControlProtocol protocol_;
+};
+
+} // namespace telmar::cli

@@ -1,0 +1,271 @@
+// SPDX-License-Identifier: MIT
+#include "cli/Commands.h"
+
+#include "cli/BoxSession.h"
+#include "cli/SettingNames.h"
+#include "cli/Text.h"
+#include "link/DeviceSearch.h"
+#include "panel/SettingsControls.h"
+
+#include <ostream>
+#include <string>
+
+namespace telmar::cli {
+
+namespace {
+
+constexpr std::string_view kUnknown = "unknown";
+
+// The failure texts of the requests, one line each. The panel's "..." for a block
+// that could not be read says little on its own in a terminal.
+void reportFailures(Context& c, CollectedStatus& status) {
+    for (const std::string& text : status.take()) {
+        c.err << "telmarctl: " << text;
+        if (text == protocol::kBlockReadFailedText) {
+            c.err << " (a status block could not be read)";
+        }
+        c.err << std::endl;
+    }
+}
+
+// Opens the box, or says why not; the exit code when it failed.
+std::optional<int> openBox(Context& c, BoxSession& box) {
+    switch (box.open(c.options.serial)) {
+    case BoxSession::Opened::Yes:
+        if (c.options.verbose) {
+            c.err << "telmarctl: opened the box with serial " << c.options.serial << std::endl;
+        }
+        return std::nullopt;
+    case BoxSession::Opened::NotFound:
+        c.err << "telmarctl: no TELMAR box found (serial " << c.options.serial << ")" << std::endl;
+        return kExitNoBox;
+    case BoxSession::Opened::OpenFailed:
+        c.err << "telmarctl: the box was found but could not be opened; is another program, "
+                 "such as the control panel, using it?"
+              << std::endl;
+        return kExitFailed;
+    }
+    return kExitFailed;
+}
+
+std::optional<std::string_view> valueOf(Setting setting,
+                                        const std::optional<protocol::SettingsMirror>& mirror) {
+    if (!mirror) {
+        return std::nullopt;
+    }
+    return settingValue(setting, panel::controlStatesFor(*mirror));
+}
+
+std::string settingsJson(const std::optional<protocol::SettingsMirror>& mirror,
+                         const SettingName* only = nullptr) {
+    JsonObject json;
+    for (const SettingName& s : settingNames()) {
+        if (only != nullptr && only != &s) {
+            continue;
+        }
+        if (const auto value = valueOf(s.setting, mirror)) {
+            json.add(s.name, *value);
+        } else {
+            json.addNull(s.name);
+        }
+    }
+    return json.str();
+}
+
+void printSettings(Context& c, const std::optional<protocol::SettingsMirror>& mirror) {
+    for (const SettingName& s : settingNames()) {
+        c.out << s.name << ": " << valueOf(s.setting, mirror).value_or(kUnknown) << "\n";
+    }
+}
+
+void printSnapshot(Context& c, const Snapshot& s) {
+    if (c.options.json) {
+        static constexpr std::array<std::string_view, StatusLines::Count> kKeys = {
+            "input", "encryption", "color", "source", "hdr", "deep_color", "audio"};
+        JsonObject json;
+        json.add("version", latin1ToUtf8(s.version));
+        for (std::size_t i = 0; i < kKeys.size(); ++i) {
+            json.add(kKeys[i], latin1ToUtf8(s.lines.text[i]));
+        }
+        json.add("input_present", s.lines.inputPresent);
+        json.addRaw("settings", settingsJson(s.settings));
+        c.out << json.str() << std::endl;
+        return;
+    }
+    c.out << latin1ForTerminal(s.version) << "\n";
+    for (const std::string& line : s.lines.text) {
+        c.out << latin1ForTerminal(line) << "\n";
+    }
+    printSettings(c, s.settings);
+    c.out << std::flush;
+}
+
+} // namespace
+
+int runList(Context& c) {
+    std::uint32_t count = 0;
+    if (c.driver.getNumDevices(count) != usb::kSuccess) {
+        c.err << "telmarctl: the USB devices could not be counted" << std::endl;
+        return kExitNoBox;
+    }
+    const auto deviceString = [&](std::uint32_t index, std::uint32_t option) {
+        char buffer[usb::kDeviceStringSize] = {};
+        if (c.driver.getDeviceString(index, buffer, option) != usb::kSuccess) {
+            return std::optional<std::string>{};
+        }
+        buffer[usb::kDeviceStringSize - 1] = '\0';
+        return std::optional<std::string>{buffer};
+    };
+    std::string devices;
+    int found = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        char serial[usb::kDeviceStringSize] = {};
+        if (c.driver.getDeviceString(i, serial, usb::kStringSerialNumber) != usb::kSuccess) {
+            if (c.options.verbose) {
+                c.err << "telmarctl: device " << i << ": its serial string cannot be read"
+                      << std::endl;
+            }
+            continue;
+        }
+        if (!link::serialMatches(serial, c.options.serial)) {
+            if (c.options.verbose) {
+                c.err << "telmarctl: device " << i << " is not a box (serial "
+                      << latin1ForTerminal(trimRight(serial)) << ")" << std::endl;
+            }
+            continue;
+        }
+        ++found;
+        // A backend that cannot tell the ids gives no string, or zeros.
+        auto vid = deviceString(i, usb::kStringVid);
+        auto pid = deviceString(i, usb::kStringPid);
+        if (vid && pid && *vid == "0000" && *pid == "0000") {
+            vid.reset();
+        }
+        const bool ids = vid && pid;
+        if (c.options.json) {
+            JsonObject json;
+            json.add("index", static_cast<long long>(i)).add("serial", c.options.serial);
+            if (ids) {
+                json.add("vid", *vid).add("pid", *pid);
+            }
+            devices += (devices.empty() ? "" : ",") + json.str();
+        } else {
+            c.out << i << " " << latin1ForTerminal(c.options.serial)
+                  << (ids ? " " + *vid + ":" + *pid : std::string{}) << "\n";
+        }
+    }
+    if (c.options.json) {
+        c.out << JsonObject{}.addRaw("devices", "[" + devices + "]").str() << std::endl;
+    }
+    c.out << std::flush;
+    if (found == 0) {
+        c.err << "telmarctl: no TELMAR box found (serial " << c.options.serial << ")" << std::endl;
+        return kExitNoBox;
+    }
+    return kExitOk;
+}
+
+int runStatus(Context& c) {
+    BoxSession box(c.driver, c.clock, c.err);
+    if (const auto failed = openBox(c, box)) {
+        return *failed;
+    }
+    Snapshot shown = box.readSnapshot();
+    const bool complete = box.statusBar().empty();
+    reportFailures(c, box.statusBar());
+    printSnapshot(c, shown);
+    if (!c.options.watch) {
+        return complete ? kExitOk : kExitFailed;
+    }
+    for (;;) {
+        c.clock.sleepMs(kWatchPeriodMs);
+        Snapshot now = shown;
+        box.poll(now);
+        reportFailures(c, box.statusBar());
+        if (now == shown) {
+            continue;
+        }
+        shown = now;
+        if (!c.options.json) {
+            c.out << "\n";
+        }
+        printSnapshot(c, shown);
+    }
+}
+
+int runGet(Context& c) {
+    BoxSession box(c.driver, c.clock, c.err);
+    if (const auto failed = openBox(c, box)) {
+        return *failed;
+    }
+    const auto settings = box.readSettings();
+    reportFailures(c, box.statusBar());
+    if (!settings) {
+        return kExitFailed;
+    }
+    const SettingName* only = c.options.setting.empty() ? nullptr : findSetting(c.options.setting);
+    if (c.options.json) {
+        c.out << settingsJson(settings, only) << std::endl;
+    } else if (only != nullptr) {
+        c.out << valueOf(only->setting, settings).value_or(kUnknown) << std::endl;
+    } else {
+        printSettings(c, settings);
+        c.out << std::flush;
+    }
+    return kExitOk;
+}
+
+int runSet(Context& c) {
+    const SettingName* setting = findSetting(c.options.setting);
+    const auto write = setting ? settingWrite(setting->setting, c.options.value) : std::nullopt;
+    if (!write) {
+        return kExitUsage;
+    }
+    BoxSession box(c.driver, c.clock, c.err);
+    if (const auto failed = openBox(c, box)) {
+        return *failed;
+    }
+    if (needsGuiControl(setting->setting)) {
+        const auto settings = box.readSettings();
+        reportFailures(c, box.statusBar());
+        if (!settings) {
+            return kExitFailed;
+        }
+        if (!panel::controlStatesFor(*settings).guiOn) {
+            c.err << "telmarctl: " << setting->name
+                  << " can be set only while GUI control is on (telmarctl set gui-control on)"
+                  << std::endl;
+            return kExitFailed;
+        }
+    }
+    const bool accepted = box.protocol().writeRegister(write->reg, write->value);
+    reportFailures(c, box.statusBar());
+    if (!accepted) {
+        return kExitFailed;
+    }
+    const std::string_view confirmation = write->confirmation ? write->confirmation : "";
+    if (c.options.json) {
+        c.out << JsonObject{}
+                     .add("setting", setting->name)
+                     .add("value", c.options.value)
+                     .add("message", confirmation)
+                     .str()
+              << std::endl;
+    } else if (!confirmation.empty()) {
+        c.out << confirmation << std::endl;
+    }
+    return kExitOk;
+}
+
+int runHpd(Context& c) {
+    BoxSession box(c.driver, c.clock, c.err);
+    if (const auto failed = openBox(c, box)) {
+        return *failed;
+    }
+    const panel::SettingWrite write = panel::hpdWrite();
+    const bool accepted = box.protocol().writeRegister(write.reg, write.value);
+    reportFailures(c, box.statusBar());
+    return accepted ? kExitOk : kExitFailed;
+}
+
+} // namespace telmar::cli

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "cli/Options.h"
+#include "link/Clock.h"
+#include "usb/Driver.h"
+
+#include <iosfwd>
+
+namespace telmar::cli {
+
+// What every command runs with. Results go to `out`, diagnostics to `err`.
+struct Context {
+    const Options& options;
+    usb::Driver& driver;
+    link::Clock& clock;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// Each returns the program's exit code.
+int runList(Context& c);
+// With --watch it returns only when the box cannot be found at the start.
+int runStatus(Context& c);
+int runGet(Context& c);
+int runSet(Context& c);
+int runHpd(Context& c);
+
+// The control panel's poll period, which --watch keeps.
+inline constexpr std::uint32_t kWatchPeriodMs = 3000;
+
+} // namespace telmar::cli

@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: MIT
+#include "cli/Options.h"
+
+#include "cli/SettingNames.h"
+
+#include <array>
+#include <utility>
+#include <vector>
+
+namespace telmar::cli {
+
+namespace {
+
+struct CommandName {
+    Command command;
+    std::string_view name;
+};
+constexpr std::array<CommandName, 6> kCommands = {{
+    {Command::List, "list"},
+    {Command::Status, "status"},
+    {Command::Get, "get"},
+    {Command::Set, "set"},
+    {Command::Hpd, "hpd"},
+    {Command::Update, "update"},
+}};
+
+std::optional<Command> commandNamed(std::string_view name) {
+    for (const auto& c : kCommands) {
+        if (c.name == name) {
+            return c.command;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string settingWords() {
+    std::string text;
+    for (const SettingName& s : settingNames()) {
+        text += "  " + std::string(s.name) + std::string(18 - s.name.size(), ' ');
+        for (std::size_t i = 0; i < s.values.size(); ++i) {
+            text += (i == 0 ? "" : "|") + std::string(s.values[i]);
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+Parsed fail(std::string error) {
+    return {std::nullopt, std::move(error)};
+}
+
+} // namespace
+
+Parsed parseArguments(std::span<const std::string> args) {
+    Options o;
+    std::optional<Command> command;
+    std::vector<std::string> operands;
+    bool help = false;
+    bool version = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg.resize(eq);
+            }
+        }
+        const auto takeValue = [&]() -> std::optional<std::string> {
+            if (inlineValue) {
+                return inlineValue;
+            }
+            if (i + 1 >= args.size()) {
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        const bool takesValue = arg == "--backend" || arg == "--serial" || arg == "--image";
+        if (takesValue) {
+            const auto value = takeValue();
+            if (!value) {
+                return fail(arg + " needs a value");
+            }
+            if (arg == "--backend") {
+                o.backend = *value;
+            } else if (arg == "--serial") {
+                o.serial = *value;
+            } else {
+                o.image = *value;
+            }
+            continue;
+        }
+        if (inlineValue) {
+            return fail(arg + " takes no value");
+        }
+        if (arg == "-h" || arg == "--help") {
+            help = true;
+        } else if (arg == "--version") {
+            version = true;
+        } else if (arg == "-v" || arg == "--verbose") {
+            o.verbose = true;
+        } else if (arg == "--json") {
+            o.json = true;
+        } else if (arg == "--watch") {
+            o.watch = true;
+        } else if (arg == "--yes" || arg == "-y") {
+            o.yes = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return fail("unknown option " + arg);
+        } else if (!command) {
+            command = commandNamed(arg);
+            if (!command) {
+                return fail("unknown command " + arg);
+            }
+        } else {
+            operands.push_back(arg);
+        }
+    }
+
+    if (help) {
+        o.command = Command::Help;
+        o.helpFor = command;
+        return {o, {}};
+    }
+    if (version) {
+        o.command = Command::Version;
+        return {o, {}};
+    }
+    if (!command) {
+        return fail("no command given");
+    }
+    o.command = *command;
+    // Options that belong to one command only.
+    if (o.watch && o.command != Command::Status) {
+        return fail("--watch belongs to status");
+    }
+    if ((o.image || o.yes) && o.command != Command::Update) {
+        return fail(std::string(o.image ? "--image" : "--yes") + " belongs to update");
+    }
+
+    const auto operandCount = [&](std::size_t least, std::size_t most) {
+        return operands.size() >= least && operands.size() <= most;
+    };
+    switch (o.command) {
+    case Command::List:
+    case Command::Status:
+    case Command::Hpd:
+        if (!operands.empty()) {
+            return fail("unexpected argument " + operands.front());
+        }
+        break;
+    case Command::Get:
+        if (!operandCount(0, 1)) {
+            return fail("get takes at most one setting");
+        }
+        if (!operands.empty()) {
+            if (findSetting(operands[0]) == nullptr) {
+                return fail("unknown setting " + operands[0]);
+            }
+            o.setting = operands[0];
+        }
+        break;
+    case Command::Set: {
+        // `set hpd` is the pulse, which takes no value.
+        if (operands.size() == 1 && operands[0] == "hpd") {
+            o.command = Command::Hpd;
+            break;
+        }
+        if (!operandCount(2, 2)) {
+            return fail("set takes a setting and a value");
+        }
+        const SettingName* s = findSetting(operands[0]);
+        if (s == nullptr) {
+            return fail("unknown setting " + operands[0]);
+        }
+        if (!settingWrite(s->setting, operands[1])) {
+            std::string words;
+            for (const auto v : s->values) {
+                words += (words.empty() ? "" : "|") + std::string(v);
+            }
+            return fail(operands[0] + " takes " + words + ", not " + operands[1]);
+        }
+        o.setting = operands[0];
+        o.value = operands[1];
+        break;
+    }
+    case Command::Update:
+        if (!operandCount(1, 1) || (operands[0] != "fpga1" && operands[0] != "fpga2")) {
+            return fail("update takes fpga1 or fpga2");
+        }
+        o.flash = operands[0];
+        break;
+    case Command::Help:
+    case Command::Version:
+        break;
+    }
+    return {o, {}};
+}
+
+std::string usageText() {
+    return "usage: telmarctl [--backend usb|sim|replay] [--serial S] [-v] [--json] COMMAND ...\n"
+           "       telmarctl --version | --help | COMMAND --help\n"
+           "\n"
+           "Commands:\n"
+           "  list                        the attached TELMAR boxes\n"
+           "  status [--watch]            firmware version, the seven status lines, the settings\n"
+           "  get [SETTING]               one setting, or all of them\n"
+           "  set SETTING VALUE           change a setting\n"
+           "  hpd                         the HPD/reset pulse\n"
+           "  update fpga1|fpga2 [--image FILE] [--yes]\n"
+           "                              write a flash image to the box\n"
+           "\n"
+           "Settings:\n" +
+           settingWords() +
+           "\n"
+           "Exit codes: 0 success, 1 the operation failed, 2 usage error, 3 no box found.\n"
+           "The backend is --backend, else $TELMAR_USB_BACKEND, else usb. See telmarctl(1).\n";
+}
+
+std::string commandUsage(Command command) {
+    switch (command) {
+    case Command::List:
+        return "usage: telmarctl [--json] list\n"
+               "Lists the attached devices that count as a TELMAR box (serial string S,\n"
+               "2031 unless --serial): index, serial and USB ids where the backend knows them.\n"
+               "Exit code 3 when there is none.\n";
+    case Command::Status:
+        return "usage: telmarctl [--json] status [--watch]\n"
+               "Prints the firmware version, the seven status lines as the control panel shows\n"
+               "them (empty while the box has no input) and every setting. --watch reads the\n"
+               "box every 3000 ms and prints again whenever anything changed, until interrupted.\n";
+    case Command::Get:
+        return "usage: telmarctl [--json] get [SETTING]\n"
+               "Prints one setting's value, or every setting as NAME: VALUE.\n\nSettings:\n" +
+               settingWords();
+    case Command::Set:
+        return "usage: telmarctl set SETTING VALUE\n"
+               "Writes the setting and prints the control panel's confirmation. EDID and AUDIO\n"
+               "can be set only while gui-control is on.\n\nSettings:\n" +
+               settingWords();
+    case Command::Hpd:
+        return "usage: telmarctl hpd\nSends the HPD/reset pulse to the box.\n";
+    case Command::Update:
+        return "usage: telmarctl [--json] update fpga1|fpga2 [--image FILE] [--yes]\n"
+               "Writes the flash image built into telmarctl, or FILE (exactly the build's block\n"
+               "count x 512 bytes), to the box. Asks before it starts unless --yes; without a\n"
+               "terminal --yes is required. An interrupt while the image is written is deferred\n"
+               "until the write has ended.\n";
+    case Command::Help:
+    case Command::Version:
+        break;
+    }
+    return usageText();
+}
+
+} // namespace telmar::cli

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace telmar::cli {
+
+// Exit codes, as the man page lists them.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailed = 1, // the operation failed
+    kExitUsage = 2,
+    kExitNoBox = 3,
+};
+
+enum class Command { Help, Version, List, Status, Get, Set, Hpd, Update };
+
+struct Options {
+    Command command = Command::Help;
+    std::optional<std::string> backend; // --backend; unset: TELMAR_USB_BACKEND decides
+    std::string serial = "2031";
+    bool verbose = false;
+    bool json = false;
+
+    std::optional<Command> helpFor; // COMMAND --help
+    bool watch = false;             // status --watch
+    std::string setting;            // get [SETTING], set SETTING VALUE
+    std::string value;
+    std::string flash;                // update fpga1|fpga2
+    std::optional<std::string> image; // update --image FILE
+    bool yes = false;                 // update --yes
+};
+
+struct Parsed {
+    std::optional<Options> options; // nullopt: a usage error
+    std::string error;              // what was wrong, for one line on stderr
+};
+
+// The arguments after the program name. Global options may stand before or after
+// the command.
+Parsed parseArguments(std::span<const std::string> args);
+
+// The --help text, for the whole program or one command.
+std::string usageText();
+std::string commandUsage(Command command);
+
+} // namespace telmar::cli

@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: MIT
+#include "cli/Update.h"
+
+#include "cli/Interrupts.h"
+#include "cli/Text.h"
+#include "updater/FlashUpdate.h"
+#include "updater/Frames.h"
+#include "updater/Texts.h"
+#include "updater/Variant.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <vector>
+
+namespace telmar::cli {
+
+namespace {
+
+std::string minutes(std::uint32_t ms) {
+    const std::uint32_t s = ms / 1000;
+    char text[16];
+    std::snprintf(text, sizeof text, "%u:%02u", s / 60, s % 60);
+    return text;
+}
+
+std::uint32_t remainingMs(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs) {
+    if (done == 0) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(std::uint64_t{elapsedMs} * (blocks - done) / done);
+}
+
+double percent(std::uint32_t done, std::uint32_t blocks) {
+    return 100.0 * done / blocks;
+}
+
+} // namespace
+
+std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs) {
+    constexpr std::uint32_t kWidth = 30;
+    const std::uint32_t filled = blocks == 0 ? 0 : done * kWidth / blocks;
+    char text[128];
+    std::snprintf(text, sizeof text, "[%s%s] %3u %%  %s elapsed", std::string(filled, '#').c_str(),
+                  std::string(kWidth - filled, '-').c_str(), blocks == 0 ? 0u : done * 100 / blocks,
+                  minutes(elapsedMs).c_str());
+    std::string line = text;
+    if (done > 0 && done < blocks) {
+        line += ", about " + minutes(remainingMs(done, blocks, elapsedMs)) + " left";
+    }
+    return line;
+}
+
+TerminalUi::TerminalUi(Style style, std::uint32_t blocks, link::Clock& clock, std::ostream& out,
+                       std::ostream& err)
+    : style_(style), blocks_(blocks), clock_(clock), out_(out), err_(err) {
+    startMs_ = clock_.tickMs();
+}
+
+void TerminalUi::finishBar() {
+    if (barOpen_) {
+        out_ << "\n" << std::flush;
+        barOpen_ = false;
+    }
+}
+
+void TerminalUi::drawStatusLine(std::string_view text, int /*y*/) {
+    // The procedure draws its progress line after each block; we show blocks done.
+    if (done_ < blocks_ && text == updater::progressLine(done_, blocks_)) {
+        progress();
+        return;
+    }
+    if (text == updater::kUpdatingLine) {
+        startMs_ = clock_.tickMs(); // the box is open: the write's clock starts
+    }
+    const std::string line = latin1ToUtf8(trimRight(text));
+    if (style_ == Style::Json) {
+        out_ << JsonObject{}.add("event", "line").add("text", line).str() << std::endl;
+        return;
+    }
+    finishBar();
+    out_ << line << std::endl;
+}
+
+void TerminalUi::progress() {
+    ++done_;
+    const std::uint32_t elapsed = link::elapsedMs(startMs_, clock_.tickMs());
+    switch (style_) {
+    case Style::Json:
+        out_ << JsonObject{}
+                    .add("event", "progress")
+                    .add("block", static_cast<long long>(done_))
+                    .add("blocks", static_cast<long long>(blocks_))
+                    .add("percent", percent(done_, blocks_))
+                    .add("elapsed_ms", static_cast<long long>(elapsed))
+                    .add("remaining_ms",
+                         static_cast<long long>(remainingMs(done_, blocks_, elapsed)))
+                    .str()
+             << std::endl;
+        return;
+    case Style::Bar:
+        out_ << "\r" << progressBar(done_, blocks_, elapsed) << "\x1b[K" << std::flush;
+        barOpen_ = true;
+        return;
+    case Style::Plain: {
+        const std::uint32_t decile = done_ * 10 / blocks_;
+        if (decile > lastDecile_) {
+            lastDecile_ = decile;
+            out_ << "Flash write: " << decile * 10 << " % (" << done_ << " of " << blocks_
+                 << " blocks, " << minutes(elapsed) << " elapsed)" << std::endl;
+        }
+        return;
+    }
+    }
+}
+
+void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
+    finishBar();
+    const std::string t = latin1ToUtf8(trimRight(text));
+    const std::string c = latin1ToUtf8(trimRight(caption));
+    err_ << "telmarctl: " << c << (c.empty() || t.empty() ? "" : ": ") << t << std::endl;
+    if (style_ == Style::Json) {
+        out_ << JsonObject{}.add("event", "warning").add("caption", c).add("text", t).str()
+             << std::endl;
+    }
+}
+
+namespace {
+
+int finish(Context& c, int code, std::string_view outcome) {
+    if (c.options.json) {
+        c.out << JsonObject{}
+                     .add("event", "result")
+                     .add("outcome", outcome)
+                     .add("exit_code", code)
+                     .str()
+              << std::endl;
+    }
+    return code;
+}
+
+std::optional<std::vector<std::uint8_t>> readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
+                                    std::istreambuf_iterator<char>()};
+    if (file.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+} // namespace
+
+int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTerminal) {
+    updater::Variant variant =
+        c.options.flash == "fpga1" ? updater::fpga1::variant() : updater::fpga2::variant();
+    const std::size_t size = std::size_t{variant.blockCount} * updater::kBlockSize;
+
+    std::vector<std::uint8_t> fileImage;
+    if (c.options.image) {
+        auto bytes = readFile(*c.options.image);
+        if (!bytes) {
+            c.err << "telmarctl: cannot read " << *c.options.image << std::endl;
+            return finish(c, kExitFailed, "refused");
+        }
+        if (bytes->size() != size) {
+            c.err << "telmarctl: " << *c.options.image << " is " << bytes->size() << " bytes; the "
+                  << variant.buildName << " flash takes exactly " << size << " ("
+                  << variant.blockCount << " blocks of " << updater::kBlockSize
+                  << "); nothing was sent" << std::endl;
+            return finish(c, kExitFailed, "refused");
+        }
+        fileImage = std::move(*bytes);
+        // The placeholder stays a placeholder when it comes from a file.
+        variant.placeholderImage =
+            variant.placeholderImage && std::equal(fileImage.begin(), fileImage.end(),
+                                                   variant.image.begin(), variant.image.end());
+        variant.image = fileImage;
+    }
+
+    if (!c.options.yes) {
+        if (!inputTerminal) {
+            c.err << "telmarctl: update asks before it writes; without a terminal give --yes"
+                  << std::endl;
+            return kExitUsage;
+        }
+        c.err << "Write this image to the TELMAR box: " << updater::aboutImageLine(variant)
+              << "?\nThe box must stay powered and connected until the update has ended.\n"
+                 "Continue? [y/N] "
+              << std::flush;
+        std::string answer;
+        std::getline(in, answer);
+        if (answer != "y" && answer != "Y" && answer != "yes") {
+            c.err << "telmarctl: nothing was written" << std::endl;
+            return finish(c, kExitFailed, "cancelled");
+        }
+    }
+
+    const TerminalUi::Style style = c.options.json   ? TerminalUi::Style::Json
+                                    : outputTerminal ? TerminalUi::Style::Bar
+                                                     : TerminalUi::Style::Plain;
+    TerminalUi ui(style, variant.blockCount, c.clock, c.out, c.err);
+    updater::FlashUpdate update(variant, c.driver, c.clock, ui);
+    InterruptGuard guard(update);
+    const updater::FlashUpdate::Outcome outcome = update.FlashUpdateThread();
+    ui.finishBar();
+    switch (outcome) {
+    case updater::FlashUpdate::Outcome::Completed:
+        return finish(c, kExitOk, "completed");
+    case updater::FlashUpdate::Outcome::NoBox:
+        return finish(c, kExitNoBox, "no-box");
+    case updater::FlashUpdate::Outcome::Aborted:
+        break;
+    }
+    return finish(c, kExitFailed, "aborted");
+}
+
+} // namespace telmar::cli

@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "cli/Commands.h"
+#include "link/Clock.h"
+#include "updater/UserInterface.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace telmar::cli {
+
+// "[#####-----]  50 %  0:04 elapsed, about 0:04 left" after `done` of `blocks`.
+std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs);
+
+// The flash procedure's view of a terminal or a pipe. Lines go to `out` (a progress
+// bar on a terminal, one line per 10 % otherwise, JSON lines with --json); boxes go
+// to `err` as one line each, and also to `out` as JSON events with --json.
+class TerminalUi final : public updater::UserInterface {
+  public:
+    enum class Style { Bar, Plain, Json };
+    TerminalUi(Style style, std::uint32_t blocks, link::Clock& clock, std::ostream& out,
+               std::ostream& err);
+
+    void drawStatusLine(std::string_view text, int y) override;
+    void showWarning(std::string_view text, std::string_view caption) override;
+    // Noted, not carried out: the command ends after the procedure has returned.
+    void endProcess(int exitCode) override { endCode_ = exitCode; }
+
+    std::optional<int> endCode() const { return endCode_; }
+    std::uint32_t blocksDone() const { return done_; }
+    // Ends an open progress bar line.
+    void finishBar();
+
+  private:
+    void progress();
+
+    Style style_;
+    std::uint32_t blocks_;
+    link::Clock& clock_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::uint32_t done_ = 0;
+    std::uint32_t startMs_ = 0;
+    std::uint32_t lastDecile_ = 0;
+    bool barOpen_ = false;
+    std::optional<int> endCode_;
+};
+
+// update fpga1|fpga2 [--image FILE] [--yes]. `terminal`: standard input and output
+// are a terminal (asks for confirmation, draws a bar).
+int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTerminal);
+
+} // namespace telmar::cli

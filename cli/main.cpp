@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+// telmarctl: the TELMAR box from a terminal and from scripts.
+
+#include "cli/Commands.h"
+#include "cli/Options.h"
+#include "cli/Update.h"
+#include "link/Clock.h"
+#include "usb/BackendChoice.h"
+#include "usb/DriverFactory.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#ifndef TELMAR_VERSION
+#define TELMAR_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace telmar;
+
+bool isTerminal(std::FILE* stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return ::isatty(::fileno(stream)) != 0;
+#endif
+}
+
+std::unique_ptr<usb::Driver> makeDriver(const cli::Options& options, std::ostream& err) {
+    if (options.backend) {
+        if (*options.backend != "usb" && *options.backend != "sim") {
+            err << "telmarctl: unknown backend " << *options.backend << std::endl;
+            return nullptr;
+        }
+#ifdef _WIN32
+        _putenv_s(usb::kBackendVariable, options.backend->c_str());
+#else
+        ::setenv(usb::kBackendVariable, options.backend->c_str(), 1);
+#endif
+    }
+    return usb::createDriver();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const cli::Parsed parsed = cli::parseArguments(args);
+    if (!parsed.options) {
+        std::cerr << "telmarctl: " << parsed.error << "\n"
+                  << "Run telmarctl --help for the commands and options." << std::endl;
+        return cli::kExitUsage;
+    }
+    const cli::Options& options = *parsed.options;
+    switch (options.command) {
+    case cli::Command::Help:
+        std::cout << (options.helpFor ? cli::commandUsage(*options.helpFor) : cli::usageText());
+        return cli::kExitOk;
+    case cli::Command::Version:
+        std::cout << "telmarctl " TELMAR_VERSION "\n";
+        return cli::kExitOk;
+    default:
+        break;
+    }
+
+    std::unique_ptr<usb::Driver> driver = makeDriver(options, std::cerr);
+    if (!driver) {
+        return cli::kExitUsage;
+    }
+    link::SteadyClock clock;
+    cli::Context context{options, *driver, clock, std::cout, std::cerr};
+    switch (options.command) {
+    case cli::Command::List:
+        return cli::runList(context);
+    case cli::Command::Status:
+        return cli::runStatus(context);
+    case cli::Command::Get:
+        return cli::runGet(context);
+    case cli::Command::Set:
+        return cli::runSet(context);
+    case cli::Command::Hpd:
+        return cli::runHpd(context);
+    case cli::Command::Update:
+        return cli::runUpdate(context, std::cin, isTerminal(stdin), isTerminal(stdout));
+    case cli::Command::Help:
+    case cli::Command::Version:
+        break;
+    }
+    return cli::kExitOk;
+}

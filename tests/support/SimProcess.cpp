@@ -45,6 +45,9 @@ pid_t spawn(const std::vector<std::string>& args, int outFd, int errFd) {
         if (errFd >= 0) {
             ::dup2(errFd, STDERR_FILENO);
         }
+        if (const int null = ::open("/dev/null", O_RDONLY); null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+        }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -165,56 +168,116 @@ std::optional<int> SimProcess::waitExit(int timeoutMs) {
 }
 
 CliResult runCli(const std::vector<std::string>& cliArgs, int timeoutMs) {
-    CliResult result;
     std::vector<std::string> args = {TELMAR_SIM_BINARY};
     args.insert(args.end(), cliArgs.begin(), cliArgs.end());
+    return runProgram(args, timeoutMs);
+}
+
+CliResult runProgram(const std::vector<std::string>& argv, int timeoutMs) {
+    return ChildRun(argv).finish(timeoutMs);
+}
+
+ChildRun::ChildRun(const std::vector<std::string>& argv) {
     int out[2];
     int err[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
-        return result;
+        return;
     }
     if (::pipe2(err, O_CLOEXEC) != 0) {
         ::close(out[0]);
         ::close(out[1]);
-        return result;
+        return;
     }
-    const pid_t pid = spawn(args, out[1], err[1]);
+    pid_ = spawn(argv, out[1], err[1]);
     ::close(out[1]);
     ::close(err[1]);
+    fds_[0] = out[0];
+    fds_[1] = err[0];
+}
+
+ChildRun::~ChildRun() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    for (const int fd : fds_) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+bool ChildRun::readSome(int timeoutMs) {
+    pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+    if (fds_[0] < 0 && fds_[1] < 0) {
+        return false;
+    }
+    if (::poll(fds, 2, timeoutMs) <= 0) {
+        return true;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0) {
+            continue;
+        }
+        char chunk[65536];
+        const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+        if (n <= 0) {
+            ::close(fds_[i]);
+            fds_[i] = -1;
+            continue;
+        }
+        (i == 0 ? result_.out : result_.err).append(chunk, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool ChildRun::waitFor(const std::string& text, const std::string& in, int timeoutMs) {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && msLeft(deadline) > 0) {
-        if (::poll(fds, 2, msLeft(deadline)) <= 0) {
+    while (in.find(text) == std::string::npos) {
+        if (msLeft(deadline) == 0 || !readSome(msLeft(deadline))) {
+            return in.find(text) != std::string::npos;
+        }
+    }
+    return true;
+}
+
+bool ChildRun::waitForOut(const std::string& text, int timeoutMs) {
+    return waitFor(text, result_.out, timeoutMs);
+}
+
+bool ChildRun::waitForErr(const std::string& text, int timeoutMs) {
+    return waitFor(text, result_.err, timeoutMs);
+}
+
+void ChildRun::signal(int number) const {
+    if (pid_ > 0) {
+        ::kill(pid_, number);
+    }
+}
+
+CliResult ChildRun::finish(int timeoutMs) {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    while (msLeft(deadline) > 0 && readSome(msLeft(deadline))) {
+    }
+    if (pid_ <= 0) {
+        return result_;
+    }
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            result_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            pid_ = -1;
             break;
         }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char chunk[65536];
-            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? result.out : result.err).append(chunk, static_cast<std::size_t>(n));
+        if (r < 0 || msLeft(deadline) == 0) {
+            break; // the destructor kills it
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    for (auto& p : fds) {
-        if (p.fd >= 0) {
-            ::close(p.fd);
-        }
-    }
-    const auto code = waitFor(pid, msLeft(deadline) + 100);
-    if (!code) {
-        ::kill(pid, SIGKILL);
-        waitFor(pid, 5000);
-    }
-    result.exitCode = code.value_or(-1);
-    return result;
+    return result_;
 }
 
 Watchdog::Watchdog(std::chrono::seconds limit) {

@@ -54,10 +54,44 @@ class SimProcess {
 // Runs the telmar-sim program with `args`; its exit code (-1 on time-out) and output.
 struct CliResult {
     int exitCode = -1;
+    int signal = 0; // the signal that ended it, if one did
     std::string out;
     std::string err;
 };
 CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 10000);
+
+// A program run as a child with its standard input on /dev/null and its output
+// captured; killed when this goes, and with the test process.
+class ChildRun {
+  public:
+    explicit ChildRun(const std::vector<std::string>& argv);
+    ~ChildRun();
+    ChildRun(const ChildRun&) = delete;
+    ChildRun& operator=(const ChildRun&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Reads output until `text` is in standard output (or error), or the time is over.
+    bool waitForOut(const std::string& text, int timeoutMs);
+    bool waitForErr(const std::string& text, int timeoutMs);
+    void signal(int number) const;
+    // Reads the rest of the output and reaps the child; exitCode -1 when it did not
+    // end in time (it is killed then).
+    CliResult finish(int timeoutMs);
+    const std::string& out() const { return result_.out; }
+    const std::string& err() const { return result_.err; }
+
+  private:
+    // Reads what is there, waiting at most `timeoutMs`; false once both pipes are closed.
+    bool readSome(int timeoutMs);
+    bool waitFor(const std::string& text, const std::string& in, int timeoutMs);
+
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};
+    CliResult result_;
+};
+
+// Runs `argv` to its end, or kills it after `timeoutMs`.
+CliResult runProgram(const std::vector<std::string>& argv, int timeoutMs = 10000);
 
 // Aborts the whole test binary if a test hangs, so one stuck test cannot block the
 // suite; the daemons it started die with it, and so does a guarded child.

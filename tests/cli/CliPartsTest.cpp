@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: MIT
+#include "cli/Options.h"
+#include "cli/SettingNames.h"
+#include "cli/Text.h"
+#include "cli/Update.h"
+#include "updater/FlashUpdate.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace telmar::cli {
+namespace {
+
+Parsed parse(std::vector<std::string> args) {
+    return parseArguments(args);
+}
+
+TEST(CliOptions, CommandsAndOptionsParseAnywhereOnTheLine) {
+    auto p = parse({"--backend", "sim", "status", "--json", "--watch", "-v"});
+    ASSERT_TRUE(p.options) << p.error;
+    EXPECT_EQ(p.options->command, Command::Status);
+    EXPECT_EQ(p.options->backend, "sim");
+    EXPECT_TRUE(p.options->json && p.options->watch && p.options->verbose);
+
+    p = parse({"update", "fpga1", "--image=/tmp/x.bin", "--yes", "--serial", "1111"});
+    ASSERT_TRUE(p.options) << p.error;
+    EXPECT_EQ(p.options->flash, "fpga1");
+    EXPECT_EQ(p.options->image, "/tmp/x.bin");
+    EXPECT_TRUE(p.options->yes);
+    EXPECT_EQ(p.options->serial, "1111");
+
+    p = parse({"set", "hdcp", "1.4"});
+    ASSERT_TRUE(p.options) << p.error;
+    EXPECT_EQ(p.options->setting, "hdcp");
+    EXPECT_EQ(p.options->value, "1.4");
+    EXPECT_EQ(parse({"set", "hpd"}).options->command, Command::Hpd);
+    EXPECT_EQ(parse({"get", "--help"}).options->helpFor, Command::Get);
+    EXPECT_EQ(parse({"--version", "status"}).options->command, Command::Version);
+}
+
+TEST(CliOptions, UsageErrorsAreRefusedWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"stat"},
+        {"status", "now"},
+        {"list", "--watch"},
+        {"get", "edid", "audio"},
+        {"get", "colour"},
+        {"set", "edid"},
+        {"set", "edid", "high"},
+        {"set", "audio-frame", "1080p"},
+        {"set", "logo-led", "on", "off"},
+        {"update"},
+        {"update", "fpga3"},
+        {"status", "--image", "x"},
+        {"--backend"},
+        {"--json=yes", "status"},
+        {"--colour", "status"},
+    };
+    for (const auto& args : bad) {
+        const Parsed p = parse(args);
+        EXPECT_FALSE(p.options) << (args.empty() ? "(none)" : args[0]);
+        EXPECT_FALSE(p.error.empty());
+    }
+}
+
+TEST(CliSettings, EveryWordWrittenReadsBackAsTheSameWord) {
+    for (const SettingName& s : settingNames()) {
+        for (const std::string_view word : s.values) {
+            SCOPED_TRACE(std::string(s.name) + " " + std::string(word));
+            const auto write = settingWrite(s.setting, word);
+            ASSERT_TRUE(write && write->mirrorIndex);
+            protocol::SettingsMirror mirror{};
+            mirror[*write->mirrorIndex] = write->value;
+            EXPECT_EQ(settingValue(s.setting, panel::controlStatesFor(mirror)), word);
+        }
+        EXPECT_FALSE(settingWrite(s.setting, "maybe"));
+    }
+}
+
+TEST(CliText, BoxTextIsUtf8AndCannotDriveTheTerminal) {
+    EXPECT_EQ(latin1ToUtf8("Caf\xe9 \xff"), "Caf\xc3\xa9 \xc3\xbf");
+    EXPECT_EQ(latin1ForTerminal("a\x1b[2Jb\x9b"
+                                "c\x7f\xe9"),
+              "a?[2Jb?c?\xc3\xa9");
+    EXPECT_EQ(jsonString("q\"\\\n\x01\xc3\xa9"), "\"q\\\"\\\\\\n\\u0001\xc3\xa9\"");
+    EXPECT_EQ(trimRight("FLASH update ok           "), "FLASH update ok");
+    EXPECT_EQ(trimRight("   "), "");
+}
+
+// The procedure's lines for a whole write, as FlashUpdate draws them.
+void drawWrite(TerminalUi& ui, std::uint32_t blocks) {
+    ui.drawStatusLine(updater::kUpdatingLine, 10);
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        ui.drawStatusLine(updater::progressLine(b, blocks), 10);
+    }
+    ui.drawStatusLine(updater::kUpdateOkLine, 10);
+}
+
+TEST(CliProgress, EachStyleCountsEveryBlockToAHundredPercent) {
+    for (const std::uint32_t blocks : {50u, 248u}) {
+        SCOPED_TRACE(blocks);
+        link::VirtualClock clock;
+        std::ostringstream plain, bar, json, err;
+        TerminalUi plainUi(TerminalUi::Style::Plain, blocks, clock, plain, err);
+        TerminalUi barUi(TerminalUi::Style::Bar, blocks, clock, bar, err);
+        TerminalUi jsonUi(TerminalUi::Style::Json, blocks, clock, json, err);
+        drawWrite(plainUi, blocks);
+        drawWrite(barUi, blocks);
+        drawWrite(jsonUi, blocks);
+        EXPECT_EQ(plainUi.blocksDone(), blocks);
+
+        // Plain: the two texts and one line per 10 %.
+        std::vector<std::string> lines;
+        std::istringstream in(plain.str());
+        for (std::string l; std::getline(in, l);) {
+            lines.push_back(l);
+        }
+        ASSERT_EQ(lines.size(), 12u);
+        EXPECT_EQ(lines[1].rfind("Flash write: 10 % (", 0), 0u) << lines[1];
+        EXPECT_EQ(lines[10].rfind("Flash write: 100 % (" + std::to_string(blocks) + " of ", 0), 0u);
+        EXPECT_EQ(lines[11], "FLASH update ok");
+
+        EXPECT_NE(bar.str().find("\r[" + std::string(30, '#') + "] 100 %"), std::string::npos);
+        EXPECT_NE(bar.str().find("\nFLASH update ok\n"), std::string::npos);
+
+        std::size_t events = 0;
+        for (std::size_t at = 0;
+             (at = json.str().find("\"event\":\"progress\"", at)) != std::string::npos; ++at) {
+            ++events;
+        }
+        EXPECT_EQ(events, blocks);
+        EXPECT_EQ(err.str(), "");
+    }
+}
+
+TEST(CliProgress, TheBarEstimatesTheTimeLeft) {
+    EXPECT_EQ(progressBar(0, 50, 0), "[------------------------------]   0 %  0:00 elapsed");
+    EXPECT_EQ(progressBar(25, 50, 4000),
+              "[###############---------------]  50 %  0:04 elapsed, about 0:04 left");
+    EXPECT_EQ(progressBar(62, 248, 61000).substr(33), " 25 %  1:01 elapsed, about 3:03 left");
+}
+
+} // namespace
+} // namespace telmar::cli

@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: MIT
+// telmarctl as a user or a script runs it, against a private simulated box.
+
+#include "cli/Text.h"
+#include "link/PanelLink.h"
+#include "panel/SettingsControls.h"
+#include "protocol/ControlProtocol.h"
+#include "protocol/Frames.h"
+#include "sim/Box.h"
+#include "status/StatusUpdate.h"
+#include "tests/support/RecordingMessages.h"
+#include "tests/support/RecordingStatusSink.h"
+#include "tests/support/ScriptedDriver.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempFolder.h"
+#include "updater/Variant.h"
+
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace telmar {
+namespace {
+
+using test::CliResult;
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+// What the control panel shows for a scenario: its status code reading the blocks of
+// the box's model through the panel's link and requests.
+struct PanelView {
+    std::string version;
+    std::array<std::string, 7> lines; // Latin-1, blank when the box reports no input
+};
+
+PanelView panelView(std::string_view scenario) {
+    link::VirtualClock clock;
+    test::ScriptedDriver driver{clock};
+    sim::Box box;
+    driver.addDevice("2031");
+    driver.setResponder([&](std::span<const std::uint8_t> frame) {
+        auto reply = box.handleFrame(frame, clock.tickMs()).reply;
+        return reply ? std::optional(test::ScriptedReply{*reply, 1}) : std::nullopt;
+    });
+    test::RecordingMessages messages;
+    link::PanelLink link{driver, clock, messages};
+    test::RecordingStatusSink statusBar;
+    protocol::ControlProtocol protocol{link, statusBar};
+    std::uint32_t index = 0;
+    EXPECT_TRUE(link.findDevice("2031", index) && link.openDevice(index));
+    EXPECT_TRUE(box.setScenario(scenario, clock.tickMs()));
+
+    PanelView view;
+    link::Reply version{};
+    EXPECT_TRUE(
+        protocol.readBlock(protocol::block::Version, version, protocol::block_count::Version));
+    view.version = status::versionText(version);
+    const status::StatusUpdate update = status::readStatusUpdate(protocol);
+    EXPECT_NE(update.video, status::StatusUpdate::Video::Keep);
+    if (update.video == status::StatusUpdate::Video::Set) {
+        const auto& l = update.lines;
+        view.lines = {l.input, l.encryption, l.color, l.source, l.hdr, l.deepColor, update.audio};
+    }
+    return view;
+}
+
+class Telmarctl : public ::testing::Test {
+  protected:
+    explicit Telmarctl(std::vector<std::string> serveArgs = {"--delay-ms", "1"})
+        : sim(std::move(serveArgs)) {}
+
+    void SetUp() override {
+        watchdog.guard(sim.pid());
+        ASSERT_TRUE(sim.running()) << sim.error();
+        sim.becomeUsbBackend();
+    }
+
+    static std::vector<std::string> command(std::vector<std::string> words) {
+        words.insert(words.begin(), {TELMARCTL_BINARY, "--backend", "sim"});
+        return words;
+    }
+    static CliResult run(std::vector<std::string> words, int timeoutMs = 20000) {
+        return test::runProgram(command(std::move(words)), timeoutMs);
+    }
+    void control(const std::string& request) { ASSERT_TRUE(sim.control(request).ok) << request; }
+    // Settings byte k as the box holds it.
+    int boxSetting(std::size_t k) {
+        const std::string all = sim.status()["settings"]; // "00,01,..."
+        return all.size() >= 3 * k + 2 ? std::stoi(all.substr(3 * k, 2), nullptr, 16) : -1;
+    }
+    std::string status(const std::string& key) { return sim.status()[key]; }
+    std::string flash(const std::string& name) {
+        return test::runCli({"--socket", sim.socket(), "flash", name}).out;
+    }
+
+    test::Watchdog watchdog{std::chrono::seconds(80)};
+    test::SimProcess sim;
+};
+
+TEST_F(Telmarctl, StatusShowsWhatThePanelShowsForEachScenario) {
+    for (const std::string scenario : {"1080p60", "4k60-hdr", "3d-sbs", "spd-markup", "no-input"}) {
+        SCOPED_TRACE(scenario);
+        control("scenario " + scenario);
+        const PanelView panel = panelView(scenario);
+
+        const CliResult text = run({"status"});
+        ASSERT_EQ(text.exitCode, 0) << text.err;
+        const auto out = lines(text.out);
+        ASSERT_GE(out.size(), 8u);
+        EXPECT_EQ(out[0], cli::latin1ForTerminal(panel.version));
+        for (std::size_t i = 0; i < panel.lines.size(); ++i) {
+            EXPECT_EQ(out[1 + i], cli::latin1ForTerminal(panel.lines[i]));
+        }
+
+        const CliResult json = run({"--json", "status"});
+        ASSERT_EQ(json.exitCode, 0) << json.err;
+        const char* keys[] = {"input", "encryption", "color", "source",
+                              "hdr",   "deep_color", "audio"};
+        EXPECT_NE(json.out.find("\"version\":" + cli::jsonString(panel.version)),
+                  std::string::npos);
+        for (std::size_t i = 0; i < panel.lines.size(); ++i) {
+            EXPECT_NE(json.out.find(cli::jsonString(keys[i]) + ":" +
+                                    cli::jsonString(cli::latin1ToUtf8(panel.lines[i]))),
+                      std::string::npos)
+                << keys[i] << " in " << json.out;
+        }
+        EXPECT_NE(json.out.find("\"settings\":{\"gui-control\":"), std::string::npos);
+    }
+}
+
+TEST_F(Telmarctl, SetChangesTheBoxAsTheClickOnItsControlAndGetReadsItBack) {
+    using panel::ModeGroup;
+    using panel::TwoWay;
+    // Each command against the click it stands for, in the panel's own terms.
+    struct Case {
+        std::string setting, value;
+        std::function<panel::SettingWrite()> click;
+    };
+    const auto mode = [](ModeGroup g, bool up, bool mid, bool dn) {
+        return [=] { return *panel::modeWrite(g, up, mid, dn); };
+    };
+    const Case cases[] = {
+        {"gui-control", "on", [] { return panel::guiEnableWrite(true); }},
+        {"edid", "dn", mode(ModeGroup::Edid, false, false, true)},   // rbEdidDn
+        {"edid", "mid", mode(ModeGroup::Edid, false, true, false)},  // rbEdidMid
+        {"audio", "up", mode(ModeGroup::Audio, true, false, false)}, // rbAudioUp
+        {"audio", "dn", mode(ModeGroup::Audio, false, false, true)}, // rbAudioDn
+        {"logo-led", "off", [] { return panel::twoWayWrite(TwoWay::LogoLed, false); }},
+        {"logo-led", "on", [] { return panel::twoWayWrite(TwoWay::LogoLed, true); }},
+        // rbFrame720 leaves the consulted rbFrame1080 unchecked.
+        {"audio-frame", "720", [] { return panel::twoWayWrite(TwoWay::AudioFrame, false); }},
+        {"audio-frame", "1080", [] { return panel::twoWayWrite(TwoWay::AudioFrame, true); }},
+        // rbEnc14 leaves the consulted rbEncFollow unchecked.
+        {"hdcp", "1.4", [] { return panel::twoWayWrite(TwoWay::HdcpVersion, false); }},
+        {"hdcp", "follow", [] { return panel::twoWayWrite(TwoWay::HdcpVersion, true); }},
+        {"htpc", "on", [] { return panel::twoWayWrite(TwoWay::Htpc, true); }},
+        {"hdmi-audio-mute", "on", [] { return panel::twoWayWrite(TwoWay::HdmiAudioMute, true); }},
+        {"hdmi-audio-mute", "off", [] { return panel::twoWayWrite(TwoWay::HdmiAudioMute, false); }},
+        {"gui-control", "off", [] { return panel::guiEnableWrite(false); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setting + " " + c.value);
+        const panel::SettingWrite click = c.click();
+        const CliResult set = run({"set", c.setting, c.value});
+        ASSERT_EQ(set.exitCode, 0) << set.err;
+        EXPECT_EQ(set.out, click.confirmation ? std::string(click.confirmation) + "\n" : "");
+        ASSERT_TRUE(click.mirrorIndex);
+        EXPECT_EQ(boxSetting(*click.mirrorIndex), click.value);
+        if (c.setting == "edid" || c.setting == "audio") {
+            continue; // with GUI control off at the end the box shows its switches instead
+        }
+        const CliResult get = run({"get", c.setting});
+        EXPECT_EQ(get.out, c.value + "\n") << get.err;
+    }
+
+    const std::string hpds = status("hpd");
+    const CliResult hpd = run({"hpd"});
+    EXPECT_EQ(hpd.exitCode, 0) << hpd.err;
+    EXPECT_EQ(hpd.out, "");
+    EXPECT_EQ(std::stoi(status("hpd")), std::stoi(hpds) + 1);
+}
+
+TEST_F(Telmarctl, RefusalsAndFailuresHaveTheirExitCodes) {
+    // EDID and AUDIO while GUI control is off, as the panel's disabled buttons.
+    const int edid = boxSetting(5);
+    const std::string frames = status("frames");
+    CliResult r = run({"set", "edid", "dn"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("only while GUI control is on"), std::string::npos) << r.err;
+    EXPECT_EQ(boxSetting(5), edid);
+    EXPECT_EQ(std::stoi(status("frames")), std::stoi(frames) + 1); // the settings read only
+
+    // The box refuses a write: the panel's text, and nothing confirmed.
+    control("fault byte0 0xE1");
+    r = run({"set", "logo-led", "off"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(protocol::kWriteFailedText), std::string::npos) << r.err;
+
+    // A status whose reads fail says so.
+    control("fault byte0 0x00 always");
+    r = run({"status"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(protocol::kSettingsReadFailedText), std::string::npos) << r.err;
+    control("fault clear");
+
+    // No box.
+    control("unplug");
+    for (const auto& words : {std::vector<std::string>{"status"}, {"list"}, {"get"}, {"hpd"}}) {
+        EXPECT_EQ(run(words).exitCode, 3) << words[0];
+    }
+    control("plug");
+    EXPECT_EQ(run({"--serial", "2032", "status"}).exitCode, 3);
+
+    // Usage errors, before any box is looked for.
+    for (const auto& words : {std::vector<std::string>{},
+                              {"frobnicate"},
+                              {"set", "edid", "up", "x"},
+                              {"set", "logo-led", "dim"},
+                              {"update", "fpga3"},
+                              {"status", "--yes"},
+                              {"update", "fpga2"}}) {
+        r = run(words);
+        EXPECT_EQ(r.exitCode, 2) << (words.empty() ? "" : words[0]) << ": " << r.err;
+    }
+}
+
+class TelmarctlBoxes : public Telmarctl {
+  protected:
+    TelmarctlBoxes() : Telmarctl({"--serials", "1111,2031,2031", "--delay-ms", "1"}) {}
+};
+
+TEST_F(TelmarctlBoxes, ListShowsEveryDeviceThatCountsAsABox) {
+    CliResult r = run({"list"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "1 2031\n2 2031\n"); // the simulated box tells no USB ids
+    r = run({"--json", "list"});
+    EXPECT_EQ(r.out, "{\"devices\":[{\"index\":1,\"serial\":\"2031\"},"
+                     "{\"index\":2,\"serial\":\"2031\"}]}\n");
+    r = run({"--serial", "1111", "list"});
+    EXPECT_EQ(r.out, "0 1111\n");
+    EXPECT_EQ(run({"--serial", "203", "list"}).exitCode, 3);
+}
+
+TEST_F(Telmarctl, WatchPrintsAgainWhenTheInputChanges) {
+    control("scenario 1080p60");
+    test::ChildRun watch(command({"--json", "status", "--watch"}));
+    ASSERT_TRUE(watch.waitForOut("}\n", 5000)) << watch.err();
+    EXPECT_NE(watch.out().find("\"input\":\"Input : 1920x1080p60\""), std::string::npos);
+    control("scenario 4k60-hdr");
+    const std::string expected = cli::jsonString(panelView("4k60-hdr").lines[0]);
+    ASSERT_TRUE(watch.waitForOut("\"input\":" + expected, 8000)) << watch.out();
+    EXPECT_EQ(lines(watch.out()).size(), 2u); // nothing printed while nothing changed
+    watch.signal(SIGINT);
+    EXPECT_EQ(watch.finish(3000).signal, SIGINT);
+}
+
+TEST_F(Telmarctl, UpdateRefusesAnImageOfTheWrongSizeAndAnInterruptBeforeTheWrite) {
+    test::TempFolder folder;
+    const std::string path = folder.file("short.bin");
+    std::ofstream(path, std::ios::binary) << std::string(50 * 512 - 1, 'x');
+    const std::string frames = status("frames");
+    CliResult r = run({"update", "fpga2", "--image", path, "--yes"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("25599 bytes"), std::string::npos) << r.err;
+
+    // Interrupted in its first pause, before the box is opened: it ends at once.
+    test::ChildRun update(command({"update", "fpga2", "--yes"}));
+    ASSERT_TRUE(update.waitForOut("preparing...", 5000));
+    update.signal(SIGINT);
+    EXPECT_EQ(update.finish(2000).signal, SIGINT);
+    EXPECT_EQ(status("frames"), frames); // no frame reached the box
+}
+
+TEST_F(Telmarctl, UpdateWritesTheImageAndDefersAnInterruptDuringTheWrite) {
+    const updater::Variant& variant = updater::fpga2::variant();
+    test::ChildRun update(command({"--json", "update", "fpga2", "--yes"}));
+    ASSERT_TRUE(update.waitForOut("\"block\":10,", 30000)) << update.out() << update.err();
+    update.signal(SIGINT);
+    update.signal(SIGTERM);
+    const CliResult r = update.finish(30000);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("ends when the write has ended"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("{\"event\":\"progress\",\"block\":50,\"blocks\":50,\"percent\":100.0"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("{\"event\":\"line\",\"text\":\"FLASH update ok\"}"), std::string::npos);
+    EXPECT_NE(r.out.find("{\"event\":\"result\",\"outcome\":\"completed\",\"exit_code\":0}"),
+              std::string::npos);
+    EXPECT_EQ(status("isp"), "0");
+    const std::string image(variant.image.begin(), variant.image.end());
+    EXPECT_TRUE(flash("fpga2") == image);
+}
+
+} // namespace
+} // namespace telmar

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Update.h"
 
-#include "cli/Interrupts.h"
+#include "cli/SafeguardedRun.h"
 #include "cli/Text.h"
+#include "updater/Crc32.h"
 #include "updater/FlashUpdate.h"
 #include "updater/Frames.h"
 #include "updater/Texts.h"
@@ -181,6 +182,7 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
             variant.placeholderImage && std::equal(fileImage.begin(), fileImage.end(),
                                                    variant.image.begin(), variant.image.end());
         variant.image = fileImage;
+        variant.imageCrc32 = updater::crc32(fileImage);
     }
 
     if (!c.options.yes) {
@@ -205,16 +207,19 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
                                     : outputTerminal ? TerminalUi::Style::Bar
                                                      : TerminalUi::Style::Plain;
     TerminalUi ui(style, variant.blockCount, c.clock, c.out, c.err);
-    updater::FlashUpdate update(variant, c.driver, c.clock, ui);
-    InterruptGuard guard(update);
-    const updater::FlashUpdate::Outcome outcome = update.FlashUpdateThread();
+    const auto outcome = runSafeguarded(variant, c.driver, c.clock, ui, c.err);
     ui.finishBar();
+    using Outcome = updater::FlashUpdate::Outcome;
     switch (outcome) {
-    case updater::FlashUpdate::Outcome::Completed:
+    case Outcome::Completed:
         return finish(c, kExitOk, "completed");
-    case updater::FlashUpdate::Outcome::NoBox:
+    case Outcome::NoBox:
         return finish(c, kExitNoBox, "no-box");
-    case updater::FlashUpdate::Outcome::Aborted:
+    case Outcome::BoxInUse:
+        return finish(c, kExitFailed, "box-in-use");
+    case Outcome::Refused:
+        return finish(c, kExitFailed, "refused");
+    case Outcome::Aborted:
         break;
     }
     return finish(c, kExitFailed, "aborted");

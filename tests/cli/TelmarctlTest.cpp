@@ -82,6 +82,8 @@ class Telmarctl : public ::testing::Test {
         watchdog.guard(sim.pid());
         ASSERT_TRUE(sim.running()) << sim.error();
         sim.becomeUsbBackend();
+        // The update lock lives here, private to this test.
+        ::setenv("XDG_RUNTIME_DIR", sim.folder().c_str(), 1);
     }
 
     static std::vector<std::string> command(std::vector<std::string> words) {
@@ -279,12 +281,35 @@ TEST_F(Telmarctl, UpdateRefusesAnImageOfTheWrongSizeAndAnInterruptBeforeTheWrite
     update.signal(SIGINT);
     EXPECT_EQ(update.finish(2000).signal, SIGINT);
     EXPECT_EQ(status("frames"), frames); // no frame reached the box
+
+    // The placeholder goes only to a simulated box, also when it comes from a file.
+    const updater::Variant& variant = updater::fpga2::variant();
+    if (variant.placeholderImage) {
+        const std::string placeholder = folder.file("placeholder.bin");
+        std::ofstream(placeholder, std::ios::binary)
+            .write(reinterpret_cast<const char*>(variant.image.data()),
+                   static_cast<std::streamsize>(variant.image.size()));
+        for (const auto& image : {std::vector<std::string>{}, {"--image", placeholder}}) {
+            std::vector<std::string> words = {TELMARCTL_BINARY, "--backend", "usb",
+                                              "update",         "fpga2",     "--yes"};
+            words.insert(words.end(), image.begin(), image.end());
+            r = test::runProgram(words, 5000);
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_NE(r.err.find("placeholder image, not TELMAR firmware"), std::string::npos)
+                << r.err;
+        }
+    }
 }
 
 TEST_F(Telmarctl, UpdateWritesTheImageAndDefersAnInterruptDuringTheWrite) {
     const updater::Variant& variant = updater::fpga2::variant();
     test::ChildRun update(command({"--json", "update", "fpga2", "--yes"}));
     ASSERT_TRUE(update.waitForOut("\"block\":10,", 30000)) << update.out() << update.err();
+    // One update at a time: a second one sends nothing.
+    const CliResult second = run({"update", "fpga2", "--yes"});
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_NE(second.err.find("Another firmware update is already running"), std::string::npos)
+        << second.err;
     update.signal(SIGINT);
     update.signal(SIGTERM);
     const CliResult r = update.finish(30000);

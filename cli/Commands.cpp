@@ -37,7 +37,11 @@ std::optional<int> openBox(Context& c, BoxSession& box) {
         }
         return std::nullopt;
     case BoxSession::Opened::NotFound:
-        c.err << "telmarctl: no TELMAR box found (serial " << c.options.serial << ")" << std::endl;
+        // The link has said "Connect USB cable to TELMAR"; the serial is worth adding
+        // only when it is not the usual one.
+        if (c.options.serial != kDefaultSerial) {
+            c.err << "telmarctl: no box with the serial " << c.options.serial << std::endl;
+        }
         return kExitNoBox;
     case BoxSession::Opened::OpenFailed:
         c.err << "telmarctl: the box was found but could not be opened; is another program, "

@@ -189,6 +189,10 @@ Parsed parseArguments(std::span<const std::string> args) {
         if (!operandCount(1, 1) || (operands[0] != "fpga1" && operands[0] != "fpga2")) {
             return fail("update takes fpga1 or fpga2");
         }
+        if (o.serial != kDefaultSerial) {
+            return fail("update finds the box by the serial " + std::string(kDefaultSerial) +
+                        " only");
+        }
         o.flash = operands[0];
         break;
     case Command::Help:

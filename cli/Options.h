@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "link/UpdaterLink.h"
+
 #include <optional>
 #include <span>
 #include <string>
@@ -16,12 +18,16 @@ enum ExitCode : int {
     kExitNoBox = 3,
 };
 
+// The box's serial string unless --serial says otherwise; the updater's link knows
+// no other.
+inline constexpr std::string_view kDefaultSerial = link::UpdaterLink::kSerial;
+
 enum class Command { Help, Version, List, Status, Get, Set, Hpd, Update };
 
 struct Options {
     Command command = Command::Help;
     std::optional<std::string> backend; // --backend; unset: TELMAR_USB_BACKEND decides
-    std::string serial = "2031";
+    std::string serial{kDefaultSerial};
     bool verbose = false;
     bool json = false;
 

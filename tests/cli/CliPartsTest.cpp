@@ -22,12 +22,12 @@ TEST(CliOptions, CommandsAndOptionsParseAnywhereOnTheLine) {
     EXPECT_EQ(p.options->backend, "sim");
     EXPECT_TRUE(p.options->json && p.options->watch && p.options->verbose);
 
-    p = parse({"update", "fpga1", "--image=/tmp/x.bin", "--yes", "--serial", "1111"});
+    p = parse({"update", "fpga1", "--image=/tmp/x.bin", "--yes", "--serial", "2031"});
     ASSERT_TRUE(p.options) << p.error;
     EXPECT_EQ(p.options->flash, "fpga1");
     EXPECT_EQ(p.options->image, "/tmp/x.bin");
     EXPECT_TRUE(p.options->yes);
-    EXPECT_EQ(p.options->serial, "1111");
+    EXPECT_EQ(parse({"--serial=1111", "list"}).options->serial, "1111");
 
     p = parse({"set", "hdcp", "1.4"});
     ASSERT_TRUE(p.options) << p.error;
@@ -52,6 +52,7 @@ TEST(CliOptions, UsageErrorsAreRefusedWithAReason) {
         {"set", "logo-led", "on", "off"},
         {"update"},
         {"update", "fpga3"},
+        {"--serial", "1111", "update", "fpga2"},
         {"status", "--image", "x"},
         {"--backend"},
         {"--json=yes", "status"},

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Options.h"
 
+#include "backends/BackendChoice.h"
 #include "cli/SettingNames.h"
 
 #include <array>
@@ -202,8 +203,17 @@ Parsed parseArguments(std::span<const std::string> args) {
     return {o, {}};
 }
 
+std::string backendNames() {
+    std::string names;
+    for (const backends::BackendEntry& entry : backends::backendTable()) {
+        names += (names.empty() ? "" : "|") + std::string(entry.name);
+    }
+    return names;
+}
+
 std::string usageText() {
-    return "usage: telmarctl [--backend usb|sim|replay] [--serial S] [-v] [--json] COMMAND ...\n"
+    return "usage: telmarctl [--backend " + backendNames() +
+           "] [--serial S] [-v] [--json] COMMAND ...\n"
            "       telmarctl --version | --help | COMMAND --help\n"
            "\n"
            "Commands:\n"

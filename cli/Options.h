@@ -49,6 +49,9 @@ struct Parsed {
 // the command.
 Parsed parseArguments(std::span<const std::string> args);
 
+// The backends this build knows, as "usb|sim".
+std::string backendNames();
+
 // The --help text, for the whole program or one command.
 std::string usageText();
 std::string commandUsage(Command command);

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // telmarctl: the TELMAR box from a terminal and from scripts.
 
+#include "backends/BackendChoice.h"
+#include "backends/DriverFactory.h"
 #include "cli/Commands.h"
 #include "cli/Options.h"
 #include "cli/Update.h"
 #include "link/Clock.h"
-#include "usb/BackendChoice.h"
-#include "usb/DriverFactory.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,19 +38,20 @@ bool isTerminal(std::FILE* stream) {
 #endif
 }
 
+// The backend the options ask for, else the one TELMAR_USB_BACKEND names; nullptr
+// for a name the composition root does not know.
 std::unique_ptr<usb::Driver> makeDriver(const cli::Options& options, std::ostream& err) {
-    if (options.backend) {
-        if (*options.backend != "usb" && *options.backend != "sim") {
-            err << "telmarctl: unknown backend " << *options.backend << std::endl;
-            return nullptr;
-        }
-#ifdef _WIN32
-        _putenv_s(usb::kBackendVariable, options.backend->c_str());
-#else
-        ::setenv(usb::kBackendVariable, options.backend->c_str(), 1);
-#endif
+    if (!options.backend) {
+        return backends::createDriver();
     }
-    return usb::createDriver();
+    for (const backends::BackendEntry& entry : backends::backendTable()) {
+        if (entry.name == *options.backend) {
+            return backends::createDriver(entry.name, err);
+        }
+    }
+    err << "telmarctl: unknown backend " << *options.backend << " (expected " << cli::backendNames()
+        << ")" << std::endl;
+    return nullptr;
 }
 
 } // namespace

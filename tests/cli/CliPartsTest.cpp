@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "cli/BoxSession.h"
 #include "cli/Options.h"
 #include "cli/SettingNames.h"
 #include "cli/Text.h"
@@ -87,6 +88,28 @@ TEST(CliText, BoxTextIsUtf8AndCannotDriveTheTerminal) {
     EXPECT_EQ(jsonString("q\"\\\n\x01\xc3\xa9"), "\"q\\\"\\\\\\n\\u0001\xc3\xa9\"");
     EXPECT_EQ(trimRight("FLASH update ok           "), "FLASH update ok");
     EXPECT_EQ(trimRight("   "), "");
+}
+
+TEST(CliStatusLines, AnUpdateChangesTheLinesAsTheWindowChangesItsLabels) {
+    using Video = status::StatusUpdate::Video;
+    const status::VideoLines video{"Input : 1920x1080p60", "Encryption: none",
+                                   "Color: RGB 0-255",     "Source: no info received",
+                                   "HDR: Not Active",      "Input Deep Color: 8-bit"};
+    StatusLines lines;
+    lines.apply({Video::Set, video, "Audio: bitstream"});
+    EXPECT_TRUE(lines.inputPresent);
+    EXPECT_EQ(lines.text[StatusLines::Source], video.source);
+    EXPECT_EQ(lines.text[StatusLines::Audio], "Audio: bitstream");
+
+    // The HDR block read failed: the video lines stay, the audio line is new.
+    lines.apply({Video::Keep, status::VideoLines{}, "Audio: no info"});
+    EXPECT_EQ(lines.text[StatusLines::Input], video.input);
+    EXPECT_EQ(lines.text[StatusLines::DeepColor], video.deepColor);
+    EXPECT_EQ(lines.text[StatusLines::Audio], "Audio: no info");
+
+    lines.apply({Video::BlankAll, video, "Audio: bitstream"});
+    EXPECT_FALSE(lines.inputPresent);
+    EXPECT_EQ(lines, StatusLines{});
 }
 
 // The procedure's lines for a whole write, as FlashUpdate draws them.

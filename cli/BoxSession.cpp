@@ -10,9 +10,7 @@
 namespace telmar::cli {
 
 void StderrMessages::showWarning(std::string_view text, std::string_view caption) {
-    const std::string_view c = trimRight(caption);
-    const std::string_view t = trimRight(text);
-    err_ << "telmarctl: " << c << (c.empty() || t.empty() ? "" : ": ") << t << std::endl;
+    err_ << boxLine(text, caption) << std::endl;
 }
 
 void CollectedStatus::showMessage(std::string_view text, int /*timeoutMs*/) {

@@ -152,7 +152,7 @@ int runList(Context& c) {
             if (ids) {
                 json.add("vid", *vid).add("pid", *pid);
             }
-            devices += (devices.empty() ? "" : ",") + json.str();
+            appendJoined(devices, ",", json.str());
         } else {
             c.out << i << " " << latin1ForTerminal(c.options.serial)
                   << (ids ? " " + *vid + ":" + *pid : std::string{}) << "\n";

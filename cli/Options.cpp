@@ -3,6 +3,7 @@
 
 #include "backends/BackendChoice.h"
 #include "cli/SettingNames.h"
+#include "cli/Text.h"
 
 #include <array>
 #include <utility>
@@ -38,10 +39,11 @@ std::string settingWords() {
     std::string text;
     for (const SettingName& s : settingNames()) {
         text += "  " + std::string(s.name) + std::string(18 - s.name.size(), ' ');
-        for (std::size_t i = 0; i < s.values.size(); ++i) {
-            text += (i == 0 ? "" : "|") + std::string(s.values[i]);
+        std::string values;
+        for (const std::string_view v : s.values) {
+            appendJoined(values, "|", v);
         }
-        text += "\n";
+        text += values + "\n";
     }
     return text;
 }
@@ -178,7 +180,7 @@ Parsed parseArguments(std::span<const std::string> args) {
         if (!settingWrite(s->setting, operands[1])) {
             std::string words;
             for (const auto v : s->values) {
-                words += (words.empty() ? "" : "|") + std::string(v);
+                appendJoined(words, "|", v);
             }
             return fail(operands[0] + " takes " + words + ", not " + operands[1]);
         }
@@ -206,7 +208,7 @@ Parsed parseArguments(std::span<const std::string> args) {
 std::string backendNames() {
     std::string names;
     for (const backends::BackendEntry& entry : backends::backendTable()) {
-        names += (names.empty() ? "" : "|") + std::string(entry.name);
+        appendJoined(names, "|", entry.name);
     }
     return names;
 }

@@ -46,6 +46,20 @@ std::string_view trimRight(std::string_view text) {
     return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
 }
 
+std::string boxLine(std::string_view text, std::string_view caption) {
+    std::string line;
+    appendJoined(line, ": ", latin1ToUtf8(trimRight(caption)));
+    appendJoined(line, ": ", latin1ToUtf8(trimRight(text)));
+    return "telmarctl: " + line;
+}
+
+void appendJoined(std::string& list, std::string_view separator, std::string_view item) {
+    if (!list.empty()) {
+        list += separator;
+    }
+    list += item;
+}
+
 std::string jsonString(std::string_view utf8) {
     std::string out = "\"";
     for (const char c : utf8) {

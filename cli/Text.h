@@ -17,6 +17,13 @@ std::string latin1ForTerminal(std::string_view latin1);
 // The text without its trailing blanks (the updater pads its lines to cover longer ones).
 std::string_view trimRight(std::string_view text);
 
+// A warning box as one line for standard error: "telmarctl: CAPTION: TEXT", blank
+// parts left out. Latin-1 in, UTF-8 out.
+std::string boxLine(std::string_view text, std::string_view caption);
+
+// Appends `item` to `list`, after `separator` unless the list is still empty.
+void appendJoined(std::string& list, std::string_view separator, std::string_view item);
+
 // A JSON string literal, quotes included, of UTF-8 text.
 std::string jsonString(std::string_view utf8);
 

@@ -119,11 +119,13 @@ void TerminalUi::progress() {
 
 void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
     finishBar();
-    const std::string t = latin1ToUtf8(trimRight(text));
-    const std::string c = latin1ToUtf8(trimRight(caption));
-    err_ << "telmarctl: " << c << (c.empty() || t.empty() ? "" : ": ") << t << std::endl;
+    err_ << boxLine(text, caption) << std::endl;
     if (style_ == Style::Json) {
-        out_ << JsonObject{}.add("event", "warning").add("caption", c).add("text", t).str()
+        out_ << JsonObject{}
+                    .add("event", "warning")
+                    .add("caption", latin1ToUtf8(trimRight(caption)))
+                    .add("text", latin1ToUtf8(trimRight(text)))
+                    .str()
              << std::endl;
     }
 }

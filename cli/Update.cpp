@@ -27,20 +27,14 @@ std::string minutes(std::uint32_t ms) {
     return text;
 }
 
-std::uint32_t remainingMs(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs) {
-    if (done == 0) {
-        return 0;
-    }
-    return static_cast<std::uint32_t>(std::uint64_t{elapsedMs} * (blocks - done) / done);
-}
-
 double percent(std::uint32_t done, std::uint32_t blocks) {
     return 100.0 * done / blocks;
 }
 
 } // namespace
 
-std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs) {
+std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs,
+                        std::optional<std::uint32_t> leftMs) {
     constexpr std::uint32_t kWidth = 30;
     const std::uint32_t filled = blocks == 0 ? 0 : done * kWidth / blocks;
     char text[128];
@@ -48,8 +42,8 @@ std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t 
                   std::string(kWidth - filled, '-').c_str(), blocks == 0 ? 0u : done * 100 / blocks,
                   minutes(elapsedMs).c_str());
     std::string line = text;
-    if (done > 0 && done < blocks) {
-        line += ", about " + minutes(remainingMs(done, blocks, elapsedMs)) + " left";
+    if (leftMs && done < blocks) {
+        line += ", about " + minutes(*leftMs) + " left";
     }
     return line;
 }
@@ -85,24 +79,41 @@ void TerminalUi::drawStatusLine(std::string_view text, int /*y*/) {
     out_ << line << std::endl;
 }
 
+std::optional<std::uint32_t> TerminalUi::leftMs(std::uint32_t nowMs) const {
+    // Measured from the end of the first block, so the pauses before it do not count.
+    if (done_ < 2) {
+        return std::nullopt;
+    }
+    const std::uint64_t spent = link::elapsedMs(firstBlockMs_, nowMs);
+    return static_cast<std::uint32_t>(spent * (blocks_ - done_) / (done_ - 1));
+}
+
 void TerminalUi::progress() {
     ++done_;
-    const std::uint32_t elapsed = link::elapsedMs(startMs_, clock_.tickMs());
+    const std::uint32_t now = clock_.tickMs();
+    if (done_ == 1) {
+        firstBlockMs_ = now;
+    }
+    const std::uint32_t elapsed = link::elapsedMs(startMs_, now);
+    const std::optional<std::uint32_t> left = leftMs(now);
     switch (style_) {
-    case Style::Json:
-        out_ << JsonObject{}
-                    .add("event", "progress")
-                    .add("block", static_cast<long long>(done_))
-                    .add("blocks", static_cast<long long>(blocks_))
-                    .add("percent", percent(done_, blocks_))
-                    .add("elapsed_ms", static_cast<long long>(elapsed))
-                    .add("remaining_ms",
-                         static_cast<long long>(remainingMs(done_, blocks_, elapsed)))
-                    .str()
-             << std::endl;
+    case Style::Json: {
+        JsonObject json;
+        json.add("event", "progress")
+            .add("block", static_cast<long long>(done_))
+            .add("blocks", static_cast<long long>(blocks_))
+            .add("percent", percent(done_, blocks_))
+            .add("elapsed_ms", static_cast<long long>(elapsed));
+        if (left) {
+            json.add("remaining_ms", static_cast<long long>(*left));
+        } else {
+            json.addNull("remaining_ms");
+        }
+        out_ << json.str() << std::endl;
         return;
+    }
     case Style::Bar:
-        out_ << "\r" << progressBar(done_, blocks_, elapsed) << "\x1b[K" << std::flush;
+        out_ << "\r" << progressBar(done_, blocks_, elapsed, left) << "\x1b[K" << std::flush;
         barOpen_ = true;
         return;
     case Style::Plain: {

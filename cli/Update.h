@@ -12,8 +12,10 @@
 
 namespace telmar::cli {
 
-// "[#####-----]  50 %  0:04 elapsed, about 0:04 left" after `done` of `blocks`.
-std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs);
+// "[#####-----]  50 %  0:04 elapsed, about 0:04 left" after `done` of `blocks`; the
+// estimate only when there is one.
+std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs,
+                        std::optional<std::uint32_t> leftMs);
 
 // The flash procedure's view of a terminal or a pipe. Lines go to `out` (a progress
 // bar on a terminal, one line per 10 % otherwise, JSON lines with --json); boxes go
@@ -36,6 +38,7 @@ class TerminalUi final : public updater::UserInterface {
 
   private:
     void progress();
+    std::optional<std::uint32_t> leftMs(std::uint32_t nowMs) const;
 
     Style style_;
     std::uint32_t blocks_;
@@ -44,6 +47,7 @@ class TerminalUi final : public updater::UserInterface {
     std::ostream& err_;
     std::uint32_t done_ = 0;
     std::uint32_t startMs_ = 0;
+    std::uint32_t firstBlockMs_ = 0;
     std::uint32_t lastDecile_ = 0;
     bool barOpen_ = false;
     std::optional<int> endCode_;

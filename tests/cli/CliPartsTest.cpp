@@ -158,11 +158,31 @@ TEST(CliProgress, EachStyleCountsEveryBlockToAHundredPercent) {
     }
 }
 
-TEST(CliProgress, TheBarEstimatesTheTimeLeft) {
-    EXPECT_EQ(progressBar(0, 50, 0), "[------------------------------]   0 %  0:00 elapsed");
-    EXPECT_EQ(progressBar(25, 50, 4000),
+TEST(CliProgress, TheEstimateCountsFromTheFirstBlock) {
+    EXPECT_EQ(progressBar(0, 50, 0, std::nullopt),
+              "[------------------------------]   0 %  0:00 elapsed");
+    EXPECT_EQ(progressBar(25, 50, 4000, 4000),
               "[###############---------------]  50 %  0:04 elapsed, about 0:04 left");
-    EXPECT_EQ(progressBar(62, 248, 61000).substr(33), " 25 %  1:01 elapsed, about 3:03 left");
+
+    // The pauses before the first block (1.1 s) must not inflate the estimate: each
+    // block here takes 100 ms.
+    link::VirtualClock clock;
+    std::ostringstream out, err;
+    TerminalUi ui(TerminalUi::Style::Json, 50, clock, out, err);
+    ui.drawStatusLine(updater::kUpdatingLine, 10);
+    clock.advance(1100);
+    for (std::uint32_t b = 0; b < 10; ++b) {
+        clock.advance(100);
+        ui.drawStatusLine(updater::progressLine(b, 50), 10);
+    }
+    EXPECT_NE(out.str().find("\"block\":1,\"blocks\":50,\"percent\":2.0,\"elapsed_ms\":1200,"
+                             "\"remaining_ms\":null}"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("\"block\":10,\"blocks\":50,\"percent\":20.0,\"elapsed_ms\":2100,"
+                             "\"remaining_ms\":4000}"),
+              std::string::npos)
+        << out.str();
 }
 
 } // namespace

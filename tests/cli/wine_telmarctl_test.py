@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""Runs telmarctl.exe of a Windows cross build under Wine, with the stand-in
+SiUSBXp.dll beside it, and checks it against the Linux telmarctl on a simulated box:
+
+1. `--json status` prints exactly what the Linux program prints for a fresh simulated
+   box (both boxes start from the same model).
+2. `set logo-led off` prints the panel's confirmation; a usage error exits with 2; the
+   `sim` backend, which no Windows build has, finds no box (exit 3).
+3. `--json update fpga2 --yes` ends with exit code 0 and the stand-in's flash equal to
+   the image.
+
+    wine_telmarctl_test.py --windows-build DIR --telmarctl PATH --telmar-sim PATH
+
+Everything runs in a fresh temporary folder (Wine prefix included), under hard time
+limits, and is removed afterwards. Exit code 77: skipped, Wine cannot start here.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+
+class Failure(Exception):
+    pass
+
+
+class Skip(Exception):
+    pass
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def image_of(build_dir, build):
+    with open(os.path.join(build_dir, "reflasher-images.txt"), encoding="utf-8") as f:
+        for line in f:
+            name, _placeholder, path = line.rstrip("\n").split(" ", 2)
+            if name == build:
+                with open(path, "rb") as image:
+                    return image.read()
+    raise Failure(f"no image for {build} in reflasher-images.txt")
+
+
+def run(args, env, timeout, what):
+    try:
+        result = subprocess.run(args, env=env, capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{what}: still running after {timeout} s")
+    out = result.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+    err = result.stderr.decode("utf-8", "replace").replace("\r\n", "\n")
+    return result.returncode, out, err
+
+
+def expect(condition, text):
+    if not condition:
+        raise Failure(text)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--telmarctl", required=True)
+    parser.add_argument("--telmar-sim", required=True)
+    args = parser.parse_args()
+    for tool in ("wine", "wineboot", "wineserver"):
+        if shutil.which(tool) is None:
+            print(f"skipped: {tool} is not installed")
+            return SKIP
+
+    tmp = tempfile.mkdtemp(prefix="telmarctl-wine-")
+    sim = None
+    env = None
+    try:
+        app = os.path.join(tmp, "app")
+        os.makedirs(app)
+        for name, folder in (("telmarctl.exe", "bin"), ("SiUSBXp.dll", "standin")):
+            path = os.path.join(args.windows_build, folder, name)
+            if not os.path.exists(path):
+                raise Failure(f"{path} is missing: build the Windows programs first")
+            shutil.copy(path, app)
+        exe = os.path.join(app, "telmarctl.exe")
+
+        home = os.path.join(tmp, "home")
+        os.makedirs(home)
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("TELMAR_", "WINE")) and k != "DISPLAY"}
+        env.update(WINEPREFIX=os.path.join(tmp, "prefix"), WINEARCH="win64", WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", TMPDIR=tmp, HOME=home)
+        try:
+            boot = subprocess.run(["wineboot", "--init"], env=env, capture_output=True,
+                                  timeout=120)
+        except subprocess.TimeoutExpired:
+            raise Skip("wineboot did not finish in time")
+        if boot.returncode != 0:
+            raise Skip("wineboot failed")
+
+        # The Linux program on a fresh simulated box says what the Windows one must say.
+        socket = os.path.join(tmp, "sim.sock")
+        sim = subprocess.Popen([args.telmar_sim, "serve", "--socket", socket],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        line = sim.stdout.readline().decode()
+        expect("serving on" in line, f"telmar-sim did not start: {line!r}")
+        linux_env = dict(os.environ, TELMAR_SIM_SOCKET=socket)
+        code, expected, err = run([args.telmarctl, "--backend", "sim", "--json", "status"],
+                                  linux_env, 20, "Linux telmarctl status")
+        expect(code == 0, f"Linux telmarctl status: exit code {code}: {err}")
+
+        code, out, err = run(["wine", exe, "--json", "status"], env, 60, "status")
+        expect(code == 0, f"status: exit code {code}: {err}")
+        expect(out == expected, f"status differs:\n  Windows: {out}\n  Linux:   {expected}")
+        print("status --json: as on Linux")
+
+        code, out, err = run(["wine", exe, "set", "logo-led", "off"], env, 60, "set")
+        expect((code, out) == (0, "Logo LED OFF\n"), f"set: exit code {code}, {out!r}, {err!r}")
+        code, out, err = run(["wine", exe, "frobnicate"], env, 60, "usage error")
+        expect(code == 2, f"a usage error: exit code {code}")
+        code, out, err = run(["wine", exe, "--backend", "sim", "status"], env, 60, "sim")
+        expect(code == 3, f"--backend sim: exit code {code}: {err}")
+        print("set, usage error, missing backend: as documented")
+
+        dump = os.path.join(tmp, "dump")
+        os.makedirs(dump)
+        update_env = dict(env, TELMAR_STANDIN_DUMP_DIR=windows_path(dump))
+        started = time.monotonic()
+        code, out, err = run(["wine", exe, "--json", "update", "fpga2", "--yes"], update_env, 120,
+                             "update")
+        expect(code == 0, f"update: exit code {code}: {err}")
+        expect('{"event":"result","outcome":"completed","exit_code":0}' in out,
+               f"update: no completed result in {out[-300:]!r}")
+        with open(os.path.join(dump, "fpga2.bin"), "rb") as f:
+            flash = f.read()
+        expect(flash == image_of(args.windows_build, "FPGA2"),
+               "update: the stand-in's FPGA2 flash differs from the image")
+        print(f"update fpga2: flash equals the image ({time.monotonic() - started:.1f} s)")
+        return 0
+    except Skip as e:
+        print(f"skipped: {e}")
+        return SKIP
+    except Failure as e:
+        print(f"FAIL: {e}")
+        return 1
+    finally:
+        if sim is not None:
+            sim.terminate()
+            try:
+                sim.wait(10)
+            except subprocess.TimeoutExpired:
+                sim.kill()
+        if env is not None:
+            subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=30)
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

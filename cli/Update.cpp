@@ -13,7 +13,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <iterator>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace telmar::cli {
@@ -155,17 +156,34 @@ int finish(Context& c, int code, std::string_view outcome) {
     return code;
 }
 
-std::optional<std::vector<std::uint8_t>> readFile(const std::string& path) {
+// At most `limit` + 1 bytes: enough to tell a file of the wrong size without reading
+// all of a huge one.
+std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::size_t limit) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                    std::istreambuf_iterator<char>()};
+    std::vector<std::uint8_t> bytes(limit + 1);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (file.bad()) {
         return std::nullopt;
     }
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
     return bytes;
+}
+
+// The repository's placeholder images carry this at the start of every packet
+// (updater/variants/make_placeholders.py). A build with the real image does not embed
+// one, so a placeholder given as a file is recognised by it.
+constexpr std::string_view kPlaceholderMarker = "PLACEHOLDER";
+
+bool isPlaceholder(std::span<const std::uint8_t> image, const updater::Variant& built) {
+    if (built.placeholderImage &&
+        std::equal(image.begin(), image.end(), built.image.begin(), built.image.end())) {
+        return true;
+    }
+    return image.size() >= kPlaceholderMarker.size() &&
+           std::equal(kPlaceholderMarker.begin(), kPlaceholderMarker.end(), image.begin());
 }
 
 } // namespace
@@ -177,23 +195,23 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
 
     std::vector<std::uint8_t> fileImage;
     if (c.options.image) {
-        auto bytes = readFile(*c.options.image);
+        auto bytes = readFile(*c.options.image, size);
         if (!bytes) {
             c.err << "telmarctl: cannot read " << *c.options.image << std::endl;
             return finish(c, kExitFailed, "refused");
         }
         if (bytes->size() != size) {
-            c.err << "telmarctl: " << *c.options.image << " is " << bytes->size() << " bytes; the "
-                  << variant.buildName << " flash takes exactly " << size << " ("
+            c.err << "telmarctl: " << *c.options.image << " is "
+                  << (bytes->size() > size ? "more than " + std::to_string(size)
+                                           : std::to_string(bytes->size()))
+                  << " bytes; the " << variant.buildName << " flash takes exactly " << size << " ("
                   << variant.blockCount << " blocks of " << updater::kBlockSize
                   << "); nothing was sent" << std::endl;
             return finish(c, kExitFailed, "refused");
         }
         fileImage = std::move(*bytes);
-        // The placeholder stays a placeholder when it comes from a file.
-        variant.placeholderImage =
-            variant.placeholderImage && std::equal(fileImage.begin(), fileImage.end(),
-                                                   variant.image.begin(), variant.image.end());
+        // The placeholder guard holds for a placeholder given as a file too.
+        variant.placeholderImage = isPlaceholder(fileImage, variant);
         variant.image = fileImage;
         variant.imageCrc32 = updater::crc32(fileImage);
     }

@@ -285,11 +285,15 @@ TEST_F(Telmarctl, UpdateRefusesAnImageOfTheWrongSizeAndAnInterruptBeforeTheWrite
     // The placeholder goes only to a simulated box, also when it comes from a file.
     const updater::Variant& variant = updater::fpga2::variant();
     if (variant.placeholderImage) {
+        // The build's own, and one that differs from it but is a placeholder all the same.
+        std::string bytes(variant.image.begin(), variant.image.end());
         const std::string placeholder = folder.file("placeholder.bin");
-        std::ofstream(placeholder, std::ios::binary)
-            .write(reinterpret_cast<const char*>(variant.image.data()),
-                   static_cast<std::streamsize>(variant.image.size()));
-        for (const auto& image : {std::vector<std::string>{}, {"--image", placeholder}}) {
+        std::ofstream(placeholder, std::ios::binary) << bytes;
+        bytes.back() ^= 0xFF;
+        const std::string changed = folder.file("changed.bin");
+        std::ofstream(changed, std::ios::binary) << bytes;
+        for (const auto& image :
+             {std::vector<std::string>{}, {"--image", placeholder}, {"--image", changed}}) {
             std::vector<std::string> words = {TELMARCTL_BINARY, "--backend", "usb",
                                               "update",         "fpga2",     "--yes"};
             words.insert(words.end(), image.begin(), image.end());

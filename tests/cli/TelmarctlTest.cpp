@@ -289,7 +289,7 @@ TEST_F(Telmarctl, UpdateRefusesAnImageOfTheWrongSizeAndAnInterruptBeforeTheWrite
         std::string bytes(variant.image.begin(), variant.image.end());
         const std::string placeholder = folder.file("placeholder.bin");
         std::ofstream(placeholder, std::ios::binary) << bytes;
-        bytes.back() ^= 0xFF;
+        bytes.back() = static_cast<char>(~bytes.back());
         const std::string changed = folder.file("changed.bin");
         std::ofstream(changed, std::ios::binary) << bytes;
         for (const auto& image :

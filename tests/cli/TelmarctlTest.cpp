@@ -223,16 +223,12 @@ TEST_F(Telmarctl, RefusalsAndFailuresHaveTheirExitCodes) {
     control("plug");
     EXPECT_EQ(run({"--serial", "2032", "status"}).exitCode, 3);
 
-    // Usage errors, before any box is looked for.
-    for (const auto& words : {std::vector<std::string>{},
-                              {"frobnicate"},
-                              {"set", "edid", "up", "x"},
-                              {"set", "logo-led", "dim"},
-                              {"update", "fpga3"},
-                              {"status", "--yes"},
-                              {"update", "fpga2"}}) {
+    // Usage errors (the parser's own cases are in CliOptions), and an update that cannot
+    // ask because standard input is no terminal.
+    for (const auto& words :
+         {std::vector<std::string>{"set", "logo-led", "dim"}, {"update", "fpga2"}}) {
         r = run(words);
-        EXPECT_EQ(r.exitCode, 2) << (words.empty() ? "" : words[0]) << ": " << r.err;
+        EXPECT_EQ(r.exitCode, 2) << words[0] << ": " << r.err;
     }
 }
 

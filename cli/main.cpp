@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // telmarctl: the TELMAR box from a terminal and from scripts.
 
+#include "app/ProgramInfo.h"
 #include "backends/BackendChoice.h"
 #include "backends/DriverFactory.h"
 #include "cli/Commands.h"
@@ -20,10 +21,6 @@
 #include <windows.h>
 #else
 #include <unistd.h>
-#endif
-
-#ifndef TELMAR_VERSION
-#define TELMAR_VERSION "unknown"
 #endif
 
 namespace {
@@ -73,7 +70,7 @@ int main(int argc, char* argv[]) {
         std::cout << (options.helpFor ? cli::commandUsage(*options.helpFor) : cli::usageText());
         return cli::kExitOk;
     case cli::Command::Version:
-        std::cout << "telmarctl " TELMAR_VERSION "\n";
+        std::cout << app::versionLine("telmarctl");
         return cli::kExitOk;
     default:
         break;

@@ -19,11 +19,11 @@
 //
 // EXE is the program's file: the form table is read from its resources.
 // Exit codes: 0 done, 1 a text does not fit, 2 timed out or no window, 3 bad arguments.
+#include "RemoteCommon.h"
 #include "win32/FormFonts.h"
 #include "win32/FormTable.h"
 
 #include <commctrl.h>
-#include <cstdio>
 #include <cwchar>
 #include <optional>
 #include <string>
@@ -31,61 +31,14 @@
 
 namespace {
 
+using namespace remote;
 using telmar::win32::FormControl;
 using telmar::win32::FormTable;
 
 constexpr wchar_t kWindowClass[] = L"LUMORA_GUI";
-constexpr wchar_t kDialogClass[] = L"#32770";
-constexpr int kMessageBoxTextId = 0xFFFF;
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::string oneLine(const std::wstring& text) {
-    std::string out;
-    for (char c : utf8(text)) {
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c != '\r') {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::wstring windowText(HWND window) {
-    wchar_t buffer[1024] = {};
-    GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
-    return buffer;
-}
-
-std::wstring className(HWND window) {
-    wchar_t buffer[256] = {};
-    GetClassNameW(window, buffer, static_cast<int>(std::size(buffer)));
-    return buffer;
-}
-
-void say(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 HWND mainWindow() {
     return FindWindowW(kWindowClass, nullptr);
-}
-
-ULONGLONG deadlineAfter(const wchar_t* seconds) {
-    return GetTickCount64() + static_cast<ULONGLONG>(std::wcstoul(seconds, nullptr, 10)) * 1000;
 }
 
 std::optional<FormTable> formOf(const wchar_t* exe) {
@@ -128,26 +81,13 @@ HWND controlWindow(HWND window, const FormControl& control) {
 }
 
 int find(const wchar_t* seconds) {
-    const ULONGLONG deadline = deadlineAfter(seconds);
-    HWND window = nullptr;
-    while ((window = mainWindow()) == nullptr || !IsWindowVisible(window)) {
-        if (GetTickCount64() > deadline) {
-            say("no window of class LUMORA_GUI");
-            return 2;
-        }
-        Sleep(50);
+    HWND window = waitForWindow(kWindowClass, deadlineAfter(seconds));
+    if (window == nullptr) {
+        return noWindow(kWindowClass);
     }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
+    const POINT origin = sayWindow(window);
     RECT client{};
     GetClientRect(window, &client);
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    say("class=" + utf8(className(window)));
-    say("title=" + utf8(windowText(window)));
-    say("pid=" + std::to_string(pid));
-    say("client=" + std::to_string(origin.x) + "," + std::to_string(origin.y) + "," +
-        std::to_string(client.right) + "," + std::to_string(client.bottom));
     // What the form calls the window's size holds the menu bar: the client area and the
     // rows between it and the frame that the style gives.
     RECT outer{};
@@ -165,8 +105,7 @@ int find(const wchar_t* seconds) {
 int resize(const wchar_t* width, const wchar_t* height) {
     HWND window = mainWindow();
     if (window == nullptr) {
-        say("no window of class LUMORA_GUI");
-        return 2;
+        return noWindow(kWindowClass);
     }
     SetWindowPos(window, nullptr, 0, 0, static_cast<int>(std::wcstol(width, nullptr, 10)),
                  static_cast<int>(std::wcstol(height, nullptr, 10)),
@@ -177,8 +116,7 @@ int resize(const wchar_t* width, const wchar_t* height) {
 int controls(const FormTable& form) {
     HWND window = mainWindow();
     if (window == nullptr) {
-        say("no window of class LUMORA_GUI");
-        return 2;
+        return noWindow(kWindowClass);
     }
     for (const FormControl& c : form.controls) {
         HWND hwnd = controlWindow(window, c);
@@ -206,15 +144,6 @@ int click(const FormTable& form, const std::string& name) {
     // The press and release a mouse click makes; the button checks itself and tells
     // its parent, as on a real click.
     SendMessageW(hwnd, BM_CLICK, 0, 0);
-    return 0;
-}
-
-int post(UINT message, WPARAM wParam) {
-    HWND window = mainWindow();
-    if (window == nullptr || !PostMessageW(window, message, wParam, 0)) {
-        say("no window of class LUMORA_GUI");
-        return 2;
-    }
     return 0;
 }
 
@@ -271,8 +200,7 @@ int statusText() {
 int fit(const FormTable& form) {
     HWND window = mainWindow();
     if (window == nullptr) {
-        say("no window of class LUMORA_GUI");
-        return 2;
+        return noWindow(kWindowClass);
     }
     HDC dc = GetDC(nullptr);
     const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
@@ -310,22 +238,6 @@ int fit(const FormTable& form) {
     return allFit ? 0 : 1;
 }
 
-struct BoxSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK findBox(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<BoxSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window) && className(window) == kDialogClass) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // Answers `countText` boxes with OK; "0" reports the first box and leaves it open.
 int boxes(const wchar_t* seconds, const wchar_t* countText) {
     const ULONGLONG deadline = deadlineAfter(seconds);
@@ -333,31 +245,25 @@ int boxes(const wchar_t* seconds, const wchar_t* countText) {
     const unsigned long wanted = count == 0 ? 1 : count;
     HWND window = mainWindow();
     if (window == nullptr) {
-        say("no window of class LUMORA_GUI");
-        return 2;
+        return noWindow(kWindowClass);
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     for (unsigned long answered = 0; answered < wanted; ++answered) {
-        BoxSearch search{pid, nullptr};
-        while (EnumWindows(findBox, reinterpret_cast<LPARAM>(&search)), search.found == nullptr) {
+        HWND box = nullptr;
+        while ((box = visibleBox(pid)) == nullptr) {
             if (GetTickCount64() > deadline) {
                 say("timed out after " + std::to_string(answered) + " boxes");
                 return 2;
             }
             Sleep(50);
         }
-        HWND box = search.found;
-        say("box\t" + oneLine(windowText(box)) + "\t" +
-            oneLine(windowText(GetDlgItem(box, kMessageBoxTextId))));
+        sayBox(box);
         if (count == 0) {
             return 0;
         }
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-        while (IsWindow(box) && GetTickCount64() <= deadline) {
-            Sleep(20);
-        }
+        pressOk(box);
+        waitGone(box, deadline);
     }
     return 0;
 }
@@ -370,10 +276,10 @@ int wmain(int argc, wchar_t** argv) {
         return find(argv[2]);
     }
     if (verb == L"command" && argc == 3) {
-        return post(WM_COMMAND, MAKEWPARAM(std::wcstoul(argv[2], nullptr, 10), 0));
+        return post(kWindowClass, WM_COMMAND, MAKEWPARAM(std::wcstoul(argv[2], nullptr, 10), 0));
     }
     if (verb == L"close" && argc == 2) {
-        return post(WM_CLOSE, 0);
+        return post(kWindowClass, WM_CLOSE, 0);
     }
     if (verb == L"resize" && argc == 4) {
         return resize(argv[2], argv[3]);

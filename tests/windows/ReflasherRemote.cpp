@@ -15,116 +15,29 @@
 //                                       "window=open" for the updater's main window
 //
 // Exit codes: 0 done, 2 timed out or no window, 3 bad arguments.
-#include <cstdio>
+#include "RemoteCommon.h"
+
 #include <cwchar>
 #include <string>
 #include <windows.h>
 
 namespace {
 
+using namespace remote;
+
 constexpr wchar_t kWindowClass[] = L"TELMAR REFLASHER";
-constexpr wchar_t kDialogClass[] = L"#32770";
-constexpr int kMessageBoxTextId = 0xFFFF;
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
-// Line breaks written as \n so that every box stays on one output line.
-std::string oneLine(const std::wstring& text) {
-    std::string out;
-    for (char c : utf8(text)) {
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c != '\r') {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::wstring windowText(HWND window) {
-    wchar_t buffer[1024] = {};
-    GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
-    return buffer;
-}
-
-std::wstring className(HWND window) {
-    wchar_t buffer[256] = {};
-    GetClassNameW(window, buffer, static_cast<int>(std::size(buffer)));
-    return buffer;
-}
-
-void say(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 HWND mainWindow() {
     return FindWindowW(kWindowClass, nullptr);
 }
 
-ULONGLONG deadlineAfter(const wchar_t* seconds) {
-    return GetTickCount64() + static_cast<ULONGLONG>(std::wcstoul(seconds, nullptr, 10)) * 1000;
-}
-
 int find(const wchar_t* seconds) {
-    const ULONGLONG deadline = deadlineAfter(seconds);
-    HWND window = nullptr;
-    while ((window = mainWindow()) == nullptr || !IsWindowVisible(window)) {
-        if (GetTickCount64() > deadline) {
-            say("no window of class TELMAR REFLASHER");
-            return 2;
-        }
-        Sleep(50);
+    HWND window = waitForWindow(kWindowClass, deadlineAfter(seconds));
+    if (window == nullptr) {
+        return noWindow(kWindowClass);
     }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    RECT client{};
-    GetClientRect(window, &client);
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    say("class=" + utf8(className(window)));
-    say("title=" + utf8(windowText(window)));
-    say("pid=" + std::to_string(pid));
-    say("client=" + std::to_string(origin.x) + "," + std::to_string(origin.y) + "," +
-        std::to_string(client.right) + "," + std::to_string(client.bottom));
+    sayWindow(window);
     return 0;
-}
-
-int post(UINT message, WPARAM wParam) {
-    HWND window = mainWindow();
-    if (window == nullptr || !PostMessageW(window, message, wParam, 0)) {
-        say("no window of class TELMAR REFLASHER");
-        return 2;
-    }
-    return 0;
-}
-
-struct BoxSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK findBox(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<BoxSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if ((search->pid == 0 || pid == search->pid) && IsWindowVisible(window) &&
-        className(window) == kDialogClass) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
 }
 
 int boxes(const wchar_t* seconds, const wchar_t* countText) {
@@ -132,8 +45,7 @@ int boxes(const wchar_t* seconds, const wchar_t* countText) {
     const unsigned long wanted = std::wcstoul(countText, nullptr, 10);
     HWND window = mainWindow();
     if (window == nullptr) {
-        say("no window of class TELMAR REFLASHER");
-        return 2;
+        return noWindow(kWindowClass);
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
@@ -147,22 +59,15 @@ int boxes(const wchar_t* seconds, const wchar_t* countText) {
         if (wanted == 0 && !IsWindow(window)) {
             return 0;
         }
-        BoxSearch search{pid, nullptr};
-        EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
-        if (search.found == nullptr) {
+        HWND box = visibleBox(pid);
+        if (box == nullptr) {
             Sleep(50);
             continue;
         }
-        HWND box = search.found;
-        say("box\t" + oneLine(windowText(box)) + "\t" +
-            oneLine(windowText(GetDlgItem(box, kMessageBoxTextId))));
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        sayBox(box);
+        pressOk(box);
         ++answered;
-        // The same box must not be answered twice.
-        while (IsWindow(box) && GetTickCount64() <= deadline) {
-            Sleep(20);
-        }
+        waitGone(box, deadline);
     }
     return 0;
 }
@@ -178,20 +83,15 @@ int about(const wchar_t* seconds) {
     const ULONGLONG deadline = deadlineAfter(seconds);
     HWND window = mainWindow();
     if (window == nullptr || !PostMessageW(window, WM_COMMAND, MAKEWPARAM(104, 0), 0)) {
-        say("no window of class TELMAR REFLASHER");
-        return 2;
+        return noWindow(kWindowClass);
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     for (;;) {
-        BoxSearch search{pid, nullptr};
-        EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr) {
-            EnumChildWindows(search.found, sayStatic, 0);
-            PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            while (IsWindow(search.found) && GetTickCount64() <= deadline) {
-                Sleep(20);
-            }
+        if (HWND box = visibleBox(pid); box != nullptr) {
+            EnumChildWindows(box, sayStatic, 0);
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            waitGone(box, deadline);
             return 0;
         }
         if (GetTickCount64() > deadline) {
@@ -206,15 +106,10 @@ int about(const wchar_t* seconds) {
 int loneBox(const wchar_t* seconds) {
     const ULONGLONG deadline = deadlineAfter(seconds);
     for (;;) {
-        BoxSearch search{0, nullptr};
-        EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr) {
-            HWND box = search.found;
+        if (HWND box = visibleBox(0); box != nullptr) {
             say(mainWindow() == nullptr ? "window=none" : "window=open");
-            say("box\t" + oneLine(windowText(box)) + "\t" +
-                oneLine(windowText(GetDlgItem(box, kMessageBoxTextId))));
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            sayBox(box);
+            pressOk(box);
             return 0;
         }
         if (GetTickCount64() > deadline) {
@@ -233,10 +128,10 @@ int wmain(int argc, wchar_t** argv) {
         return find(argv[2]);
     }
     if (verb == L"command" && argc == 3) {
-        return post(WM_COMMAND, MAKEWPARAM(std::wcstoul(argv[2], nullptr, 10), 0));
+        return post(kWindowClass, WM_COMMAND, MAKEWPARAM(std::wcstoul(argv[2], nullptr, 10), 0));
     }
     if (verb == L"close" && argc == 2) {
-        return post(WM_CLOSE, 0);
+        return post(kWindowClass, WM_CLOSE, 0);
     }
     if (verb == L"boxes" && argc == 4) {
         return boxes(argv[2], argv[3]);

@@ -13,39 +13,18 @@ SiUSBXp.dll beside it, and checks it against the Linux telmarctl on a simulated 
     wine_telmarctl_test.py --windows-build DIR --telmarctl PATH --telmar-sim PATH
 
 Everything runs in a fresh temporary folder (Wine prefix included), under hard time
-limits, and is removed afterwards. Exit code 77: skipped, Wine cannot start here.
+limits, and is removed afterwards (tests/windows/winetest.py). Exit code 77: skipped,
+Wine cannot start here.
 """
 import argparse
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
-SKIP = 77
-
-
-class Failure(Exception):
-    pass
-
-
-class Skip(Exception):
-    pass
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def image_of(build_dir, build):
-    with open(os.path.join(build_dir, "reflasher-images.txt"), encoding="utf-8") as f:
-        for line in f:
-            name, _placeholder, path = line.rstrip("\n").split(" ", 2)
-            if name == build:
-                with open(path, "rb") as image:
-                    return image.read()
-    raise Failure(f"no image for {build} in reflasher-images.txt")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
+from winetest import (Failure, WineSession, expect, image_of, log, run_test,  # noqa: E402
+                      windows_path)
 
 
 def run(args, env, timeout, what):
@@ -58,9 +37,17 @@ def run(args, env, timeout, what):
     return result.returncode, out, err
 
 
-def expect(condition, text):
-    if not condition:
-        raise Failure(text)
+class Session(WineSession):
+    sim = None
+
+    def cleanup(self):
+        if self.sim is not None:
+            self.sim.terminate()
+            try:
+                self.sim.wait(10)
+            except subprocess.TimeoutExpired:
+                self.sim.kill()
+        super().cleanup()
 
 
 def main():
@@ -69,43 +56,23 @@ def main():
     parser.add_argument("--telmarctl", required=True)
     parser.add_argument("--telmar-sim", required=True)
     args = parser.parse_args()
-    for tool in ("wine", "wineboot", "wineserver"):
-        if shutil.which(tool) is None:
-            print(f"skipped: {tool} is not installed")
-            return SKIP
 
-    tmp = tempfile.mkdtemp(prefix="telmarctl-wine-")
-    sim = None
-    env = None
-    try:
-        app = os.path.join(tmp, "app")
-        os.makedirs(app)
-        for name, folder in (("telmarctl.exe", "bin"), ("SiUSBXp.dll", "standin")):
-            path = os.path.join(args.windows_build, folder, name)
-            if not os.path.exists(path):
-                raise Failure(f"{path} is missing: build the Windows programs first")
-            shutil.copy(path, app)
-        exe = os.path.join(app, "telmarctl.exe")
+    # No overall limit: every step has its own.
+    session = Session(args.windows_build, float("inf"))
 
-        home = os.path.join(tmp, "home")
-        os.makedirs(home)
-        env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("TELMAR_", "WINE")) and k != "DISPLAY"}
-        env.update(WINEPREFIX=os.path.join(tmp, "prefix"), WINEARCH="win64", WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=", TMPDIR=tmp, HOME=home)
-        try:
-            boot = subprocess.run(["wineboot", "--init"], env=env, capture_output=True,
-                                  timeout=120)
-        except subprocess.TimeoutExpired:
-            raise Skip("wineboot did not finish in time")
-        if boot.returncode != 0:
-            raise Skip("wineboot failed")
+    def steps():
+        session.check_tools(display=False)
+        session.copy_programs({"telmarctl.exe": "bin", "SiUSBXp.dll": "standin"})
+        exe = os.path.join(session.app, "telmarctl.exe")
+        tmp = session.tmp
+        session.boot_wine(at_most=120)
+        env = session.env
 
         # The Linux program on a fresh simulated box says what the Windows one must say.
         socket = os.path.join(tmp, "sim.sock")
-        sim = subprocess.Popen([args.telmar_sim, "serve", "--socket", socket],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        line = sim.stdout.readline().decode()
+        session.sim = subprocess.Popen([args.telmar_sim, "serve", "--socket", socket],
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        line = session.sim.stdout.readline().decode()
         expect("serving on" in line, f"telmar-sim did not start: {line!r}")
         linux_env = dict(os.environ, TELMAR_SIM_SOCKET=socket)
         code, expected, err = run([args.telmarctl, "--backend", "sim", "--json", "status"],
@@ -115,7 +82,7 @@ def main():
         code, out, err = run(["wine", exe, "--json", "status"], env, 60, "status")
         expect(code == 0, f"status: exit code {code}: {err}")
         expect(out == expected, f"status differs:\n  Windows: {out}\n  Linux:   {expected}")
-        print("status --json: as on Linux")
+        log("status --json: as on Linux")
 
         code, out, err = run(["wine", exe, "set", "logo-led", "off"], env, 60, "set")
         expect((code, out) == (0, "Logo LED OFF\n"), f"set: exit code {code}, {out!r}, {err!r}")
@@ -123,7 +90,7 @@ def main():
         expect(code == 2, f"a usage error: exit code {code}")
         code, out, err = run(["wine", exe, "--backend", "sim", "status"], env, 60, "sim")
         expect(code == 3, f"--backend sim: exit code {code}: {err}")
-        print("set, usage error, missing backend: as documented")
+        log("set, usage error, missing backend: as documented")
 
         dump = os.path.join(tmp, "dump")
         os.makedirs(dump)
@@ -138,24 +105,9 @@ def main():
             flash = f.read()
         expect(flash == image_of(args.windows_build, "FPGA2"),
                "update: the stand-in's FPGA2 flash differs from the image")
-        print(f"update fpga2: flash equals the image ({time.monotonic() - started:.1f} s)")
-        return 0
-    except Skip as e:
-        print(f"skipped: {e}")
-        return SKIP
-    except Failure as e:
-        print(f"FAIL: {e}")
-        return 1
-    finally:
-        if sim is not None:
-            sim.terminate()
-            try:
-                sim.wait(10)
-            except subprocess.TimeoutExpired:
-                sim.kill()
-        if env is not None:
-            subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=30)
-        shutil.rmtree(tmp, ignore_errors=True)
+        log(f"update fpga2: flash equals the image ({time.monotonic() - started:.1f} s)")
+
+    return run_test(session, steps, "telmarctl.exe under Wine: all checks passed")
 
 
 if __name__ == "__main__":

@@ -24,19 +24,18 @@ beside it, and drives it from outside with panel-remote.exe:
                        [--screenshot PNG]
 
 Set-up, clean-up, time limits and the skip rule (exit code 77 only where Wine cannot
-start) are those of wine_reflasher_test.py, whose session this test reuses.
+start) are those of winetest.py.
 """
 import argparse
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_reflasher_test import (SKIP, Failure, Interrupted, Session, Skip, expect,  # noqa: E402
-                                 log, read_ppm, read_state, windows_path)
+from winetest import (Failure, WineSession, expect, log, read_ppm, read_state,  # noqa: E402
+                      run_test, windows_path)
 
 WINDOW_CLASS = "LUMORA_GUI"
 WINDOW_TITLE = "TELMAR GUI"
@@ -92,34 +91,23 @@ CLICKS = [
 ]
 
 
-class PanelSession(Session):
+class PanelSession(WineSession):
     def __init__(self, args):
-        super().__init__(args)
+        super().__init__(args.windows_build, args.deadline)
         self.screenshot = args.screenshot
         self.version = args.version
         self.exe = os.path.join(self.app, "LUMORA_GUI.exe")
         self.page = PAGE_EDID
 
     def prepare(self):
-        for tool in ("wine", "wineboot", "wineserver"):
-            if shutil.which(tool) is None:
-                raise Skip(f"{tool} is not installed")
-        for tool in ("Xvfb", "import"):
-            if shutil.which(tool) is None:
-                raise Failure(f"{tool} is not installed (scripts/deps.sh lists it)")
+        self.check_tools()
         if not os.path.exists(os.path.join(WINE_FONTS, "tahoma.ttf")):
             raise Failure(f"{WINE_FONTS}/tahoma.ttf is missing (fonts-wine, scripts/deps.sh)")
-        sources = {
-            "LUMORA_GUI.exe": os.path.join(self.build, "bin"),
-            "SiUSBXp.dll": os.path.join(self.build, "standin"),
-            "panel-remote.exe": os.path.join(self.build, "standin"),
-        }
-        os.makedirs(self.app)
-        for name, folder in sources.items():
-            path = os.path.join(folder, name)
-            if not os.path.exists(path):
-                raise Failure(f"{path} is missing: build the Windows programs first")
-            shutil.copy(path, self.app)
+        self.copy_programs({
+            "LUMORA_GUI.exe": "bin",
+            "SiUSBXp.dll": "standin",
+            "panel-remote.exe": "standin",
+        })
 
     def install_fonts(self):
         """Wine's own dialog fonts, where Windows keeps its fonts: this Wine build does
@@ -188,7 +176,7 @@ class PanelSession(Session):
         process = subprocess.Popen(["wine", self.exe], env=env, stdout=out,
                                    stderr=subprocess.STDOUT, start_new_session=True)
         out.close()
-        self.updaters.append(process)
+        self.programs.append(process)
         stop = time.monotonic() + 60
         while process.poll() is None and time.monotonic() < stop:
             try:
@@ -417,9 +405,6 @@ class PanelSession(Session):
         self.no_box_run()
         self.close_under_box_run()
 
-def interrupted(signum, _frame):
-    raise Interrupted(f"signal {signum}")
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -429,23 +414,8 @@ def main():
                         help="seconds for the whole test, clean-up not included")
     parser.add_argument("--screenshot", help="where to keep a picture of the window")
     args = parser.parse_args()
-    signal.signal(signal.SIGTERM, interrupted)
-    signal.signal(signal.SIGINT, interrupted)
-
     session = PanelSession(args)
-    try:
-        session.run()
-        log("LUMORA_GUI.exe under Wine: all checks passed")
-        return 0
-    except Skip as skip:
-        log(f"SKIPPED: {skip}")
-        return SKIP
-    except (Failure, Interrupted, subprocess.TimeoutExpired) as failure:
-        log(f"FAILED: {failure}")
-        session.show_logs()
-        return 1
-    finally:
-        session.cleanup()
+    return run_test(session, session.run, "LUMORA_GUI.exe under Wine: all checks passed")
 
 
 if __name__ == "__main__":

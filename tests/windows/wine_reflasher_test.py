@@ -23,23 +23,21 @@ SiUSBXp.dll beside it, and drives it from outside with reflasher-remote.exe:
     wine_reflasher_test.py --windows-build DIR --version VERSION [--deadline SECONDS]
 
 Everything runs in a fresh temporary folder (Wine prefix included) on a private X
-server, under hard time limits, and is removed afterwards. Exit code 77 means the
-test was skipped because Wine cannot start here. TELMAR_TEST_WINEDEBUG, when set,
-replaces WINEDEBUG=-all (for example "err+all" to see why a run failed).
+server, under hard time limits, and is removed afterwards (winetest.py). Exit code 77
+means the test was skipped because Wine cannot start here.
 """
 import argparse
 import os
-import re
-import select
 import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 import zlib
 
-SKIP = 77
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from winetest import (Failure, WineSession, expect, image_of, log, read_ppm,  # noqa: E402
+                      read_state, run_test, windows_path)
+
 BUILD = "FPGA2"
 WINDOW_CLASS = "TELMAR REFLASHER"
 WINDOW_TITLE = "TELMAR Reflasher"
@@ -52,200 +50,16 @@ GREETING_YS = (10, 30, 80, 100)
 LINE_X = 10
 
 
-class Failure(Exception):
-    pass
-
-
-class Skip(Exception):
-    pass
-
-
-class Interrupted(Exception):
-    pass
-
-
-def log(text):
-    print(text, flush=True)
-
-
-class Deadline:
-    def __init__(self, seconds):
-        self.end = time.monotonic() + seconds
-
-    def left(self, at_most=None):
-        remaining = self.end - time.monotonic()
-        if remaining <= 0:
-            raise Failure("the test ran out of time")
-        return remaining if at_most is None else min(remaining, at_most)
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def read_state(dump):
-    try:
-        with open(os.path.join(dump, "state.txt"), encoding="utf-8") as f:
-            text = f.read()
-    except FileNotFoundError:
-        return {}
-    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
-
-
-def read_ppm(data):
-    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
-    if not m:
-        raise Failure("the screenshot is not a PPM image")
-    width, height, top = map(int, m.groups())
-    step = 1 if top < 256 else 2
-    pixels = data[m.end():]
-
-    def dark(x, y):
-        at = (y * width + x) * 3 * step
-        r, g, b = pixels[at], pixels[at + step], pixels[at + 2 * step]
-        return r + g + b < 3 * 128
-    return width, height, dark
-
-
-class Session:
-    def __init__(self, args):
-        self.deadline = Deadline(args.deadline)
-        self.build = os.path.abspath(args.windows_build)
-        self.tmp = tempfile.mkdtemp(prefix="telmar-wine-")
-        self.xvfb = None
-        self.updaters = []
-        self.env = None
-        self.app = os.path.join(self.tmp, "app")
-
-    # ---- set-up and clean-up -------------------------------------------------------
-
+class Session(WineSession):
     def prepare(self):
-        for tool in ("wine", "wineboot", "wineserver"):
-            if shutil.which(tool) is None:
-                raise Skip(f"{tool} is not installed")
-        for tool in ("Xvfb", "import"):
-            if shutil.which(tool) is None:
-                raise Failure(f"{tool} is not installed (scripts/deps.sh lists it)")
-        sources = {
-            f"Reflasher-{BUILD}.exe": os.path.join(self.build, "bin"),
-            "SiUSBXp.dll": os.path.join(self.build, "standin"),
-            "reflasher-remote.exe": os.path.join(self.build, "standin"),
-            "updater-guards-check.exe": os.path.join(self.build, "standin"),
-        }
-        os.makedirs(self.app)
-        for name, folder in sources.items():
-            path = os.path.join(folder, name)
-            if not os.path.exists(path):
-                raise Failure(f"{path} is missing: build the Windows programs first")
-            shutil.copy(path, self.app)
-        self.image = self.image_of(BUILD)
-
-    def image_of(self, build):
-        listing = os.path.join(self.build, "reflasher-images.txt")
-        with open(listing, encoding="utf-8") as f:
-            for line in f:
-                name, _placeholder, path = line.rstrip("\n").split(" ", 2)
-                if name == build:
-                    with open(path, "rb") as image:
-                        return image.read()
-        raise Failure(f"{listing} names no image for {build}")
-
-    def start_display(self):
-        reader, writer = os.pipe()
-        with open(os.path.join(self.tmp, "xvfb.log"), "w") as out:
-            self.xvfb = subprocess.Popen(
-                # -noreset: a server reset when the last client leaves (as after wineboot)
-                # re-binds the display's sockets, and fails if another server took them.
-                ["Xvfb", "-displayfd", str(writer), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp", "-noreset"],
-                pass_fds=(writer,), stdout=subprocess.DEVNULL, stderr=out,
-                start_new_session=True)
-        os.close(writer)
-        # Xvfb writes the number and the newline in two writes and dies if the pipe is
-        # closed in between, so read up to the newline.
-        data = b""
-        limit = time.monotonic() + self.deadline.left(20)
-        while b"\n" not in data and time.monotonic() < limit:
-            ready, _, _ = select.select([reader], [], [], max(0.0, limit - time.monotonic()))
-            chunk = os.read(reader, 32) if ready else b""
-            if not chunk:
-                break
-            data += chunk
-        os.close(reader)
-        number = data.decode().strip()
-        if not number.isdigit():
-            raise Failure("Xvfb did not start")
-        return ":" + number
-
-    def boot_wine(self, display):
-        home = os.path.join(self.tmp, "home")
-        os.makedirs(home)
-        self.env = {k: v for k, v in os.environ.items()
-                    if not k.startswith(("TELMAR_", "WINE"))}
-        self.env.update(
-            WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH="win64",
-            # wineserver keeps its socket folder under TMPDIR: inside ours, it goes with it.
-            TMPDIR=self.tmp,
-            WINEDEBUG=os.environ.get("TELMAR_TEST_WINEDEBUG", "-all"),
-            # No installer dialogs for the .NET and HTML engines the programs never use.
-            WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display, HOME=home,
-            XDG_CACHE_HOME=os.path.join(home, ".cache"),
-            XDG_CONFIG_HOME=os.path.join(home, ".config"),
-            XDG_DATA_HOME=os.path.join(home, ".local", "share"))
-        started = time.monotonic()
-        with open(os.path.join(self.tmp, "wineboot.log"), "w") as out:
-            try:
-                result = subprocess.run(["wineboot", "--init"], env=self.env, stdout=out,
-                                        stderr=subprocess.STDOUT,
-                                        timeout=self.deadline.left(100))
-            except subprocess.TimeoutExpired:
-                raise Skip("Wine cannot start: wineboot did not finish in time")
-        if result.returncode != 0 or not os.path.exists(
-                os.path.join(self.env["WINEPREFIX"], "drive_c", "windows", "system32")):
-            with open(os.path.join(self.tmp, "wineboot.log"), errors="replace") as f:
-                tail = f.read()[-2000:]
-            raise Skip(f"Wine cannot start (wineboot exit code {result.returncode}):\n{tail}")
-        # One server for the whole test, so that the program and reflasher-remote never
-        # race each other to start one.
-        subprocess.run(["wineserver", "-p"], env=self.env, timeout=self.deadline.left(30),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        log(f"Wine prefix ready in {time.monotonic() - started:.1f} s")
-
-    def display_state(self):
-        if self.xvfb.poll() is not None:
-            with open(os.path.join(self.tmp, "xvfb.log"), errors="replace") as f:
-                return f"Xvfb ended with exit code {self.xvfb.returncode}: {f.read()[-1500:]}"
-        try:
-            probe = subprocess.run(["xdpyinfo", "-display", self.env["DISPLAY"]],
-                                   capture_output=True, text=True, timeout=10)
-        except (OSError, subprocess.TimeoutExpired) as error:
-            return f"not checked: {error}"
-        return "answers" if probe.returncode == 0 else f"does not answer: {probe.stderr.strip()}"
-
-    def cleanup(self):
-        for process in self.updaters:
-            if process.poll() is None:
-                try:
-                    os.killpg(process.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-                process.wait(timeout=10)
-        if self.env is not None:
-            try:
-                subprocess.run(["wineserver", "-k"], env=self.env, timeout=20,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                subprocess.run(["wineserver", "-w"], env=self.env, timeout=20,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            except subprocess.TimeoutExpired:
-                log("wineserver did not end in time")
-        if self.xvfb is not None and self.xvfb.poll() is None:
-            os.killpg(self.xvfb.pid, signal.SIGTERM)
-            try:
-                self.xvfb.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.xvfb.pid, signal.SIGKILL)
-                self.xvfb.wait(timeout=10)
-        shutil.rmtree(self.tmp, ignore_errors=True)
+        self.check_tools()
+        self.copy_programs({
+            f"Reflasher-{BUILD}.exe": "bin",
+            "SiUSBXp.dll": "standin",
+            "reflasher-remote.exe": "standin",
+            "updater-guards-check.exe": "standin",
+        })
+        self.image = image_of(self.build, BUILD)
 
     # ---- driving the program ---------------------------------------------------------
 
@@ -277,28 +91,8 @@ class Session:
                                    env=env, stdout=out, stderr=subprocess.STDOUT,
                                    start_new_session=True)
         out.close()
-        self.updaters.append(process)
+        self.programs.append(process)
         return process
-
-    def wait_exit(self, process, at_most):
-        try:
-            return process.wait(timeout=self.deadline.left(at_most))
-        except subprocess.TimeoutExpired:
-            raise Failure(f"the program did not end within {at_most} s")
-
-    def wait_state(self, process, dump, what, predicate, at_most):
-        stop = time.monotonic() + at_most
-        while True:
-            state = read_state(dump)
-            if state and predicate(state):
-                return state
-            if process.poll() is not None:
-                raise Failure(f"the program ended (exit code {process.returncode}) before "
-                              f"{what}; box state {state}")
-            if time.monotonic() > stop:
-                raise Failure(f"no {what} within {at_most} s; box state {state}")
-            self.deadline.left()
-            time.sleep(0.1)
 
     def launch(self, name, dump, **controls):
         """Starts the program and waits for its window: (process, client area)."""
@@ -459,7 +253,7 @@ class Session:
                                    env=self.env, stdout=out, stderr=subprocess.STDOUT,
                                    start_new_session=True)
         out.close()
-        self.updaters.append(process)
+        self.programs.append(process)
         lines = self.remote("lonebox", "40", at_most=40)
         boxes = [line.split("\t")[1:] for line in lines if line.startswith("box\t")]
         expect("window=none" in lines, f"the main window opened before the box: {lines}")
@@ -478,25 +272,6 @@ class Session:
                f"update lock: {result.stdout.strip()} (exit code {result.returncode})")
         log("update lock: one update at a time")
 
-    def show_logs(self):
-        for name in sorted(os.listdir(self.tmp)):
-            path = os.path.join(self.tmp, name)
-            if name.endswith("-run.log"):
-                with open(path, errors="replace") as f:
-                    text = f.read().strip()
-                if text:
-                    log(f"--- {name} (tail)\n{text[-1500:]}")
-
-
-def expect(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
-def interrupted(signum, _frame):
-    raise Interrupted(f"signal {signum}")
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--windows-build", required=True)
@@ -504,30 +279,18 @@ def main():
     parser.add_argument("--deadline", type=float, default=150,
                         help="seconds for the whole test, clean-up not included")
     args = parser.parse_args()
-    signal.signal(signal.SIGTERM, interrupted)
-    signal.signal(signal.SIGINT, interrupted)
 
-    session = Session(args)
-    try:
+    session = Session(args.windows_build, args.deadline)
+
+    def steps():
         session.prepare()
-        display = session.start_display()
-        session.boot_wine(display)
+        session.boot_wine(session.start_display())
         session.info_options(args.version)
         session.good_run()
         session.refused_packet_run()
         session.missing_library_run()
         session.lock_check()
-        log("Reflasher-FPGA2.exe under Wine: all checks passed")
-        return 0
-    except Skip as skip:
-        log(f"SKIPPED: {skip}")
-        return SKIP
-    except (Failure, Interrupted, subprocess.TimeoutExpired) as failure:
-        log(f"FAILED: {failure}")
-        session.show_logs()
-        return 1
-    finally:
-        session.cleanup()
+    return run_test(session, steps, "Reflasher-FPGA2.exe under Wine: all checks passed")
 
 
 if __name__ == "__main__":

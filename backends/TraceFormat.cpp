@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "backends/TraceFormat.h"
 
+#include "usb/HexDigit.h"
 #include "usb/Log.h"
 
 #include <array>
@@ -171,18 +172,6 @@ class LineParser {
         out = n;
         return true;
     }
-    static int hexDigit(char c) {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    }
     bool string(std::string& out) {
         if (!take('"')) {
             return false;
@@ -230,7 +219,7 @@ class LineParser {
                 }
                 int code = 0;
                 for (int i = 0; i < 4; ++i) {
-                    const int d = hexDigit(s_[pos_++]);
+                    const int d = usb::hexDigitValue(s_[pos_++]);
                     if (d < 0) {
                         return false;
                     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "sim/Wire.h"
 
+#include "usb/HexDigit.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -15,19 +17,6 @@
 namespace telmar::sim {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -55,8 +44,8 @@ std::optional<std::vector<std::uint8_t>> fromHex(std::string_view hex) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(hex.size() / 2);
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = hexValue(hex[i]);
-        const int lo = hexValue(hex[i + 1]);
+        const int hi = usb::hexDigitValue(hex[i]);
+        const int lo = usb::hexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0) {
             return std::nullopt;
         }

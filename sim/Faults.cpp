@@ -110,7 +110,8 @@ std::string Faults::describe() const {
     std::ostringstream out;
     describeCount(out, "drop", drop);
     if (truncate != 0) {
-        describeCount(out, "truncate", truncate, ":" + std::to_string(truncateTo));
+        describeCount(out, "truncate", truncate,
+                      std::string(":").append(std::to_string(truncateTo)));
     }
     if (wrongByte0 != 0) {
         std::ostringstream value;
@@ -118,7 +119,7 @@ std::string Faults::describe() const {
         describeCount(out, "byte0", wrongByte0, value.str());
     }
     for (std::size_t i = 0; i < kFrameKindCount; ++i) {
-        describeCount(out, "reject", reject[i], ":" + std::string(kKindNames[i]));
+        describeCount(out, "reject", reject[i], std::string(":").append(kKindNames[i]));
     }
     describeCount(out, "reject-packet-in", rejectPacketIn);
     if (silenceAfter) {

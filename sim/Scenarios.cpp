@@ -81,9 +81,12 @@ Bytes avi(std::uint8_t pb1, std::uint8_t pb2, std::uint8_t pb3, std::uint8_t vic
 // channel status bytes 0 to 4; two unused bytes; audio InfoFrame payload bytes 1 to 4.
 Bytes audio(std::uint8_t rateAndHbr, std::initializer_list<std::uint8_t> channelStatus,
             std::uint8_t channelCount, std::uint8_t speakerAllocation) {
-    Bytes block = {0x00, 0x00, rateAndHbr};
-    block.insert(block.end(), channelStatus);
-    block.insert(block.end(), {0x00, 0x00, channelCount, 0x00, 0x00, speakerAllocation});
+    Bytes block(3 + channelStatus.size() + 6, 0x00);
+    block[2] = rateAndHbr;
+    std::copy(channelStatus.begin(), channelStatus.end(), block.begin() + 3);
+    const std::size_t infoFrame = 3 + channelStatus.size() + 2;
+    block[infoFrame] = channelCount;
+    block[infoFrame + 3] = speakerAllocation;
     return block;
 }
 

@@ -138,9 +138,13 @@ void LIBUSB_CALL onBulkIn(libusb_transfer* transfer) {
     switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED:
         // One IN transfer is one packet; a short one is where the box ended its reply.
-        dev->received.append({transfer->buffer, static_cast<std::size_t>(transfer->actual_length)},
-                             transfer->actual_length < transfer->length);
-        resubmit = true;
+        if (dev->received.append(
+                {transfer->buffer, static_cast<std::size_t>(transfer->actual_length)},
+                transfer->actual_length < transfer->length)) {
+            resubmit = true;
+        } else {
+            dev->markGone("bulk IN: receive buffer full (a device that sends unasked)");
+        }
         break;
     case LIBUSB_TRANSFER_TIMED_OUT:
     case LIBUSB_TRANSFER_OVERFLOW:

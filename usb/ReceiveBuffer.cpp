@@ -5,18 +5,22 @@
 
 namespace telmar::usb {
 
-void ReceiveBuffer::append(std::span<const std::uint8_t> bytes, bool endsMessage) {
+bool ReceiveBuffer::append(std::span<const std::uint8_t> bytes, bool endsMessage) {
     if (bytes.empty()) {
-        return;
+        return true;
     }
     {
         std::lock_guard lock(mutex_);
+        if (bytes.size() > capacity_ - std::min(capacity_, bytes_.size())) {
+            return false;
+        }
         bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
         if (endsMessage) {
             messageEnds_.push_back(takenTotal_ + bytes_.size());
         }
     }
     arrived_.notify_all();
+    return true;
 }
 
 std::size_t ReceiveBuffer::waitForData(Duration wait) {

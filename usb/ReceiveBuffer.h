@@ -17,9 +17,16 @@ class ReceiveBuffer {
   public:
     using Duration = std::chrono::milliseconds;
 
+    // A reply is at most 64 bytes and every exchange flushes first, so this much unread
+    // means a device that sends without being asked; it must not grow the program.
+    static constexpr std::size_t kDefaultCapacity = 64 * 1024;
+
+    explicit ReceiveBuffer(std::size_t capacity = kDefaultCapacity) : capacity_(capacity) {}
+
     // `endsMessage`: the box ended its transfer with these bytes (a short packet),
-    // so a reader that reaches them has the whole reply.
-    void append(std::span<const std::uint8_t> bytes, bool endsMessage = false);
+    // so a reader that reaches them has the whole reply. False, with nothing taken,
+    // when the bytes would not fit in the capacity.
+    bool append(std::span<const std::uint8_t> bytes, bool endsMessage = false);
 
     // Bytes buffered now; when none are, waits up to `wait` for the first to arrive.
     std::size_t waitForData(Duration wait);
@@ -40,6 +47,7 @@ class ReceiveBuffer {
     // Takes what is there; true if the last byte taken ended a message.
     bool take(std::span<std::uint8_t> dst, std::size_t& taken);
 
+    const std::size_t capacity_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<std::uint8_t> bytes_;

@@ -11,15 +11,20 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using telmar::usb::ReceiveBuffer;
     FuzzedDataProvider in(data, size);
-    ReceiveBuffer buffer;
+    // Small, so the inputs reach the capacity.
+    constexpr std::size_t kCapacity = 256;
+    ReceiveBuffer buffer(kCapacity);
     std::deque<std::uint8_t> model;
     bool broken = false;
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange(0, 5)) {
         case 0: {
             const auto bytes = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 80));
-            buffer.append(bytes, in.ConsumeBool());
-            model.insert(model.end(), bytes.begin(), bytes.end());
+            const bool fits = model.size() + bytes.size() <= kCapacity;
+            FUZZ_CHECK(buffer.append(bytes, in.ConsumeBool()) == fits);
+            if (fits) {
+                model.insert(model.end(), bytes.begin(), bytes.end());
+            }
             break;
         }
         case 1: {

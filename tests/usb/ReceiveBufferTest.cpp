@@ -110,4 +110,18 @@ TEST(ReceiveBuffer, BrokenBufferReleasesWaitersAtOnce) {
     EXPECT_EQ(buffer.waitForData(10s), 0u); // returns at once, nothing buffered
 }
 
+// A device that keeps sending while nobody reads must not grow the buffer: what does
+// not fit is refused whole, and what was taken stays readable.
+TEST(ReceiveBuffer, RefusesBytesPastItsCapacity) {
+    ReceiveBuffer buffer(8);
+    EXPECT_TRUE(buffer.append(Bytes{1, 2, 3, 4, 5}));
+    EXPECT_FALSE(buffer.append(Bytes{6, 7, 8, 9}));
+    EXPECT_TRUE(buffer.append(Bytes{6, 7, 8}));
+    EXPECT_FALSE(buffer.append(Bytes{9}));
+    EXPECT_EQ(buffer.size(), 8u);
+    EXPECT_EQ(take(buffer, 3), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(buffer.append(Bytes{9, 10, 11}));
+    EXPECT_EQ(take(buffer, 64), (Bytes{4, 5, 6, 7, 8, 9, 10, 11}));
+}
+
 } // namespace

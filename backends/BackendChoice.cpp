@@ -2,8 +2,8 @@
 #include "backends/BackendChoice.h"
 
 #include "backends/Diagnostics.h"
-#include "usb/Log.h"
-#include "usb/Printable.h"
+#include "base/Log.h"
+#include "base/Printable.h"
 #include "usb/UsbIdList.h"
 
 #include <cstdlib>
@@ -77,7 +77,7 @@ std::string environmentHelp() {
             "\n      the recorded session the replay backend plays\n";
     text += "  " + std::string(kTraceVariable) +
             "\n      a file to record every driver call of the session into\n";
-    text += "  " + std::string(usb::kDebugVariable) +
+    text += "  " + std::string(base::kDebugVariable) +
             "\n      1: log every driver call and exchange to standard error\n";
     return text;
 }
@@ -98,7 +98,7 @@ const BackendEntry& chooseBackend(const char* value, std::ostream& err) {
         known += known.empty() ? "" : " or ";
         known += entry.name;
     }
-    err << kBackendVariable << ": unknown backend \"" << usb::printable(name) << "\" (expected "
+    err << kBackendVariable << ": unknown backend \"" << base::printable(name) << "\" (expected "
         << known << "); using " << fallback.name << std::endl;
     return fallback;
 }

@@ -2,7 +2,7 @@
 #include "backends/Diagnostics.h"
 
 #include "backends/TraceRecorder.h"
-#include "usb/Log.h"
+#include "base/Log.h"
 
 #include <chrono>
 #include <cstdio>
@@ -57,10 +57,10 @@ class FileTraceWriter final : public EntrySink {
 
 std::unique_ptr<usb::Driver> withDiagnostics(std::unique_ptr<usb::Driver> driver,
                                              std::string_view backendName, std::ostream& err) {
-    if (!usb::logSinkInstalled() && usb::debugRequested(std::getenv(usb::kDebugVariable))) {
-        usb::logToStandardError(true);
+    if (!base::logSinkInstalled() && base::debugRequested(std::getenv(base::kDebugVariable))) {
+        base::logToStandardError(true);
     }
-    TELMAR_LOG(usb::LogArea::Backend, "backend: " + std::string(backendName));
+    TELMAR_LOG(base::LogArea::Backend, "backend: " + std::string(backendName));
     std::vector<std::unique_ptr<EntrySink>> sinks;
     if (const char* path = std::getenv(kTraceVariable); path != nullptr && *path != '\0') {
         auto file = std::make_unique<std::ofstream>(path, std::ios::out | std::ios::trunc);
@@ -70,12 +70,12 @@ std::unique_ptr<usb::Driver> withDiagnostics(std::unique_ptr<usb::Driver> driver
                                      .started = utcNow(),
                                      .simulatedBox = driver->simulatedBox()};
             sinks.push_back(std::make_unique<FileTraceWriter>(std::move(file), header));
-            TELMAR_LOG(usb::LogArea::Backend, "recording the session to " + std::string(path));
+            TELMAR_LOG(base::LogArea::Backend, "recording the session to " + std::string(path));
         } else {
             err << kTraceVariable << ": cannot write " << path << "; not recording" << std::endl;
         }
     }
-    if (usb::logEnabled(usb::LogArea::Usb)) {
+    if (base::logEnabled(base::LogArea::Usb)) {
         sinks.push_back(std::make_unique<LogEntrySink>());
     }
     if (sinks.empty()) {
@@ -99,10 +99,10 @@ std::unique_ptr<ReplayDriver> createReplayDriver(const char* path, std::ostream&
             err << kReplayVariable << ": " << path << ": " << error << std::endl;
             trace = Trace{};
         } else {
-            TELMAR_LOG(usb::LogArea::Backend, "replaying " + std::to_string(trace.entries.size()) +
-                                                  " entries from " + path + ", recorded by " +
-                                                  trace.header.program + " on " +
-                                                  trace.header.backend);
+            TELMAR_LOG(base::LogArea::Backend, "replaying " + std::to_string(trace.entries.size()) +
+                                                   " entries from " + path + ", recorded by " +
+                                                   trace.header.program + " on " +
+                                                   trace.header.backend);
         }
     }
     return std::make_unique<ReplayDriver>(std::move(trace), err, std::move(clock));

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "backends/ReplayDriver.h"
 
-#include "usb/Log.h"
+#include "base/Log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -68,7 +68,7 @@ void ReplayDriver::fail(std::string message) {
     mismatch_ = message;
     lastError_ = message;
     err_ << "replay: " << message << std::endl;
-    TELMAR_LOG(usb::LogArea::Backend, "replay: " + message);
+    TELMAR_LOG(base::LogArea::Backend, "replay: " + message);
 }
 
 void ReplayDriver::paceRun(const TraceEntry& run) {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "backends/TraceFormat.h"
 
-#include "usb/HexDigit.h"
-#include "usb/Log.h"
+#include "base/HexDigit.h"
+#include "base/Log.h"
 
 #include <array>
 #include <charconv>
@@ -219,7 +219,7 @@ class LineParser {
                 }
                 int code = 0;
                 for (int i = 0; i < 4; ++i) {
-                    const int d = usb::hexDigitValue(s_[pos_++]);
+                    const int d = base::hexDigitValue(s_[pos_++]);
                     if (d < 0) {
                         return false;
                     }
@@ -513,7 +513,7 @@ std::string describeCall(const TraceEntry& e) {
         args = "handle " + handleText(e.handle) + ", " + std::to_string(e.count) + " bytes";
         break;
     case DriverCall::Write:
-        args = "handle " + handleText(e.handle) + ", " + usb::hexBytes(e.bytes);
+        args = "handle " + handleText(e.handle) + ", " + base::hexBytes(e.bytes);
         break;
     case DriverCall::Flush:
         args = "handle " + handleText(e.handle) + ", " + std::to_string(e.flushTransmit) + ", " +
@@ -540,7 +540,7 @@ std::string describeResult(const TraceEntry& e) {
         text += ", handle " + handleText(e.handle);
         break;
     case DriverCall::Read:
-        text += ", " + std::to_string(e.number) + " read: " + usb::hexBytes(e.bytes);
+        text += ", " + std::to_string(e.number) + " read: " + base::hexBytes(e.bytes);
         break;
     case DriverCall::Write:
         text += ", " + std::to_string(e.number) + " written";
@@ -595,10 +595,10 @@ std::string formatEntry(const TraceEntry& e) {
         break;
     case DriverCall::Read:
         w.number("handle", e.handle).number("count", e.count).number("status", e.status);
-        w.number("read", e.number).text("data", usb::hexBytes(e.bytes));
+        w.number("read", e.number).text("data", base::hexBytes(e.bytes));
         break;
     case DriverCall::Write:
-        w.number("handle", e.handle).text("data", usb::hexBytes(e.bytes));
+        w.number("handle", e.handle).text("data", base::hexBytes(e.bytes));
         w.number("status", e.status).number("written", e.number);
         break;
     case DriverCall::Flush:

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "backends/TraceRecorder.h"
 
-#include "usb/Log.h"
+#include "base/Log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +19,7 @@ void TraceWriter::take(const TraceEntry& entry) {
 }
 
 void LogEntrySink::take(const TraceEntry& entry) {
-    TELMAR_LOG(usb::LogArea::Usb, describeCall(entry) + " " + describeResult(entry));
+    TELMAR_LOG(base::LogArea::Usb, describeCall(entry) + " " + describeResult(entry));
 }
 
 TickSource steadyTicks() {

@@ -10,13 +10,13 @@
 // usage: telmar-sim-bench [--quick] [--log]
 
 #include "backends/TraceRecorder.h"
+#include "base/Log.h"
 #include "bench/BenchDaemon.h"
 #include "link/Clock.h"
 #include "link/Messages.h"
 #include "link/PanelLink.h"
 #include "sim/SimDriver.h"
 #include "sim/Wire.h"
-#include "usb/Log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -74,9 +74,9 @@ int main(int argc, char** argv) {
         logging = logging || std::strcmp(argv[i], "--log") == 0;
     }
     std::ofstream devNull("/dev/null");
-    usb::StreamLogSink nowhere(devNull);
+    base::StreamLogSink nowhere(devNull);
     if (logging) {
-        usb::setLogSink(&nowhere);
+        base::setLogSink(&nowhere);
     }
     std::printf("Debug log: %s\n\n", logging ? "on, every area, to /dev/null" : "off");
     char folderTemplate[] = "/tmp/telmar-sim-bench-XXXXXX";
@@ -165,6 +165,6 @@ int main(int argc, char** argv) {
         }
     }
     std::filesystem::remove_all(folder);
-    usb::setLogSink(nullptr);
+    base::setLogSink(nullptr);
     return ok ? 0 : 1;
 }

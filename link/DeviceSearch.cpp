@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "link/DeviceSearch.h"
 
-#include "usb/Log.h"
+#include "base/Log.h"
 
 #include <cstring>
 
@@ -22,7 +22,7 @@ std::string failureText(const usb::Driver& driver, usb::Status status) {
 
 void logDeviceString(const usb::Driver& driver, std::uint32_t index, usb::Status status,
                      const char (&buffer)[usb::kDeviceStringSize], std::string_view wanted) {
-    if (!usb::logEnabled(usb::LogArea::Link)) {
+    if (!base::logEnabled(base::LogArea::Link)) {
         return;
     }
     std::string line = "device search: index " + std::to_string(index) + ": ";
@@ -32,13 +32,13 @@ void logDeviceString(const usb::Driver& driver, std::uint32_t index, usb::Status
         line += "serial \"" + std::string(buffer, strnlen(buffer, usb::kDeviceStringSize)) + "\"" +
                 (serialMatches(buffer, wanted) ? ", the box" : "");
     }
-    usb::logWrite(usb::LogArea::Link, line);
+    base::logWrite(base::LogArea::Link, line);
 }
 
 void closeDeviceHandle(usb::Driver& driver, MessageSink& messages, usb::Handle& handle) {
     if (handle != usb::kNoHandle) {
         const usb::Status status = driver.close(handle);
-        TELMAR_LOG(usb::LogArea::Link, "close: " + failureText(driver, status));
+        TELMAR_LOG(base::LogArea::Link, "close: " + failureText(driver, status));
         if (status != usb::kSuccess) {
             messages.showWarning(kCloseFailedText, kLinkCaption);
         }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "link/PanelLink.h"
 
+#include "base/Log.h"
 #include "link/DeviceSearch.h"
-#include "usb/Log.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,11 +21,11 @@ PanelLink::PanelLink(usb::Driver& driver, Clock& clock, MessageSink& messages)
 bool PanelLink::search(std::string_view wanted, std::uint32_t& indexOut) {
     std::uint32_t count = 0;
     if (const usb::Status status = driver_.getNumDevices(count); status != usb::kSuccess) {
-        TELMAR_LOG(usb::LogArea::Link,
+        TELMAR_LOG(base::LogArea::Link,
                    "device search: counting failed, " + failureText(driver_, status));
         return false;
     }
-    TELMAR_LOG(usb::LogArea::Link, "device search: " + std::to_string(count) + " devices");
+    TELMAR_LOG(base::LogArea::Link, "device search: " + std::to_string(count) + " devices");
     for (std::uint32_t index = 0; index < count; ++index) {
         char serial[usb::kDeviceStringSize] = {};
         const usb::Status status = driver_.getDeviceString(index, serial, usb::kStringSerialNumber);
@@ -38,7 +38,7 @@ bool PanelLink::search(std::string_view wanted, std::uint32_t& indexOut) {
             return true;
         }
     }
-    TELMAR_LOG(usb::LogArea::Link,
+    TELMAR_LOG(base::LogArea::Link,
                "device search: no device has serial \"" + std::string(wanted) + "\"");
     return false;
 }
@@ -78,7 +78,7 @@ void PanelLink::releaseLostDevice() {
 
 bool PanelLink::openDevice(std::uint32_t index) {
     const usb::Status status = driver_.open(index, deviceHandle_);
-    TELMAR_LOG(usb::LogArea::Link,
+    TELMAR_LOG(base::LogArea::Link,
                "open index " + std::to_string(index) + ": " + failureText(driver_, status));
     if (status != usb::kSuccess) {
         messages_.showWarning(kOpenFailedText, kLinkCaption);
@@ -159,11 +159,11 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
         ++succeeded_;
     }
     linkBusy_ = false;
-    if (usb::logEnabled(usb::LogArea::Link)) {
-        usb::logWrite(
-            usb::LogArea::Link,
-            "exchange " + usb::hexBytes({request, requestLength}) + ": " + (ok ? "ok" : failure) +
-                ", reply " + usb::hexBytes({reply.data(), received}) + " (" +
+    if (base::logEnabled(base::LogArea::Link)) {
+        base::logWrite(
+            base::LogArea::Link,
+            "exchange " + base::hexBytes({request, requestLength}) + ": " + (ok ? "ok" : failure) +
+                ", reply " + base::hexBytes({reply.data(), received}) + " (" +
                 std::to_string(received) + " of at least " + std::to_string(minReplyLength) +
                 " bytes) in " + std::to_string(elapsedMs(start, clock_.tickMs())) + " ms");
     }

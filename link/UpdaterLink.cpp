@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "link/UpdaterLink.h"
 
+#include "base/Log.h"
 #include "link/DeviceSearch.h"
-#include "usb/Log.h"
 
 #include <algorithm>
 
@@ -24,12 +24,12 @@ UpdaterLink::Connect UpdaterLink::connectDevice() {
     bool open = true;
     std::uint32_t count = 0;
     if (const usb::Status status = driver_.getNumDevices(count); status != usb::kSuccess) {
-        TELMAR_LOG(usb::LogArea::Link,
+        TELMAR_LOG(base::LogArea::Link,
                    "device search: counting failed, " + failureText(driver_, status));
         open = false;
         count = 0;
     }
-    TELMAR_LOG(usb::LogArea::Link, "device search: " + std::to_string(count) + " devices");
+    TELMAR_LOG(base::LogArea::Link, "device search: " + std::to_string(count) + " devices");
     std::uint32_t index = 0;
     bool found = false;
     for (; index < count; ++index) {
@@ -61,13 +61,13 @@ UpdaterLink::Connect UpdaterLink::connectDevice() {
         }
     }
     if (!open) {
-        TELMAR_LOG(usb::LogArea::Link,
+        TELMAR_LOG(base::LogArea::Link,
                    found ? "connect: link name, open or flush failed (" + driver_.lastError() + ")"
                          : std::string("connect: no box"));
         closeDeviceHandle(driver_, messages_, deviceHandle_);
         return found ? Connect::NotOpened : Connect::NotFound;
     }
-    TELMAR_LOG(usb::LogArea::Link, "connect: the box at index " + std::to_string(index));
+    TELMAR_LOG(base::LogArea::Link, "connect: the box at index " + std::to_string(index));
     return Connect::Opened;
 }
 
@@ -76,11 +76,11 @@ bool UpdaterLink::exchange(std::span<const std::uint8_t> request, std::span<std:
     std::uint32_t received = 0;
     const char* failure = "";
     const bool ok = exchangeSteps(request, reply, received, failure);
-    if (usb::logEnabled(usb::LogArea::Link)) {
-        usb::logWrite(
-            usb::LogArea::Link,
-            "exchange " + usb::hexBytes(request) + ": " + (ok ? "ok" : failure) + ", reply " +
-                usb::hexBytes(reply.first(std::min<std::size_t>(received, reply.size()))) + " (" +
+    if (base::logEnabled(base::LogArea::Link)) {
+        base::logWrite(
+            base::LogArea::Link,
+            "exchange " + base::hexBytes(request) + ": " + (ok ? "ok" : failure) + ", reply " +
+                base::hexBytes(reply.first(std::min<std::size_t>(received, reply.size()))) + " (" +
                 std::to_string(received) + " of " + std::to_string(reply.size()) + " bytes) in " +
                 std::to_string(elapsedMs(start, clock_.tickMs())) + " ms");
     }

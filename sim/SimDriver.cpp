@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "sim/SimDriver.h"
 
+#include "base/Printable.h"
 #include "sim/Wire.h"
-#include "usb/Printable.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -76,7 +76,7 @@ void SimDriver::complain(int kind, const std::string& text) {
         return;
     }
     complained_ |= bit;
-    *complaints_ << "sim backend: " << usb::printable(text, 300) << std::endl;
+    *complaints_ << "sim backend: " << base::printable(text, 300) << std::endl;
 }
 
 struct SimDriver::Port {

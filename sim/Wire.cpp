@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/Wire.h"
 
-#include "usb/HexDigit.h"
+#include "base/HexDigit.h"
 
 #include <cerrno>
 #include <chrono>
@@ -44,8 +44,8 @@ std::optional<std::vector<std::uint8_t>> fromHex(std::string_view hex) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(hex.size() / 2);
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = usb::hexDigitValue(hex[i]);
-        const int lo = usb::hexDigitValue(hex[i + 1]);
+        const int hi = base::hexDigitValue(hex[i]);
+        const int lo = base::hexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0) {
             return std::nullopt;
         }

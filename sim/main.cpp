@@ -3,11 +3,11 @@
 // interface to a running one.
 
 #include "app/ProgramInfo.h"
+#include "base/Printable.h"
 #include "sim/Daemon.h"
 #include "sim/Faults.h"
 #include "sim/Scenarios.h"
 #include "sim/Wire.h"
-#include "usb/Printable.h"
 
 #include <chrono>
 #include <csignal>
@@ -191,12 +191,12 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
     if (const auto folder = defaultPrivateFolder(); options.socketPath == defaultSocketPath() &&
                                                     !folder.empty() &&
                                                     !preparePrivateFolder(folder, error)) {
-        std::cerr << "telmar-sim: " << telmar::usb::printable(error, 300) << "\n";
+        std::cerr << "telmar-sim: " << telmar::base::printable(error, 300) << "\n";
         return kExitUnreachable;
     }
     Daemon daemon(options);
     if (!daemon.listen(error)) {
-        std::cerr << "telmar-sim: " << telmar::usb::printable(error, 300) << "\n";
+        std::cerr << "telmar-sim: " << telmar::base::printable(error, 300) << "\n";
         return kExitUnreachable;
     }
     gDaemon = &daemon;
@@ -246,11 +246,11 @@ int control(const std::string& socketPath, const std::string& box,
     }
     const ControlReply reply = sendControl(socketPath, request);
     if (!reply.reached) {
-        std::cerr << "telmar-sim: " << telmar::usb::printable(reply.error, 300) << "\n";
+        std::cerr << "telmar-sim: " << telmar::base::printable(reply.error, 300) << "\n";
         return kExitUnreachable;
     }
     if (!reply.ok) {
-        return usageError(telmar::usb::printable(reply.error, 300));
+        return usageError(telmar::base::printable(reply.error, 300));
     }
     if (cmd[0] == "flash") {
         for (const auto& line : reply.lines) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "usb/LibusbDriver.h"
 
-#include "usb/Log.h"
+#include "base/Log.h"
 #include "usb/ReceiveBuffer.h"
 
 #include <algorithm>
@@ -112,7 +112,7 @@ struct OpenDevice {
     void markGone(std::string_view why) {
         std::call_once(goneOnce, [&] {
             goneReason = why;
-            TELMAR_LOG(LogArea::Usb, "device lost: " + goneReason);
+            TELMAR_LOG(base::LogArea::Usb, "device lost: " + goneReason);
         });
         gone = true;
         received.markBroken();
@@ -227,7 +227,7 @@ struct LibusbDriver::Impl {
     // Keeps the operation and libusb's name for the failure; the status stays coarse.
     Status fail(std::string_view operation, std::string_view why, Status status) {
         std::string text = std::string(operation) + ": " + std::string(why);
-        TELMAR_LOG(LogArea::Usb, text + " (status " + std::to_string(status) + ")");
+        TELMAR_LOG(base::LogArea::Usb, text + " (status " + std::to_string(status) + ")");
         std::lock_guard lock(errorMutex);
         lastError = std::move(text);
         return status;

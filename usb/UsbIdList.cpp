@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "usb/UsbIdList.h"
 
-#include "usb/Printable.h"
+#include "base/Printable.h"
 
 #include <algorithm>
 #include <charconv>
@@ -75,7 +75,7 @@ std::vector<UsbId> usbIdsFromEnvironment(const char* value, std::ostream& err) {
     if (auto ids = parseUsbIdList(value)) {
         return *ids;
     }
-    err << kUsbIdsVariable << ": ignoring \"" << printable(value)
+    err << kUsbIdsVariable << ": ignoring \"" << base::printable(value)
         << "\" (expected vendor:product ids in hex, such as 10c4:ea61,1234:5678); using 10c4:ea61"
         << std::endl;
     return {kDefaultUsbId};

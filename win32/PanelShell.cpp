@@ -2,7 +2,6 @@
 #include "win32/PanelShell.h"
 
 #include "app/ProgramInfo.h"
-#include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "panel/PanelCore.h"
 #include "panel/SettingsControls.h"
@@ -132,8 +131,8 @@ class BoxThread {
 // thread.
 class PanelWindow final : private panel::PanelView {
   public:
-    PanelWindow(HINSTANCE instance, FormTable form)
-        : instance_(instance), form_(std::move(form)), driver_(backends::createDriver()),
+    PanelWindow(HINSTANCE instance, FormTable form, std::unique_ptr<usb::Driver> driver)
+        : instance_(instance), form_(std::move(form)), driver_(std::move(driver)),
           core_(*driver_, clock_, *this, [this] { PostMessageW(window_, kDeliver, 0, 0); }) {}
 
     bool create();
@@ -664,7 +663,7 @@ std::wstring fromLatin1(std::string_view text) {
     return wide;
 }
 
-int runPanel(HINSTANCE instance, int showMode) {
+int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driver) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES};
     InitCommonControlsEx(&controls);
 
@@ -692,7 +691,7 @@ int runPanel(HINSTANCE instance, int showMode) {
     RegisterClassExW(&windowClass);
 
     // Never destroyed: File > Exit ends the process from inside its own slot.
-    thePanel = new PanelWindow(instance, std::move(*form));
+    thePanel = new PanelWindow(instance, std::move(*form), std::move(driver));
     if (!thePanel->create()) {
         return 1;
     }

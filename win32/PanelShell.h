@@ -4,6 +4,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include "usb/Driver.h"
+
+#include <memory>
 #include <string>
 #include <string_view>
 #include <windows.h>
@@ -16,7 +19,8 @@ inline constexpr wchar_t kPanelWindowClass[] = L"LUMORA_GUI";
 // The whole program: builds the window from the form table in the resources, runs
 // the start-up sequence, shows the window and runs the message loop. Returns the exit
 // code (0; File > Exit ends the process with 0 itself).
-int runPanel(HINSTANCE instance, int showMode);
+// The window runs on the driver its program chose.
+int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driver);
 
 // UTF-8 (the form's texts) and Latin-1 (the box's texts) to UTF-16.
 std::wstring fromUtf8(std::string_view text);

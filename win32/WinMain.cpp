@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/ProgramInfo.h"
 #include "app/Win32Output.h"
+#include "backends/DriverFactory.h"
 #include "win32/PanelShell.h"
 
 #include <string_view>
@@ -22,5 +23,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showMode) {
         app::tellUser(app::infoText(option, "LUMORA_GUI", kUsage), "LUMORA_GUI");
         return 0;
     }
-    return win32::runPanel(instance, showMode);
+    return win32::runPanel(instance, showMode, backends::createDriver());
 }

@@ -14,10 +14,10 @@ Q_LOGGING_CATEGORY(backendCategory, "telmar.backend", QtInfoMsg)
 Q_LOGGING_CATEGORY(updaterCategory, "telmar.updater", QtInfoMsg)
 Q_LOGGING_CATEGORY(panelCategory, "telmar.panel", QtInfoMsg)
 
-class QtLogSink final : public usb::LogSink {
+class QtLogSink final : public base::LogSink {
   public:
-    bool enabled(usb::LogArea area) const override { return logCategory(area).isDebugEnabled(); }
-    void write(usb::LogArea area, std::string_view message) override {
+    bool enabled(base::LogArea area) const override { return logCategory(area).isDebugEnabled(); }
+    void write(base::LogArea area, std::string_view message) override {
         // Device strings are 8-bit; the rest is ASCII.
         qCDebug(logCategory(area)).noquote()
             << QString::fromLatin1(message.data(), static_cast<qsizetype>(message.size()));
@@ -26,17 +26,17 @@ class QtLogSink final : public usb::LogSink {
 
 } // namespace
 
-const QLoggingCategory& logCategory(usb::LogArea area) {
+const QLoggingCategory& logCategory(base::LogArea area) {
     switch (area) {
-    case usb::LogArea::Usb:
+    case base::LogArea::Usb:
         return usbCategory();
-    case usb::LogArea::Link:
+    case base::LogArea::Link:
         return linkCategory();
-    case usb::LogArea::Backend:
+    case base::LogArea::Backend:
         return backendCategory();
-    case usb::LogArea::Updater:
+    case base::LogArea::Updater:
         return updaterCategory();
-    case usb::LogArea::Panel:
+    case base::LogArea::Panel:
         return panelCategory();
     }
     return backendCategory();
@@ -44,13 +44,13 @@ const QLoggingCategory& logCategory(usb::LogArea area) {
 
 void installQtLog() {
     static QtLogSink sink;
-    if (usb::debugRequested(std::getenv(usb::kDebugVariable))) {
+    if (base::debugRequested(std::getenv(base::kDebugVariable))) {
         QLoggingCategory::setFilterRules(QStringLiteral("telmar.*.debug=true"));
     }
     if (std::getenv("QT_MESSAGE_PATTERN") == nullptr) {
         qSetMessagePattern(QStringLiteral("%{time hh:mm:ss.zzz} %{category}: %{message}"));
     }
-    usb::setLogSink(&sink);
+    base::setLogSink(&sink);
 }
 
 } // namespace telmar::backends

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "usb/Log.h"
+#include "base/Log.h"
 
 #include <QtCore/QLoggingCategory>
 
@@ -9,7 +9,7 @@ namespace telmar::backends {
 
 // The category of one log area: telmar.usb, telmar.link, telmar.backend,
 // telmar.updater, telmar.panel. Their debug messages are off by default.
-const QLoggingCategory& logCategory(usb::LogArea area);
+const QLoggingCategory& logCategory(base::LogArea area);
 
 // Binds the debug log to those categories, for the Qt programs. TELMAR_DEBUG=1
 // turns every category on; QT_LOGGING_RULES can pick some and wins over it. Lines

@@ -21,16 +21,16 @@ TEST(QtLog, OffByDefaultThenEveryAreaUnderItsCategory) {
     ::unsetenv("QT_LOGGING_RULES");
     qInstallMessageHandler(catchMessage);
     backends::installQtLog();
-    TELMAR_LOG(usb::LogArea::Usb, "not shown");
+    TELMAR_LOG(base::LogArea::Usb, "not shown");
     EXPECT_TRUE(caught.empty());
 
     ::setenv("TELMAR_DEBUG", "1", 1);
     backends::installQtLog();
     ::unsetenv("TELMAR_DEBUG");
-    const std::pair<usb::LogArea, const char*> areas[] = {
-        {usb::LogArea::Usb, "telmar.usb"},         {usb::LogArea::Link, "telmar.link"},
-        {usb::LogArea::Backend, "telmar.backend"}, {usb::LogArea::Updater, "telmar.updater"},
-        {usb::LogArea::Panel, "telmar.panel"},
+    const std::pair<base::LogArea, const char*> areas[] = {
+        {base::LogArea::Usb, "telmar.usb"},         {base::LogArea::Link, "telmar.link"},
+        {base::LogArea::Backend, "telmar.backend"}, {base::LogArea::Updater, "telmar.updater"},
+        {base::LogArea::Panel, "telmar.panel"},
     };
     for (const auto& [area, category] : areas) {
         caught.clear();
@@ -38,7 +38,7 @@ TEST(QtLog, OffByDefaultThenEveryAreaUnderItsCategory) {
         ASSERT_EQ(caught.size(), 1u) << category;
         EXPECT_EQ(caught[0], std::string(category) + " serial \"2031\" caf\xC3\xA9");
     }
-    usb::setLogSink(nullptr);
+    base::setLogSink(nullptr);
     qInstallMessageHandler(nullptr);
 }
 

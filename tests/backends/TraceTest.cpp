@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "backends/ReplayDriver.h"
 #include "backends/TraceRecorder.h"
+#include "base/Log.h"
 #include "link/PanelLink.h"
 #include "tests/support/RecordingMessages.h"
 #include "tests/support/ScriptedDriver.h"
-#include "usb/Log.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -284,11 +284,11 @@ TEST(TraceFormat, EveryFieldSurvivesWritingAndReading) {
 }
 
 // Records log lines instead of printing them.
-struct LogLines final : usb::LogSink {
+struct LogLines final : base::LogSink {
     std::vector<std::string> lines;
-    bool enabled(usb::LogArea) const override { return true; }
-    void write(usb::LogArea area, std::string_view m) override {
-        lines.push_back(std::string(usb::logAreaName(area)) + ": " + std::string(m));
+    bool enabled(base::LogArea) const override { return true; }
+    void write(base::LogArea area, std::string_view m) override {
+        lines.push_back(std::string(base::logAreaName(area)) + ": " + std::string(m));
     }
 };
 
@@ -305,9 +305,9 @@ TEST(DebugLog, DriverCallsAreLoggedWithTheirBytesAndNothingWhenOff) {
     };
     run();
     EXPECT_TRUE(log.lines.empty());
-    usb::setLogSink(&log);
+    base::setLogSink(&log);
     run();
-    usb::setLogSink(nullptr);
+    base::setLogSink(nullptr);
     std::string all;
     for (const auto& l : log.lines) {
         all += l + "\n";

@@ -4,6 +4,7 @@
 #include "cli/SettingNames.h"
 #include "cli/Text.h"
 #include "cli/Update.h"
+#include "tests/support/VirtualClock.h"
 #include "updater/FlashUpdate.h"
 
 #include <gtest/gtest.h>

@@ -6,8 +6,8 @@
 // that reports more than it gave, a device string of its choosing. With the input used
 // up every call behaves, so a short input is a clean run.
 
-#include "link/Clock.h"
 #include "sim/Box.h"
+#include "tests/support/VirtualClock.h"
 #include "usb/Driver.h"
 
 #include <algorithm>

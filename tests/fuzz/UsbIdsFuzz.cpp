@@ -2,8 +2,8 @@
 // The USB id list from its environment variable against a model of the grammar, and
 // the echo of a bad value: one printable line of bounded length.
 
+#include "base/Printable.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "usb/Printable.h"
 #include "usb/UsbIdList.h"
 
 #include <algorithm>
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     FUZZ_CHECK(usb::parseUsbIdList(text) == model(text));
 
-    const std::string shown = usb::printable(text, 40);
+    const std::string shown = base::printable(text, 40);
     FUZZ_CHECK(shown.size() <= 4 * 40 + 32);
     for (char c : shown) {
         FUZZ_CHECK(c >= 0x20 && c < 0x7F);

@@ -2,6 +2,7 @@
 #include "link/PanelLink.h"
 
 #include "tests/link/LinkFixture.h"
+#include "tests/support/VirtualClock.h"
 
 #include <gtest/gtest.h>
 #include <optional>

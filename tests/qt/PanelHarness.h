@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "link/Clock.h"
 #include "link/Messages.h"
 #include "qt/Dialogs.h"
 #include "qt/MainWindow.h"
 #include "tests/support/FakeBox.h"
 #include "tests/support/RecordingStatusSink.h"
 #include "tests/support/ScriptedDriver.h"
+#include "tests/support/VirtualClock.h"
 
 #include <QtCore/QString>
 #include <QtTest/QTest>

@@ -22,22 +22,27 @@ def main():
             "status/Up.cpp": '#include "qt/MainWindow.h"\n',
             "usb/Sideways.cpp": '#include <vector>\n#include "sim/SimDriver.h"\n',
             "tests/Any.cpp": '#include "qt/MainWindow.h"\n',
+            "qt/main.cpp": '#include "backends/DriverFactory.h"\n',
+            "qt/Window.cpp": '#include "backends/DriverFactory.h"\n',
+            "updater/qt/Window.cpp": '#include "updater/A.h"\n#include "backends/DriverFactory.h"\n',
         }
+        planted = ("status/Up.cpp:1", "usb/Sideways.cpp:2", "qt/Window.cpp:1",
+                   "updater/qt/Window.cpp:2")
         for name, text in files.items():
             (root / name).parent.mkdir(parents=True, exist_ok=True)
             (root / name).write_text(text)
         result = run(sys.executable, str(SCRIPTS / "check-layers.py"), str(root))
         if result.returncode == 0:
-            failures.append("check-layers passed a tree with two violations")
-        for needle in ("status/Up.cpp:1", "usb/Sideways.cpp:2"):
+            failures.append("check-layers passed a tree with violations")
+        for needle in planted:
             if needle not in result.stderr:
                 failures.append(f"check-layers did not name {needle}: {result.stderr!r}")
-        for clean in ("Clean.cpp", "Any.cpp"):
+        for clean in ("Clean.cpp", "Any.cpp", "qt/main.cpp", "updater/qt/Window.cpp:1"):
             if clean in result.stderr:
                 failures.append(f"check-layers flagged an allowed include in {clean}")
 
-        (root / "status/Up.cpp").unlink()
-        (root / "usb/Sideways.cpp").unlink()
+        for needle in planted:
+            (root / needle.split(":")[0]).unlink()
         result = run(sys.executable, str(SCRIPTS / "check-layers.py"), str(root))
         if result.returncode != 0:
             failures.append(f"check-layers failed a clean tree: {result.stderr!r}")

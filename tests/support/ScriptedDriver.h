@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "link/Clock.h"
+#include "tests/support/VirtualClock.h"
 #include "usb/Driver.h"
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 // saw while it was recorded (NAME.seen beside NAME.jsonl).
 
 #include "backends/ReplayDriver.h"
+#include "tests/support/VirtualClock.h"
 #include "tests/traces/TraceSessions.h"
 
 #include <QtWidgets/QApplication>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "tests/support/VirtualClock.h"
 #include "tests/updater/FlashFixture.h"
 
 #include <algorithm>

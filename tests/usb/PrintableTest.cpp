@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "usb/Printable.h"
+#include "base/Printable.h"
 
 #include "usb/UsbIdList.h"
 
@@ -8,6 +8,7 @@
 
 namespace {
 
+using namespace telmar::base;
 using namespace telmar::usb;
 
 TEST(Printable, EscapesControlsAndCutsLongValues) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sim/standin/StandinDriver.h"
+#include "tests/windows/standin/StandinDriver.h"
 
 #include "updater/Frames.h"
 

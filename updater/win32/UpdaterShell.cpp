@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "updater/win32/UpdaterShell.h"
 
-#include "backends/DriverFactory.h"
 #include "link/Clock.h"
 #include "updater/FlashUpdate.h"
 #include "updater/Texts.h"
@@ -41,8 +40,8 @@ class Win32UserInterface final : public UserInterface {
 // What an update needs. Made once and never destroyed: the worker may still be
 // running when the message loop returns and the process ends.
 struct Updater {
-    Updater(const Variant& shown, HWND window)
-        : variant(shown), driver(backends::createDriver()), guard(window),
+    Updater(const Variant& shown, HWND window, std::unique_ptr<usb::Driver> made)
+        : variant(shown), driver(std::move(made)), guard(window),
           update(variant, *driver, clock, ui, {.lock = &lock, .writeGuard = &guard}) {}
 
     const Variant& variant;
@@ -203,7 +202,8 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     return FALSE;
 }
 
-int runUpdater(HINSTANCE instance, int showMode, const Variant& variant) {
+int runUpdater(HINSTANCE instance, int showMode, const Variant& variant,
+               std::unique_ptr<usb::Driver> (*makeDriver)()) {
     // Without the vendor's library every later step would only say that no box is
     // connected; say what is really missing, before any window opens.
     if (!usb::VendorDllDriver::libraryAvailable()) {
@@ -223,7 +223,7 @@ int runUpdater(HINSTANCE instance, int showMode, const Variant& variant) {
         return 0;
     }
     // No command reaches the procedure before the message loop runs.
-    updater = new Updater(variant, mainWindow);
+    updater = new Updater(variant, mainWindow, makeDriver());
     ShowWindow(mainWindow, showMode);
     UpdateWindow(mainWindow);
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "updater/Variant.h"
+#include "usb/Driver.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <memory>
 #include <string>
 #include <string_view>
 #include <windows.h>
@@ -18,7 +20,9 @@ inline constexpr int kMissingLibraryExitCode = 2;
 // The whole program: window, greeting lines, message loop. Returns the exit code:
 // the quit message's code after a normal close, 0 when the window cannot be made,
 // kMissingLibraryExitCode when the vendor's library is missing.
-int runUpdater(HINSTANCE instance, int showMode, const Variant& variant);
+// The driver is made by `makeDriver` once the vendor library is known to be there.
+int runUpdater(HINSTANCE instance, int showMode, const Variant& variant,
+               std::unique_ptr<usb::Driver> (*makeDriver)());
 
 ATOM RegisterUpdaterClass(HINSTANCE instance);
 LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/ProgramInfo.h"
 #include "app/Win32Output.h"
+#include "backends/DriverFactory.h"
 #include "updater/Texts.h"
 #include "updater/Variant.h"
 #include "updater/win32/UpdaterShell.h"
@@ -18,5 +19,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showMode) {
             updater::programName(variant));
         return 0;
     }
-    return updater::win32::runUpdater(instance, showMode, variant);
+    return updater::win32::runUpdater(instance, showMode, variant,
+                                      [] { return backends::createDriver(); });
 }

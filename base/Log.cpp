@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "usb/Log.h"
+#include "base/Log.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
 
-namespace telmar::usb {
+namespace telmar::base {
 
 std::string_view logAreaName(LogArea area) {
     switch (area) {
@@ -65,4 +65,4 @@ void logToStandardError(bool on) {
     setLogSink(on ? &standardError : nullptr);
 }
 
-} // namespace telmar::usb
+} // namespace telmar::base

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sim/standin/StandinDriver.h"
+#include "tests/windows/standin/StandinDriver.h"
 
 #include <algorithm>
 #include <charconv>

@@ -14,7 +14,7 @@
 // program binds it to its logging categories, a console program to standard error.
 // Callers test logEnabled() before composing a line, so a program that logs nothing
 // pays one atomic load per call site.
-namespace telmar::usb {
+namespace telmar::base {
 
 enum class LogArea : std::uint8_t { Usb, Link, Backend, Updater, Panel };
 inline constexpr std::size_t kLogAreaCount = 5;
@@ -76,12 +76,12 @@ inline constexpr const char* kDebugVariable = "TELMAR_DEBUG";
 // For console programs (and a -v switch): log every area to standard error, or stop.
 void logToStandardError(bool on);
 
-} // namespace telmar::usb
+} // namespace telmar::base
 
 // Composes the message only when its area is logged.
 #define TELMAR_LOG(area, message)                                                                  \
     do {                                                                                           \
-        if (::telmar::usb::logEnabled(area)) {                                                     \
-            ::telmar::usb::logWrite(area, message);                                                \
+        if (::telmar::base::logEnabled(area)) {                                                    \
+            ::telmar::base::logWrite(area, message);                                               \
         }                                                                                          \
     } while (false)

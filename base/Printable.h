@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace telmar::usb {
+namespace telmar::base {
 
 // A value from outside (an environment variable, a path) made safe to echo on a
 // terminal: control and non-ASCII bytes as \xNN, backslash and quote escaped, and cut
@@ -33,4 +33,4 @@ inline std::string printable(std::string_view text, std::size_t maxBytes = 80) {
     return out;
 }
 
-} // namespace telmar::usb
+} // namespace telmar::base

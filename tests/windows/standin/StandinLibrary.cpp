@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The stand-in SiUSBXp.dll: the vendor library's ten functions over one simulated
 // box, for running the unmodified Windows programs in tests. Never ship it.
-#include "sim/standin/StandinDriver.h"
+#include "tests/windows/standin/StandinDriver.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

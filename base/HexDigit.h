@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-namespace telmar::usb {
+namespace telmar::base {
 
 // The value of one hex digit of either case; -1 for any other character.
 constexpr int hexDigitValue(char c) {
@@ -17,4 +17,4 @@ constexpr int hexDigitValue(char c) {
     return -1;
 }
 
-} // namespace telmar::usb
+} // namespace telmar::base

@@ -434,7 +434,7 @@ def cmd_zip(args, tmp):
 
 def cmd_images(args, tmp):
     """The resource bundle's pictures and the updaters' icons are remade from the SVGs."""
-    panel = os.path.join(args.source, "qt", "resources")
+    panel = os.path.join(args.source, "forms", "resources")
     variants = os.path.join(args.source, "updater", "variants")
     r = run(["bash", os.path.join(panel, "make-images.sh"), tmp])
     check(r.returncode == 0, f"make-images.sh: {r.stderr.strip()}")

@@ -39,7 +39,7 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi3
 # programs the box behind it is simulated.
 STANDIN_ORDINALS = [1, 2, 3, 4, 6, 7, 9, 10, 11, 12, 100]
 RT_BITMAP, RT_RCDATA = 2, 10
-PANEL_FORM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "qt", "forms",
+PANEL_FORM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "forms",
                           "LumoraForm.ui")
 # Native class and button type of each Qt class of the form.
 NATIVE = {"QLabel": ("STATIC", None), "QTabWidget": ("SysTabControl32", None),

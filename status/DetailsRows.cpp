@@ -230,8 +230,9 @@ void sourceRows(const SourceDetails& s, DetailsSection& section) {
         "checksum_ok", "Checksum", s.checksumOk,
         [](bool ok) { return std::string(ok ? "OK" : "failed"); },
         s.present ? "cannot be checked" : "");
-    r.maybe("vendor", "Vendor", s.vendor, [](const std::string& t) { return t; });
-    r.maybe("product", "Product", s.product, [](const std::string& t) { return t; });
+    const auto text = [](const std::string& t) { return t.empty() ? std::string("(empty)") : t; };
+    r.maybe("vendor", "Vendor", s.vendor, text);
+    r.maybe("product", "Product", s.product, text);
     r.maybe("device_type", "Device type", s.deviceTypeCode,
             [](std::uint8_t c) { return named(deviceTypeName(c), hexCode(c)); });
 }

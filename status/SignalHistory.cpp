@@ -12,6 +12,8 @@ namespace telmar::status {
 
 namespace {
 
+constexpr std::string_view kNotRead = "not read";
+
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -142,6 +144,16 @@ void SignalHistory::record(std::chrono::system_clock::time_point when,
         return;
     }
     DetailsView view = detailsView(details);
+    // A block whose read failed this time says nothing new: its rows keep their last
+    // values, so a passing read failure is no change.
+    for (auto& section : view.sections) {
+        for (auto& row : section.rows) {
+            if (const DetailRow* before = findRow(lastView_, row.key);
+                before != nullptr && row.value == kNotRead) {
+                row = *before;
+            }
+        }
+    }
     const bool wasPresent = last_ && last_->video.inputPresent;
     const bool isPresent = details.video.inputPresent;
     if (wasPresent != isPresent) {
@@ -153,8 +165,8 @@ void SignalHistory::record(std::chrono::system_clock::time_point when,
             {"video.input_present"});
     } else if (last_ && isPresent) {
         std::map<ChangeKind, std::pair<std::string, std::vector<std::string>>> groups;
-        const bool hdrWasOn = hdrOn(*last_);
-        const bool hdrIsOn = hdrOn(details);
+        const bool hdrWasOn = hdrOn_;
+        const bool hdrIsOn = details.hdr ? hdrOn(details) : hdrOn_;
         for (const auto& section : view.sections) {
             for (const auto& row : section.rows) {
                 const DetailRow* before = findRow(lastView_, row.key);
@@ -174,6 +186,9 @@ void SignalHistory::record(std::chrono::system_clock::time_point when,
         for (auto& [kind, group] : groups) {
             add(when, kind, std::move(group.first), std::move(group.second));
         }
+    }
+    if (details.hdr) {
+        hdrOn_ = hdrOn(details);
     }
     last_ = details;
     lastView_ = std::move(view);

@@ -69,6 +69,7 @@ class SignalHistory {
     std::size_t dropped_ = 0;
     std::optional<SignalDetails> last_;
     DetailsView lastView_;
+    bool hdrOn_ = false; // as last read
 };
 
 } // namespace telmar::status

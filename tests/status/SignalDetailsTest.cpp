@@ -251,6 +251,9 @@ TEST(SignalHistoryTest, RecordsWhatChangedAndKeepsItsBound) {
     EXPECT_TRUE(history.entries().empty());
     history.record(t0 + seconds(1), status::decodeSignalDetails(hdr));
     history.record(t0 + seconds(2), status::decodeSignalDetails(hdr));
+    StatusBlocks hdrUnread = hdr; // a passing read failure is no change
+    hdrUnread.read[3] = false;
+    history.record(t0 + seconds(2), status::decodeSignalDetails(hdrUnread));
     history.record(t0 + seconds(3), status::decodeSignalDetails(sdr));
     history.record(t0 + seconds(4), status::decodeSignalDetails(none));
     std::vector<status::ChangeKind> kinds;

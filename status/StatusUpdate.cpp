@@ -16,31 +16,28 @@ StatusUpdate readStatusUpdate(protocol::ControlProtocol& protocol) {
 
     // Blocks 11 to 13 are used even when their read failed: a fresh zero-filled area
     // then reads as "absent", "code 0, RGB" and "no info received".
-    link::Reply inputStatus{};
-    link::Reply avi{};
-    link::Reply sourceProduct{};
-    link::Reply hdr{};
-    protocol.readBlock(block::InputStatus, inputStatus, count::InputStatus);
-    protocol.readBlock(block::Avi, avi, count::Avi);
-    protocol.readBlock(block::SourceProduct, sourceProduct, count::SourceProduct);
-    const bool hdrRead = protocol.readBlock(block::Hdr, hdr, count::Hdr);
-
     StatusUpdate update;
+    auto& replies = update.blocks.replies;
+    auto& read = update.blocks.read;
+    const link::Reply& inputStatus = replies[0];
+    read[0] = protocol.readBlock(block::InputStatus, replies[0], count::InputStatus);
+    read[1] = protocol.readBlock(block::Avi, replies[1], count::Avi);
+    read[2] = protocol.readBlock(block::SourceProduct, replies[2], count::SourceProduct);
+    read[3] = protocol.readBlock(block::Hdr, replies[3], count::Hdr);
+
     if (!protocol::InputStatusBlock(inputStatus).inputPresent()) {
         update.video = StatusUpdate::Video::BlankAll;
         return update;
     }
-    if (hdrRead) {
+    if (read[3]) {
         update.video = StatusUpdate::Video::Set;
-        update.lines = composeVideoLines(inputStatus, avi, sourceProduct, hdr);
+        update.lines = composeVideoLines(inputStatus, replies[1], replies[2], replies[3]);
     } else {
         update.video = StatusUpdate::Video::Keep;
     }
 
-    link::Reply audio{};
-    update.audio = protocol.readBlock(block::AudioStatus, audio, count::AudioStatus)
-                       ? composeAudioLine(audio)
-                       : std::string(kAudioNoInfo);
+    read[4] = protocol.readBlock(block::AudioStatus, replies[4], count::AudioStatus);
+    update.audio = read[4] ? composeAudioLine(replies[4]) : std::string(kAudioNoInfo);
     return update;
 }
 

@@ -3,6 +3,7 @@
 
 #include "link/PanelLink.h"
 #include "protocol/ControlProtocol.h"
+#include "status/SignalDetails.h"
 
 #include <string>
 
@@ -29,10 +30,12 @@ struct StatusUpdate {
     Video video = Video::BlankAll;
     VideoLines lines;
     std::string audio; // lblAudio, unless video is BlankAll
+    // The blocks as read, for the signal details; the labels above never look at them.
+    StatusBlocks blocks;
 };
 
 // Reads blocks 11, 12, 13, 14 and, when the input is present, 15, each into a fresh
-// zero-filled reply area, and composes the texts.
+// zero-filled reply area, composes the texts and keeps the blocks.
 StatusUpdate readStatusUpdate(protocol::ControlProtocol& protocol);
 
 // "ver: %d.%d%d%d.%d%d" from version block offsets 2 to 7.

@@ -8,6 +8,7 @@
 #include "protocol/Frames.h"
 #include "protocol/Settings.h"
 #include "sim/Scenarios.h"
+#include "status/DetailsRows.h"
 #include "status/StatusUpdate.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzDriver.h"
@@ -57,7 +58,21 @@ Reading readPanel(FuzzedDataProvider& in, sim::Box& box, bool& clean) {
     return r;
 }
 
+// The details of whatever the spoiled link delivered: every row has a printable value.
+void checkDetails(const status::StatusBlocks& blocks) {
+    for (const auto& section : status::detailsView(status::decodeSignalDetails(blocks)).sections) {
+        for (const auto& row : section.rows) {
+            FUZZ_CHECK(!row.value.empty() && row.value.size() < 512);
+            for (const char c : row.value) {
+                const auto u = static_cast<unsigned char>(c);
+                FUZZ_CHECK(u >= 0xA0 || (u >= 0x20 && u < 0x7F));
+            }
+        }
+    }
+}
+
 void checkBounded(const Reading& r) {
+    checkDetails(r.update.blocks);
     const auto& l = r.update.lines;
     for (const std::string* text : {&r.version, &l.input, &l.encryption, &l.color, &l.source,
                                     &l.hdr, &l.deepColor, &r.update.audio}) {
@@ -89,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(spoiled.update.video == model.update.video);
         FUZZ_CHECK(spoiled.update.lines == model.update.lines);
         FUZZ_CHECK(spoiled.update.audio == model.update.audio);
+        FUZZ_CHECK(status::decodeSignalDetails(spoiled.update.blocks) ==
+                   status::decodeSignalDetails(model.update.blocks));
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "tests/protocol/ProtocolFixture.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -97,6 +98,10 @@ TEST_P(StatusUpdateTest, ReadsTheBlocksAndComposesTheUpdate) {
         EXPECT_EQ(update.lines.color.ends_with("BT.709"), c.inputLine == k1080);
     }
     EXPECT_EQ(status.shown, std::vector<ShownStatus>(c.failedReads, {"...", 2000}));
+    // The details get the blocks as read: a flag per successful read, the bytes kept.
+    const auto& read = update.blocks.read;
+    EXPECT_EQ(std::count(read.begin(), read.end(), true), c.blocksRead.size() - c.failedReads);
+    EXPECT_EQ(update.blocks.replies[0][6], read[0] ? box.at(11)->at(6) : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Updates, StatusUpdateTest, ::testing::ValuesIn(kCases),

@@ -319,7 +319,7 @@ void audioRows(const AudioDetails& a, DetailsSection& section) {
         [](std::uint8_t c) { return named(codingExtensionName(c), decimal(c)); },
         "refer to CT [0]");
     r.add("infoframe.allocation_code", "Channel allocation", hexCode(f.allocationCode));
-    if (f.slots) {
+    if (f.channelSlots) {
         std::string list;
         for (const Speaker s : f.speakers()) {
             list += list.empty() ? "" : " ";

@@ -296,7 +296,7 @@ AudioInfoFrame decodeAudioInfoFrame(const Bytes& b) {
     if (a.allocationCode <= 0x31) {
         const auto& row = kAllocations[a.allocationCode >> 1];
         const bool lfe = (a.allocationCode & 1) != 0;
-        a.slots = std::array<Speaker, 8>{
+        a.channelSlots = std::array<Speaker, 8>{
             S::FL, S::FR, lfe ? S::LFE1 : S::None, row[0], row[1], row[2], row[3], row[4]};
     }
     return a;
@@ -321,8 +321,8 @@ AudioDetails decodeAudio(const Bytes& b) {
 
 std::vector<Speaker> AudioInfoFrame::speakers() const {
     std::vector<Speaker> list;
-    if (slots) {
-        for (const Speaker s : *slots) {
+    if (channelSlots) {
+        for (const Speaker s : *channelSlots) {
             if (s != Speaker::None) {
                 list.push_back(s);
             }

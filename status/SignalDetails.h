@@ -228,7 +228,7 @@ struct AudioInfoFrame {
     std::optional<std::uint8_t> codingExtension; // empty for "refer to CT"
     std::uint8_t allocationCode = 0;
     // Channel slots 1 to 8 (Speaker::None for an unused slot); empty for a reserved code.
-    std::optional<std::array<Speaker, 8>> slots;
+    std::optional<std::array<Speaker, 8>> channelSlots;
     std::vector<Speaker> speakers() const;
     bool operator==(const AudioInfoFrame&) const = default;
 };

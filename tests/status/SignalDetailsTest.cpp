@@ -167,11 +167,11 @@ TEST(SignalDetailsTest, ChannelAllocationsFollowTheTable) {
         b.replies[4][15] = static_cast<std::uint8_t>(ca);
         const auto frame = status::decodeSignalDetails(b).audio->infoFrame;
         if (ca >= std::size(kCounts)) {
-            EXPECT_FALSE(frame.slots) << ca;
+            EXPECT_FALSE(frame.channelSlots) << ca;
             continue;
         }
         EXPECT_EQ(frame.speakers().size(), std::size_t(kCounts[ca])) << ca;
-        EXPECT_EQ((*frame.slots)[2] == status::Speaker::LFE1, ca % 2 == 1) << ca;
+        EXPECT_EQ((*frame.channelSlots)[2] == status::Speaker::LFE1, ca % 2 == 1) << ca;
     }
     b.replies[4][15] = 0x2F;
     EXPECT_EQ(rowsByKey(status::decodeSignalDetails(b)).at("audio.infoframe.speakers").value,

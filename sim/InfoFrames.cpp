@@ -68,8 +68,13 @@ Bytes infoFrame(std::uint8_t type, std::uint8_t version, std::span<const std::ui
     for (auto b : payload) {
         sum += b;
     }
-    Bytes frame{type, version, length, u8(0x100U - (sum & 0xFFU))};
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    // Sized once: GCC 12 sees a false overflow in inserting after a braced header.
+    Bytes frame(4 + payload.size());
+    frame[0] = type;
+    frame[1] = version;
+    frame[2] = length;
+    frame[3] = u8(0x100U - (sum & 0xFFU));
+    std::ranges::copy(payload, frame.begin() + 4);
     return frame;
 }
 

@@ -1,157 +1,204 @@
 // SPDX-License-Identifier: MIT
 #include "sim/Scenarios.h"
 
-#include <algorithm>
-#include <initializer_list>
+#include "sim/InfoFrames.h"
+
+#include <optional>
 #include <string_view>
 
 namespace telmar::sim {
 
 namespace {
 
-Bytes join(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-// A fixed-width text field, NUL-padded; a text of exactly `width` bytes has no NUL.
-Bytes text(std::string_view s, std::size_t width) {
-    Bytes field(width, 0);
-    std::copy_n(s.begin(), std::min(s.size(), width), field.begin());
-    return field;
-}
-
-Bytes le16(std::uint16_t v) {
-    return {static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)};
-}
-
-// Type, version, length, checksum, payload: the InfoFrame as it arrives on HDMI, with
-// a checksum that makes all its bytes sum to 0.
-Bytes infoFrame(std::uint8_t type, std::uint8_t version, const Bytes& payload) {
-    const auto length = static_cast<std::uint8_t>(payload.size());
-    unsigned sum = type + version + length;
-    for (auto b : payload) {
-        sum += b;
-    }
-    const auto checksum = static_cast<std::uint8_t>((256 - (sum & 0xFF)) & 0xFF);
-    return join({{type, version, length, checksum}, payload});
-}
-
-Bytes spd(std::string_view vendor, std::string_view product, std::uint8_t sourceInfo) {
-    return infoFrame(0x83, 0x01, join({text(vendor, 8), text(product, 16), {sourceInfo}}));
-}
-
-// Dynamic Range and Mastering InfoFrame: EOTF, static metadata type 1 with BT.2020
-// primaries, D65 white, 1000 cd/m2 peak, MaxCLL 1000, MaxFALL 400.
-Bytes hdrStatic(std::uint8_t eotf) {
-    return infoFrame(0x87, 0x01,
-                     join({{eotf, 0x00},
-                           le16(35400),
-                           le16(14600),
-                           le16(8500),
-                           le16(39850),
-                           le16(6550),
-                           le16(2300),
-                           le16(15635),
-                           le16(16450),
-                           le16(1000),
-                           le16(50),
-                           le16(1000),
-                           le16(400)}));
-}
-
 // Input status (block 11): vendor format, its companion, HDCP (bits 2-1), GCP colour
 // depth (bits 3-0), presence (bits 7-6).
 constexpr std::uint8_t kPresent = 0xC0;
+constexpr std::uint8_t kNoHdcp = 0x00;
 constexpr std::uint8_t kHdcp14 = 0x02;
 constexpr std::uint8_t kHdcp22 = 0x04;
+constexpr std::uint8_t kDepthNotIndicated = 0x00;
 constexpr std::uint8_t kDepth8 = 0x04;
 constexpr std::uint8_t kDepth10 = 0x05;
 constexpr std::uint8_t kDepth12 = 0x06;
 
+Bytes input(std::uint8_t hdcp, std::uint8_t depth) {
+    return {0x00, 0x00, hdcp, depth, kPresent};
+}
+
 // AVI block (block 12): type and version, then AVI payload bytes 1 to 13.
-Bytes avi(std::uint8_t pb1, std::uint8_t pb2, std::uint8_t pb3, std::uint8_t vic) {
-    return {0x82, 0x02, pb1, pb2, pb3, vic, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+Bytes avi(const Avi& fields) {
+    const auto pb = aviPayload(fields);
+    Bytes block{0x82, 0x02};
+    block.insert(block.end(), pb.begin(), pb.end());
+    return block;
 }
 
 // Audio status block (block 15): two unused bytes; rate code and HBR flag; IEC 60958
 // channel status bytes 0 to 4; two unused bytes; audio InfoFrame payload bytes 1 to 4.
-Bytes audio(std::uint8_t rateAndHbr, std::initializer_list<std::uint8_t> channelStatus,
-            std::uint8_t channelCount, std::uint8_t speakerAllocation) {
-    Bytes block(3 + channelStatus.size() + 6, 0x00);
-    block[2] = rateAndHbr;
-    std::copy(channelStatus.begin(), channelStatus.end(), block.begin() + 3);
-    const std::size_t infoFrame = 3 + channelStatus.size() + 2;
-    block[infoFrame] = channelCount;
-    block[infoFrame + 3] = speakerAllocation;
+Bytes audio(SampleRate rate, bool hbr, const ChannelStatus& cs, unsigned channels,
+            std::uint8_t allocation) {
+    Bytes block{0x00, 0x00,
+                static_cast<std::uint8_t>(static_cast<unsigned>(rate) | (hbr ? 0x20U : 0U))};
+    const auto status = channelStatusBytes(cs);
+    block.insert(block.end(), status.begin(), status.end());
+    block.insert(block.end(), {0x00, 0x00});
+    const auto info = audioInfoPayload(channels, allocation);
+    block.insert(block.end(), info.begin(), info.end());
     return block;
 }
+
+Bytes pcm(SampleRate rate, std::uint8_t wordLength, unsigned channels, std::uint8_t allocation,
+          std::uint8_t category = kCategoryGeneral) {
+    return audio(rate, false,
+                 {.linearPcm = true, .category = category, .rate = rate, .wordLength = wordLength},
+                 channels, allocation);
+}
+
+// A compressed stream at its IEC 61937 frame rate; the layout is left to the stream.
+Bytes bitstream(SampleRate rate) {
+    return audio(rate, false, {.linearPcm = false, .rate = rate}, 0, 0x00);
+}
+
+// Lossless multichannel over four IEC 60958 streams: the box counts 192 kHz, the channel
+// status carries the 768 kHz frame rate, and the InfoFrame announces eight channels.
+Bytes highBitRate() {
+    return audio(SampleRate::k192, true, {.linearPcm = false, .rate = SampleRate::k768}, 8, kCa7_1);
+}
+
+// A UHD disc mastered on a P3-D65 1000 cd/m2 monitor.
+const Mastering kUhdDiscGrade{.eotf = kEotfPq,
+                              .primaries = kP3D65Gbr,
+                              .white = kD65,
+                              .maxLuminance = 1000,
+                              .minLuminance = 50,
+                              .maxCll = 962,
+                              .maxFall = 358};
 
 const std::vector<Scenario>& table() {
     static const std::vector<Scenario> all = {
         {
             "1080p60",
             "1080p60 RGB 16-235 BT.709 8-bit, HDCP 1.4, 2.0 L-PCM 48 kHz 16-bit, SPD",
-            {0x00, 0x00, kHdcp14, kDepth8, kPresent},
-            avi(0x10, 0xA8, 0x04, 16),
-            spd("Kestrel", "UHD Player 7", 0x0A),
+            input(kHdcp14, kDepth8),
+            avi({.rgbRange = kRangeLimited, .vic = 16}),
+            spdInfoFrame("Kestrel", "UHD Player 7", kSourceBluRay),
             {},
-            // 48 kHz; channel status: PCM, 48 kHz, 16-bit; 2 channels.
-            audio(0x02, {0x04, 0x00, 0x00, 0x02, 0x02}, 0x01, 0x00),
+            pcm(SampleRate::k48, kWord16, 2, kCa2_0),
         },
         {
             "4k60-hdr",
             "4K60 YCbCr 4:2:0 BT.2020 10-bit, HDR SMPTE ST 2084, HDCP 2.2, HBR bitstream",
-            {0x00, 0x00, kHdcp22, kDepth10, kPresent},
-            avi(0x70, 0xE8, 0x60, 97),
-            spd("Kestrel", "UHD Player 7", 0x0A),
-            hdrStatic(0x02),
-            // HBR flag over 192 kHz; channel status: not linear PCM, 768 kHz frame rate.
-            audio(0x26, {0x06, 0x00, 0x00, 0x09, 0x00}, 0x07, 0x13),
+            input(kHdcp22, kDepth10),
+            avi({.colourFormat = kYcc420,
+                 .colorimetry = kExtended,
+                 .extendedColorimetry = kEcBt2020,
+                 .vic = 97}),
+            spdInfoFrame("Kestrel", "UHD Player 7", kSourceBluRay),
+            drmInfoFrame(kUhdDiscGrade),
+            highBitRate(),
         },
         {
             "4k30-hdmi14",
             "HDMI 1.4 extended format 3840x2160p30, RGB 0-255 BT.709, HDCP 1.4, no SPD",
+            // The format is named by the vendor InfoFrame; the AVI InfoFrame has no VIC.
             {0x20, 0x01, kHdcp14, kDepth8, kPresent},
-            avi(0x10, 0xA8, 0x08, 0),
+            avi({.rgbRange = kRangeFull, .vic = 0}),
             {},
             {},
-            audio(0x01, {0x04, 0x00, 0x00, 0x00, 0x02}, 0x01, 0x00),
+            pcm(SampleRate::k44_1, kWord16, 2, kCa2_0),
         },
         {
             "3d-sbs",
             "720p60 side-by-side 3D, YCbCr 4:4:4 BT.709, HDCP 1.4, compressed bitstream",
             {0x40, 0x80, kHdcp14, kDepth8, kPresent},
-            avi(0x50, 0xA8, 0x00, 4),
-            spd("Sable", "3D Disc Deck", 0x0A),
+            avi({.colourFormat = kYcc444, .vic = 4}),
+            spdInfoFrame("Sable", "3D Disc Deck", kSourceBluRay),
             {},
-            audio(0x02, {0x06, 0x00, 0x00, 0x02, 0x00}, 0x00, 0x00),
+            bitstream(SampleRate::k48),
         },
         {
             "pcm-7.1",
             "1080p60 YCbCr 4:2:2 12-bit, 7.1 L-PCM 192 kHz 24-bit, no encryption",
-            {0x00, 0x00, 0x00, kDepth12, kPresent},
-            avi(0x30, 0xA8, 0x00, 16),
-            spd("Kestrel", "Media Server", 0x08),
-            hdrStatic(0x00),
-            // 192 kHz; channel status: PCM, 192 kHz, 24-bit; 8 channels, FL FR LFE FC RL RR RLC
-            // RRC.
-            audio(0x06, {0x04, 0x00, 0x00, 0x0E, 0x0B}, 0x07, 0x13),
+            input(kNoHdcp, kDepth12),
+            avi({.colourFormat = kYcc422, .vic = 16}),
+            spdInfoFrame("Kestrel", "Media Server", kSourcePc),
+            // Left HDR behind: the InfoFrame stays, with SDR and no metadata.
+            drmInfoFrame({.eotf = kEotfSdr}),
+            pcm(SampleRate::k192, kWord24, 8, kCa7_1),
         },
         {
             "spd-markup",
             "1080p50 with a source name that holds markup and non-ASCII bytes",
-            {0x00, 0x00, kHdcp14, kDepth8, kPresent},
-            avi(0x10, 0xA8, 0x08, 31),
+            input(kHdcp14, kDepth8),
+            avi({.rgbRange = kRangeFull, .vic = 31}),
             // Latin-1 bytes; the 16-byte description has no NUL.
-            spd("<b>\xDC"
-                "ber",
-                "<i>Caf\xE9</i>&amp;", 0x01),
+            spdInfoFrame("<b>\xDC"
+                         "ber",
+                         "<i>Caf\xE9</i>&amp;", kSourceDigitalStb),
             {},
-            audio(0x02, {0x04, 0x00, 0x00, 0x02, 0x02}, 0x01, 0x00),
+            pcm(SampleRate::k48, kWord16, 2, kCa2_0),
+        },
+        {
+            "4k50-hlg",
+            "4K50 broadcast in hybrid log-gamma, YCbCr 4:2:0 BT.2020 10-bit, HDCP 2.2",
+            input(kHdcp22, kDepth10),
+            avi({.colourFormat = kYcc420,
+                 .colorimetry = kExtended,
+                 .extendedColorimetry = kEcBt2020,
+                 .vic = 96}),
+            spdInfoFrame("Auklet", "Sat Receiver 4K", kSourceDigitalStb),
+            // Live HLG has no light levels to report: MaxCLL and MaxFALL unknown.
+            drmInfoFrame({.eotf = kEotfHlg,
+                          .primaries = kBt2020Rgb,
+                          .white = kD65,
+                          .maxLuminance = 1000,
+                          .minLuminance = 50}),
+            pcm(SampleRate::k48, kWord16, 2, kCa2_0),
+        },
+        {
+            "pc-game",
+            "PC at 4K60, RGB 0-255, IT content game, underscanned, no encryption",
+            input(kNoHdcp, kDepth8),
+            avi({.scan = kUnderscanned,
+                 .colorimetry = kNoColorimetry,
+                 .activeFormat = std::nullopt,
+                 .rgbRange = kRangeFull,
+                 .itContent = kContentGame,
+                 .vic = 97}),
+            spdInfoFrame("Corvid", "PC Graphics 9", kSourcePc),
+            {},
+            pcm(SampleRate::k48, kWord24, 2, kCa2_0),
+        },
+        {
+            "film-2.39",
+            "1080p24 film at 2.39:1 with letterbox bars, YCbCr 4:2:2, bitstream",
+            input(kHdcp14, kDepthNotIndicated),
+            // 1920 / 2.39 leaves 804 picture lines: 138 bar lines above and below.
+            avi({.colourFormat = kYcc422,
+                 .activeFormat = kAfdBoxWiderThan16x9,
+                 .vic = 32,
+                 .bars = {.topEnd = 138, .bottomStart = 943}}),
+            spdInfoFrame("Sable", "BD Deck 2", kSourceBluRay),
+            {},
+            bitstream(SampleRate::k48),
+        },
+        {
+            "pcm-5.1-96k",
+            "1080p60 from a disc player, 5.1 L-PCM 96 kHz 24-bit, HDCP 1.4",
+            input(kHdcp14, kDepth8),
+            avi({.colourFormat = kYcc444, .vic = 16}),
+            spdInfoFrame("Sable", "Universal Player", kSourceDvdPlayer),
+            {},
+            pcm(SampleRate::k96, kWord24, 6, kCa5_1, kCategoryDvd),
+        },
+        {
+            "hbr-7.1",
+            "1080p24 film with a lossless 7.1 HBR bitstream, HDCP 1.4",
+            input(kHdcp14, kDepth8),
+            avi({.colourFormat = kYcc444, .vic = 32}),
+            spdInfoFrame("Kestrel", "UHD Player 7", kSourceBluRay),
+            {},
+            highBitRate(),
         },
         {
             "no-input",

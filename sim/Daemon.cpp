@@ -237,6 +237,30 @@ void Daemon::serveOnce(int maxWaitMs) {
     }
 }
 
+// When quietness ends this connection; nullopt when it will not. The loop's deadlines
+// and the closing of quiet connections both follow this one rule, so the loop never
+// wakes for a connection that it then leaves alone.
+std::optional<Daemon::Clock::time_point> Daemon::quietUntil(const Connection& c) const {
+    const auto& l = options_.limits;
+    const auto after = [&](std::uint32_t ms) {
+        return c.lastActivity + std::chrono::milliseconds(ms);
+    };
+    if (c.dead) {
+        return std::nullopt; // closed at the end of this turn
+    }
+    if (!c.out.empty()) {
+        return after(l.stallMs); // answers it does not take, its last words included
+    }
+    if (c.closing) {
+        return std::nullopt; // said all it had to say: closed at the end of this turn
+    }
+    if (c.isHandle) {
+        // A reply underway has its own deadline and counts as traffic.
+        return c.pending == 0 ? std::optional(after(l.idleHandleMs)) : std::nullopt;
+    }
+    return after(l.idleMs);
+}
+
 Daemon::Clock::time_point Daemon::nextDeadline() const {
     const auto now = Clock::now();
     auto deadline = now + std::chrono::seconds(1);
@@ -251,29 +275,24 @@ Daemon::Clock::time_point Daemon::nextDeadline() const {
         if (!c->dead && !c->closing && c->out.size() < l.outputHighWater && c->in.hasLine()) {
             return now; // requests held back for the next turn
         }
-        const std::uint32_t limitMs = !c->out.empty() ? l.stallMs
-                                      : c->isHandle   ? l.idleHandleMs
-                                                      : l.idleMs;
-        deadline = std::min(deadline, c->lastActivity + std::chrono::milliseconds(limitMs));
+        if (const auto until = quietUntil(*c)) {
+            deadline = std::min(deadline, *until);
+        }
     }
     return deadline;
 }
 
 void Daemon::closeQuiet(Clock::time_point now) {
-    const auto& l = options_.limits;
-    const auto quietFor = [&](const Connection& c, std::uint32_t ms) {
-        return now - c.lastActivity >= std::chrono::milliseconds(ms);
-    };
     for (auto& [id, c] : connections_) {
-        if (c->dead || c->closing) {
+        const auto until = quietUntil(*c);
+        if (!until || now < *until) {
             continue;
         }
-        if (!c->out.empty()) {
-            c->dead = quietFor(*c, l.stallMs); // answers it does not take
-        } else if (c->isHandle) {
-            c->dead = c->pending == 0 && quietFor(*c, l.idleHandleMs);
-        } else if (quietFor(*c, l.idleMs)) {
-            send(*c, "err closed after " + std::to_string(l.idleMs) + " ms without a request\n");
+        if (!c->out.empty() || c->isHandle) {
+            c->dead = true;
+        } else {
+            send(*c, "err closed after " + std::to_string(options_.limits.idleMs) +
+                         " ms without a request\n");
             c->closing = true;
         }
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,7 @@ class Daemon : private Clients {
     void dropAcceptedClient();
     void readFrom(Connection& c);
     void handleLines(Connection& c);
+    std::optional<Clock::time_point> quietUntil(const Connection& c) const;
     void closeQuiet(Clock::time_point now);
     Clock::time_point nextDeadline() const;
     void forgetPending(std::uint64_t connection);

@@ -25,6 +25,7 @@ using namespace telmar::sim;
 
 constexpr int kExitUnreachable = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitRefused = 3; // the simulator answered with an error
 
 void printUsage(std::ostream& out) {
     const DaemonLimits limits;
@@ -86,8 +87,8 @@ void printUsage(std::ostream& out) {
 }
 
 int usageError(const std::string& what) {
-    std::cerr << "telmar-sim: " << what << "\n\n";
-    printUsage(std::cerr);
+    std::cerr << "telmar-sim: " << telmar::base::printable(what, 300)
+              << "\ntry 'telmar-sim --help'\n";
     return kExitUsage;
 }
 
@@ -213,32 +214,48 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
     return 0;
 }
 
-bool validControl(const std::vector<std::string>& cmd) {
+// What is wrong with a control command as given, "" when nothing is; checked here so
+// that only the simulator's own refusals reach it.
+std::string controlProblem(const std::vector<std::string>& cmd) {
     const std::string& c = cmd[0];
     const auto n = cmd.size() - 1;
+    const auto takes = [&](std::size_t wanted, const char* what) {
+        return n == wanted ? std::string() : c + " takes " + what;
+    };
     if (c == "status" || c == "scenarios" || c == "unplug" || c == "plug" || c == "stop") {
-        return n == 0;
+        return takes(0, "no arguments");
     }
-    if (c == "scenario" || c == "delay") {
-        return n == 1;
+    if (c == "scenario") {
+        if (n == 1 && cmd[1] != kDemoScenario && findScenario(cmd[1]) == nullptr) {
+            return "unknown scenario " + cmd[1] + " (telmar-sim scenarios lists them)";
+        }
+        return takes(1, "a scenario name or demo");
+    }
+    if (c == "delay") {
+        if (n == 1 && !parseUnsigned(cmd[1], 60'000)) {
+            return "delay takes 0 to 60000 ms";
+        }
+        return takes(1, "the delay in ms");
     }
     if (c == "flash") {
-        return n == 1 && flashChipNamed(cmd[1]).has_value();
+        return n == 1 && flashChipNamed(cmd[1]) ? std::string() : "flash takes fpga1 or fpga2";
     }
     if (c == "switches") {
-        return n == 2 && parseSwitchPosition(cmd[1]) && parseSwitchPosition(cmd[2]);
+        return n == 2 && parseSwitchPosition(cmd[1]) && parseSwitchPosition(cmd[2])
+                   ? std::string()
+                   : "switches takes two positions: up, mid or dn";
     }
     if (c == "fault") {
         Faults scratch;
-        return n >= 1 && applyFault(scratch, std::span(cmd).subspan(1)).empty();
+        return n == 0 ? "fault takes a kind" : applyFault(scratch, std::span(cmd).subspan(1));
     }
-    return false;
+    return "unknown command " + c;
 }
 
 int control(const std::string& socketPath, const std::string& box,
             const std::vector<std::string>& cmd) {
-    if (!validControl(cmd)) {
-        return usageError("bad command: " + cmd[0] + (cmd.size() > 1 ? " ..." : ""));
+    if (const auto problem = controlProblem(cmd); !problem.empty()) {
+        return usageError(problem);
     }
     std::string request = box.empty() ? "" : "box " + box + " ";
     for (std::size_t i = 0; i < cmd.size(); ++i) {
@@ -250,7 +267,9 @@ int control(const std::string& socketPath, const std::string& box,
         return kExitUnreachable;
     }
     if (!reply.ok) {
-        return usageError(telmar::base::printable(reply.error, 300));
+        std::cerr << "telmar-sim: the simulator refused: "
+                  << telmar::base::printable(reply.error, 300) << "\n";
+        return kExitRefused;
     }
     if (cmd[0] == "flash") {
         for (const auto& line : reply.lines) {

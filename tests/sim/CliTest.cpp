@@ -5,6 +5,7 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempFolder.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Cli, BadCommandsGetTheUsageAndExitCode2) {
+TEST(Cli, BadCommandsAreSaidInOneLineWithExitCode2) {
     Watchdog watchdog{60s};
     SimProcess sim;
     ASSERT_TRUE(sim.running()) << sim.error();
@@ -47,7 +48,9 @@ TEST(Cli, BadCommandsGetTheUsageAndExitCode2) {
         args.insert(args.begin(), {"--socket", sim.socket()});
         const auto r = runCli(args);
         EXPECT_EQ(r.exitCode, 2) << (args.size() > 2 ? args[2] : "(no command)");
-        EXPECT_NE(r.err.find("usage: telmar-sim"), std::string::npos);
+        EXPECT_EQ(r.err.rfind("telmar-sim: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_TRUE(r.err.ends_with("\ntry 'telmar-sim --help'\n")) << r.err;
         EXPECT_TRUE(serve || r.out.empty());
     }
     // None of it took the daemon down or changed the box.
@@ -86,6 +89,22 @@ TEST(Cli, ControlCommandsChangeTheBox) {
     EXPECT_EQ(status.at("faults"), "none");
     EXPECT_NE(run({"scenarios"}).find("spd-markup"), std::string::npos);
     EXPECT_EQ(run({"flash", "fpga1"}).size(), 248u * 512u);
+}
+
+TEST(Cli, ARefusalOfTheSimulatorIsSaidAsSuchWithExitCode3) {
+    Watchdog watchdog{60s};
+    SimProcess sim({"--max-clients", "1"});
+    ASSERT_TRUE(sim.running()) << sim.error();
+    // An open handle is never evicted to make room.
+    const int handle = sim::net::connectUnix(sim.socket());
+    ASSERT_GE(handle, 0);
+    ASSERT_TRUE(sim::net::sendAll(handle, "open 0\n", 2000));
+    sim::LineBuffer in;
+    ASSERT_EQ(sim::net::readLine(handle, in, 2000), "ok open 0 0 0");
+    const auto r = runCli({"--socket", sim.socket(), "status"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "telmar-sim: the simulator refused: too many connections (1)\n");
+    sim::net::closeFd(handle);
 }
 
 TEST(Cli, StatusFailsWhenNoDaemonAnswers) {

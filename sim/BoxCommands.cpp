@@ -7,6 +7,25 @@
 
 namespace telmar::sim {
 
+namespace {
+std::optional<std::uint8_t> statusBlockNamed(const std::string& text) {
+    if (text.size() != 2 || text[0] != '1' || text[1] < '1' || text[1] > '5') {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(10 + (text[1] - '0'));
+}
+
+std::string spacedHex(const Bytes& bytes) {
+    const std::string hex = toHex(bytes);
+    std::string out;
+    out.reserve(hex.size() * 3 / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        out.append(i == 0 ? "" : " ").append(hex, i, 2);
+    }
+    return out;
+}
+} // namespace
+
 BoxCommands::BoxCommands(const std::vector<std::string>& serials, const std::string& scenario,
                          std::uint32_t delayMs, std::string socketPath, Clients& clients)
     : clients_(clients), socketPath_(std::move(socketPath)), delayMs_(delayMs) {
@@ -227,6 +246,37 @@ std::string BoxCommands::control(std::size_t b, const std::vector<std::string>& 
             return "delay is 0 to 60000 ms";
         }
         delayMs_ = static_cast<std::uint32_t>(ms);
+        return {};
+    }
+    if (cmd == "block" && argc >= 1 && argc % 2 == 1 && argc > 1) {
+        return "block takes a block number, or pairs of a block number and its bytes in hex";
+    }
+    if (cmd == "block" && argc == 1) {
+        const auto block = statusBlockNamed(words[1]);
+        const auto bytes = block ? box.blockBytes(*block, boxTime()) : std::nullopt;
+        if (!bytes) {
+            return "block is 11 to 15";
+        }
+        lines.push_back(spacedHex(*bytes));
+        return {};
+    }
+    if (cmd == "block" && argc >= 2) {
+        // All or none, so that a poll never sees half of what was meant as one input.
+        std::vector<std::pair<std::uint8_t, Bytes>> blocks;
+        for (std::size_t i = 1; i + 1 < words.size(); i += 2) {
+            const auto block = statusBlockNamed(words[i]);
+            auto bytes = fromHex(words[i + 1]);
+            if (!block) {
+                return "block is 11 to 15";
+            }
+            if (!bytes || bytes->size() > kMaxReply - 1) {
+                return "a block's bytes are at most 63, in hex";
+            }
+            blocks.emplace_back(*block, std::move(*bytes));
+        }
+        for (const auto& [block, bytes] : blocks) {
+            box.setBlock(block, bytes);
+        }
         return {};
     }
     if (cmd == "stop" && argc == 0) {

@@ -42,6 +42,9 @@ TEST(Cli, BadCommandsAreSaidInOneLineWithExitCode2) {
         {"serve", "--serials", "2031,,1111"},
         {"serve", "--socket"},
         {"serve", "--daemonize"},
+        {"block", "16", "00"},
+        {"block", "11", std::string(128, '0')},
+        {"scenario", "--file", "/dev/null/none"},
     };
     for (auto args : bad) {
         const bool serve = !args.empty() && args[0] == "serve";
@@ -105,6 +108,36 @@ TEST(Cli, ARefusalOfTheSimulatorIsSaidAsSuchWithExitCode3) {
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.err, "telmar-sim: the simulator refused: too many connections (1)\n");
     sim::net::closeFd(handle);
+}
+
+TEST(Cli, BlocksFromAFileOrTheCommandLineGoOnTheInput) {
+    Watchdog watchdog{60s};
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.error();
+    const TempFolder folder;
+    const std::string file = folder.file("trace-blocks.txt");
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("# seen on a real box\nblock 14 87 01 1A 02\n\nblock 11 0B 40\n", f);
+    std::fclose(f);
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--socket", sim.socket()});
+        return runCli(args);
+    };
+    const auto zeros = [](int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i) {
+            text += " 00";
+        }
+        return text;
+    };
+    EXPECT_EQ(run({"scenario", "--file", file}).exitCode, 0);
+    EXPECT_EQ(run({"block", "14"}).out, "87 01 1A 02" + zeros(59) + "\n");
+    EXPECT_EQ(run({"block", "11"}).out, "0B 40" + zeros(61) + "\n");
+    EXPECT_EQ(run({"block", "13", "8202", "19"}).exitCode, 0);
+    EXPECT_EQ(run({"block", "13"}).out, "82 02 19" + zeros(60) + "\n");
+    EXPECT_EQ(run({"scenario", "1080p60"}).exitCode, 0);
+    EXPECT_NE(run({"block", "14"}).out, "87 01 1A 02" + zeros(59) + "\n");
 }
 
 TEST(Cli, StatusFailsWhenNoDaemonAnswers) {

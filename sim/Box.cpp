@@ -96,6 +96,9 @@ Box::Box(std::string serial) : serial_(std::move(serial)) {
 }
 
 bool Box::setScenario(std::string_view name, BoxTimeMs now) {
+    if (name == kDemoScenario || findScenario(name) != nullptr) {
+        setBlocks_ = {};
+    }
     if (name == kDemoScenario) {
         demo_ = true;
         demoStart_ = now;
@@ -217,9 +220,22 @@ std::optional<Bytes> Box::writeRegister(std::uint8_t reg, std::uint8_t value, Bo
     return Bytes{0xE0, 0x00};
 }
 
-std::optional<Bytes> Box::readBlock(std::uint8_t count, std::uint8_t block, BoxTimeMs now) const {
-    if (count == 0) {
-        return std::nullopt;
+bool Box::setBlock(std::uint8_t block, std::span<const std::uint8_t> bytes) {
+    if (block < kFirstStatusBlock || block > kLastStatusBlock || bytes.size() > kMaxReply - 1) {
+        return false;
+    }
+    setBlocks_[block - kFirstStatusBlock] = Bytes(bytes.begin(), bytes.end());
+    return true;
+}
+
+std::optional<Bytes> Box::blockBytes(std::uint8_t block, BoxTimeMs now) const {
+    Bytes reply(kMaxReply - 1, 0);
+    const bool inputAway = inputBackAt_ && now < *inputBackAt_;
+    if (block >= kFirstStatusBlock && block <= kLastStatusBlock && !inputAway &&
+        setBlocks_[block - kFirstStatusBlock]) {
+        const Bytes& set = *setBlocks_[block - kFirstStatusBlock];
+        std::copy(set.begin(), set.end(), reply.begin());
+        return reply;
     }
     Bytes contents;
     if (block == 9) {
@@ -229,14 +245,24 @@ std::optional<Bytes> Box::readBlock(std::uint8_t count, std::uint8_t block, BoxT
     } else {
         return std::nullopt;
     }
+    reply[0] = block;
+    for (std::size_t i = 0; i < contents.size() && i + 1 < reply.size(); ++i) {
+        reply[i + 1] = contents[i];
+    }
+    return reply;
+}
+
+std::optional<Bytes> Box::readBlock(std::uint8_t count, std::uint8_t block, BoxTimeMs now) const {
+    if (count == 0) {
+        return std::nullopt;
+    }
+    const auto bytes = blockBytes(block, now);
+    if (!bytes) {
+        return std::nullopt;
+    }
     Bytes reply(std::min<std::size_t>(count, kMaxReply), 0);
     reply[0] = 0xE0;
-    if (reply.size() > 1) {
-        reply[1] = block;
-    }
-    for (std::size_t i = 0; i < contents.size() && i + 2 < reply.size(); ++i) {
-        reply[i + 2] = contents[i];
-    }
+    std::copy_n(bytes->begin(), reply.size() - 1, reply.begin() + 1);
     return reply;
 }
 

@@ -87,6 +87,16 @@ class Box {
     const Scenario& scenarioAt(BoxTimeMs now) const;
     std::string_view scenarioSetting() const; // "demo" or the fixed preset's name
 
+    // Status blocks put on the input by hand, such as blocks seen in a real box's trace:
+    // the reply bytes from offset 1 on (offset 0 stays E0), the rest zero. They stay
+    // until the next setScenario; while a hot-plug pulse or a reset lasts the input is
+    // away all the same. False for a block outside 11 to 15 or more than 63 bytes.
+    static constexpr std::uint8_t kFirstStatusBlock = 11;
+    static constexpr std::uint8_t kLastStatusBlock = 15;
+    bool setBlock(std::uint8_t block, std::span<const std::uint8_t> bytes);
+    // What a full read of a status block returns at `now`, from offset 1 on.
+    std::optional<Bytes> blockBytes(std::uint8_t block, BoxTimeMs now) const;
+
     // Settings bytes as the settings block reports them.
     std::array<std::uint8_t, kSettingsCount> settingsBlock() const;
     void setSwitches(Switches s) { switches_ = s; }
@@ -126,6 +136,7 @@ class Box {
     bool demo_ = false;
     BoxTimeMs demoStart_ = 0;
     std::optional<BoxTimeMs> inputBackAt_;
+    std::array<std::optional<Bytes>, kLastStatusBlock - kFirstStatusBlock + 1> setBlocks_;
 
     bool isp_ = false;
     std::optional<FlashChip> selected_;

@@ -39,14 +39,11 @@ struct Daemon::Connection {
     std::size_t producedBeforeTurn = 0; // ... when this turn of the loop began
 };
 
-Daemon::Daemon(DaemonOptions options) : options_(std::move(options)) {
-    for (const auto& serial : options_.serials) {
-        boxes_.emplace_back(serial);
-        plugged_.push_back(true);
-    }
-    start_ = Clock::now();
-    for (auto& box : boxes_) {
-        box.setScenario(options_.scenario, 0);
+Daemon::Daemon(DaemonOptions options)
+    : options_(std::move(options)),
+      commands_(options_.serials, options_.scenario, options_.delayMs, options_.socketPath, *this) {
+    for (const int fd : options_.clientFds) {
+        addConnection(fd);
     }
 }
 
@@ -119,7 +116,7 @@ bool Daemon::listen(std::string& error) {
     return true;
 }
 
-void Daemon::adopt(int fd) {
+void Daemon::addConnection(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     auto c = std::make_unique<Connection>();
     c->id = nextConnection_++;
@@ -133,11 +130,6 @@ void Daemon::requestStop() {
         const char byte = 's';
         [[maybe_unused]] const auto n = ::write(stopPipe_[1], &byte, 1);
     }
-}
-
-BoxTimeMs Daemon::boxTime() const {
-    return static_cast<BoxTimeMs>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
 }
 
 void Daemon::run() {
@@ -245,6 +237,30 @@ void Daemon::serveOnce(int maxWaitMs) {
     }
 }
 
+// When quietness ends this connection; nullopt when it will not. The loop's deadlines
+// and the closing of quiet connections both follow this one rule, so the loop never
+// wakes for a connection that it then leaves alone.
+std::optional<Daemon::Clock::time_point> Daemon::quietUntil(const Connection& c) const {
+    const auto& l = options_.limits;
+    const auto after = [&](std::uint32_t ms) {
+        return c.lastActivity + std::chrono::milliseconds(ms);
+    };
+    if (c.dead) {
+        return std::nullopt; // closed at the end of this turn
+    }
+    if (!c.out.empty()) {
+        return after(l.stallMs); // answers it does not take, its last words included
+    }
+    if (c.closing) {
+        return std::nullopt; // said all it had to say: closed at the end of this turn
+    }
+    if (c.isHandle) {
+        // A reply underway has its own deadline and counts as traffic.
+        return c.pending == 0 ? std::optional(after(l.idleHandleMs)) : std::nullopt;
+    }
+    return after(l.idleMs);
+}
+
 Daemon::Clock::time_point Daemon::nextDeadline() const {
     const auto now = Clock::now();
     auto deadline = now + std::chrono::seconds(1);
@@ -259,29 +275,24 @@ Daemon::Clock::time_point Daemon::nextDeadline() const {
         if (!c->dead && !c->closing && c->out.size() < l.outputHighWater && c->in.hasLine()) {
             return now; // requests held back for the next turn
         }
-        const std::uint32_t limitMs = !c->out.empty() ? l.stallMs
-                                      : c->isHandle   ? l.idleHandleMs
-                                                      : l.idleMs;
-        deadline = std::min(deadline, c->lastActivity + std::chrono::milliseconds(limitMs));
+        if (const auto until = quietUntil(*c)) {
+            deadline = std::min(deadline, *until);
+        }
     }
     return deadline;
 }
 
 void Daemon::closeQuiet(Clock::time_point now) {
-    const auto& l = options_.limits;
-    const auto quietFor = [&](const Connection& c, std::uint32_t ms) {
-        return now - c.lastActivity >= std::chrono::milliseconds(ms);
-    };
     for (auto& [id, c] : connections_) {
-        if (c->dead || c->closing) {
+        const auto until = quietUntil(*c);
+        if (!until || now < *until) {
             continue;
         }
-        if (!c->out.empty()) {
-            c->dead = quietFor(*c, l.stallMs); // answers it does not take
-        } else if (c->isHandle) {
-            c->dead = c->pending == 0 && quietFor(*c, l.idleHandleMs);
-        } else if (quietFor(*c, l.idleMs)) {
-            send(*c, "err closed after " + std::to_string(l.idleMs) + " ms without a request\n");
+        if (!c->out.empty() || c->isHandle) {
+            c->dead = true;
+        } else {
+            send(*c, "err closed after " + std::to_string(options_.limits.idleMs) +
+                         " ms without a request\n");
             c->closing = true;
         }
     }
@@ -424,11 +435,13 @@ void Daemon::handleLine(Connection& c, const std::string& line) {
     if (words.empty()) {
         return;
     }
-    if (words[0] == "count" || words[0] == "string" || words[0] == "open") {
-        handleDeviceRequest(c, words);
-    } else {
-        handleControl(c, std::move(words));
+    std::optional<std::size_t> opened;
+    std::string answer = commands_.request(std::move(words), opened);
+    if (opened) {
+        c.isHandle = true;
+        c.box = *opened;
     }
+    send(c, std::move(answer));
 }
 
 void Daemon::handleFrame(Connection& c, const std::string& hex) {
@@ -436,7 +449,7 @@ void Daemon::handleFrame(Connection& c, const std::string& hex) {
         return;
     }
     const auto bytes = fromHex(hex);
-    if (!bytes || !plugged_[c.box]) {
+    if (!bytes || !commands_.plugged(c.box)) {
         return;
     }
     // A box still busy with that many requests loses the next one, as a real one would.
@@ -444,13 +457,10 @@ void Daemon::handleFrame(Connection& c, const std::string& hex) {
         pending_.size() >= options_.limits.maxPending) {
         return;
     }
-    auto outcome = boxes_[c.box].handleFrame(*bytes, boxTime());
-    if (outcome.unplug) {
-        unplug(c.box);
-    } else if (outcome.reply) {
+    if (auto reply = commands_.frame(c.box, *bytes)) {
         ++c.pending;
-        pending_.emplace(Clock::now() + std::chrono::milliseconds(options_.delayMs),
-                         PendingReply{c.id, c.box, std::move(*outcome.reply)});
+        pending_.emplace(Clock::now() + std::chrono::milliseconds(commands_.delayMs()),
+                         PendingReply{c.id, c.box, std::move(*reply)});
     }
 }
 
@@ -460,212 +470,6 @@ std::size_t Daemon::handleCount(std::size_t box) const {
         handles += (c->isHandle && c->box == box && !c->closing && !c->dead) ? 1 : 0;
     }
     return handles;
-}
-
-std::vector<std::size_t> Daemon::deviceList() const {
-    std::vector<std::size_t> list;
-    for (std::size_t i = 0; i < boxes_.size(); ++i) {
-        if (plugged_[i]) {
-            list.push_back(i);
-        }
-    }
-    return list;
-}
-
-void Daemon::handleDeviceRequest(Connection& c, const std::vector<std::string>& words) {
-    const auto list = deviceList();
-    const auto deviceIndex = [&](const std::string& text) -> std::optional<std::size_t> {
-        char* end = nullptr;
-        const unsigned long i = std::strtoul(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || i >= list.size()) {
-            return std::nullopt;
-        }
-        return list[i];
-    };
-    if (words[0] == "count" && words.size() == 1) {
-        for (auto& box : boxes_) {
-            if (fire(box.faults().count)) {
-                send(c, "err count failed\n");
-                return;
-            }
-        }
-        send(c, "ok count " + std::to_string(list.size()) + "\n");
-        return;
-    }
-    if (words[0] == "string" && words.size() == 3) {
-        const auto box = deviceIndex(words[1]);
-        if (!box) {
-            send(c, "err no such device\n");
-            return;
-        }
-        if (fire(boxes_[*box].faults().string)) {
-            send(c, "err string unreadable\n");
-            return;
-        }
-        std::string text;
-        if (words[2] == "0") {
-            text = boxes_[*box].serial();
-        } else if (words[2] == "1") {
-            text = "TELMAR (simulated)";
-        } else if (words[2] == "2") {
-            text = "sim:" + options_.socketPath + "#" + std::to_string(*box);
-        } else if (words[2] == "3" || words[2] == "4") {
-            text = "0000";
-        } else {
-            send(c, "err bad option\n");
-            return;
-        }
-        const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-        send(c, "ok string " + toHex(bytes) + "\n");
-        return;
-    }
-    if (words[0] == "open" && words.size() == 2) {
-        const auto box = deviceIndex(words[1]);
-        if (!box) {
-            send(c, "err no such device\n");
-            return;
-        }
-        if (fire(boxes_[*box].faults().open)) {
-            send(c, "err open failed\n");
-            return;
-        }
-        // Like a real device's exclusive claim: one open handle per box.
-        if (handleCount(*box) != 0) {
-            send(c, "err busy\n");
-            return;
-        }
-        c.isHandle = true;
-        c.box = *box;
-        // Faults waiting for a handle come with the answer, so none can be missed.
-        Faults& f = boxes_[*box].faults();
-        send(c, "ok open " + std::to_string(f.flush) + " " + std::to_string(f.close) + " " +
-                    std::to_string(f.queue) + "\n");
-        f.flush = f.close = f.queue = 0;
-        return;
-    }
-    send(c, "err bad request\n");
-}
-
-void Daemon::handleControl(Connection& c, std::vector<std::string> words) {
-    std::size_t box = 0;
-    if (words[0] == "box") {
-        char* end = nullptr;
-        const unsigned long i = words.size() > 1 ? std::strtoul(words[1].c_str(), &end, 10) : 0;
-        if (words.size() < 3 || *end != '\0' || i >= boxes_.size()) {
-            send(c, "err no such box\n");
-            return;
-        }
-        box = i;
-        words.erase(words.begin(), words.begin() + 2);
-    }
-    std::vector<std::string> lines;
-    const std::string error = control(box, words, lines);
-    std::size_t size = 0;
-    for (const auto& line : lines) {
-        size += line.size() + 3;
-    }
-    std::string answer;
-    answer.reserve(size + error.size() + 8);
-    for (const auto& line : lines) {
-        answer.append("| ").append(line).append("\n");
-    }
-    answer += error.empty() ? "ok\n" : "err " + error + "\n";
-    send(c, std::move(answer));
-}
-
-std::string Daemon::control(std::size_t b, const std::vector<std::string>& words,
-                            std::vector<std::string>& lines) {
-    Box& box = boxes_[b];
-    const std::string& cmd = words[0];
-    const auto argc = words.size() - 1;
-    if (cmd == "status" && argc == 0) {
-        const std::size_t handles = handleCount(b);
-        lines.push_back("box=" + std::to_string(b) + " boxes=" + std::to_string(boxes_.size()) +
-                        " plugged=" + (plugged_[b] ? "1" : "0") + " handles=" +
-                        std::to_string(handles) + " delay-ms=" + std::to_string(options_.delayMs));
-        for (auto& line : box.statusLines(boxTime())) {
-            lines.push_back(std::move(line));
-        }
-        lines.push_back("clients=" + std::to_string(connections_.size()) +
-                        " pending=" + std::to_string(pending_.size()) +
-                        " queued-bytes=" + std::to_string(totalOutput_));
-        return {};
-    }
-    if (cmd == "scenarios" && argc == 0) {
-        for (const auto& s : scenarios()) {
-            lines.push_back(std::string(s.name) + "  " + std::string(s.description));
-        }
-        lines.push_back(std::string(kDemoScenario) + "  all of the above in turn");
-        return {};
-    }
-    if (cmd == "scenario" && argc == 1) {
-        if (!box.setScenario(words[1], boxTime())) {
-            return "unknown scenario " + words[1] + " (telmar-sim scenarios lists them)";
-        }
-        return {};
-    }
-    if (cmd == "switches" && argc == 2) {
-        const auto edid = parseSwitchPosition(words[1]);
-        const auto audio = parseSwitchPosition(words[2]);
-        if (!edid || !audio) {
-            return "switch positions are up, mid or dn";
-        }
-        box.setSwitches({*edid, *audio});
-        return {};
-    }
-    if (cmd == "fault" && argc >= 1) {
-        const std::vector<std::string> args(words.begin() + 1, words.end());
-        if (auto error = applyFault(box.faults(), args); !error.empty()) {
-            return error;
-        }
-        if (box.faults().unplugAfter == 0) {
-            box.faults().unplugAfter.reset();
-            unplug(b);
-        }
-        if (args[0] == "clear") {
-            for (auto& [id, c] : connections_) {
-                if (c->isHandle && c->box == b && !c->closing) {
-                    send(*c, "faults clear\n");
-                }
-            }
-        }
-        pushFaults(b);
-        return {};
-    }
-    if (cmd == "unplug" && argc == 0) {
-        unplug(b);
-        return {};
-    }
-    if (cmd == "plug" && argc == 0) {
-        plugged_[b] = true;
-        return {};
-    }
-    if (cmd == "flash" && argc == 1) {
-        const auto chip = flashChipNamed(words[1]);
-        if (!chip) {
-            return "flash is fpga1 or fpga2";
-        }
-        const Bytes& flash = box.flash(*chip);
-        for (std::size_t at = 0; at < flash.size(); at += 64) {
-            const auto n = std::min<std::size_t>(64, flash.size() - at);
-            lines.push_back(toHex(std::span(flash).subspan(at, n)));
-        }
-        return {};
-    }
-    if (cmd == "delay" && argc == 1) {
-        char* end = nullptr;
-        const unsigned long ms = std::strtoul(words[1].c_str(), &end, 10);
-        if (words[1].empty() || *end != '\0' || ms > 60'000) {
-            return "delay is 0 to 60000 ms";
-        }
-        options_.delayMs = static_cast<std::uint32_t>(ms);
-        return {};
-    }
-    if (cmd == "stop" && argc == 0) {
-        stopping_ = true;
-        return {};
-    }
-    return "unknown command or wrong arguments: " + cmd;
 }
 
 void Daemon::deliverDue() {
@@ -684,8 +488,7 @@ void Daemon::deliverDue() {
     }
 }
 
-void Daemon::unplug(std::size_t box) {
-    plugged_[box] = false;
+void Daemon::unplugHandles(std::size_t box) {
     for (auto& [id, c] : connections_) {
         if (c->isHandle && c->box == box && !c->closing) {
             send(*c, "unplugged\n");
@@ -708,24 +511,19 @@ void Daemon::forgetPending(std::uint64_t connection) {
     }
 }
 
-void Daemon::pushFaults(std::size_t box) {
-    Faults& f = boxes_[box].faults();
-    if (f.flush == 0 && f.close == 0 && f.queue == 0) {
-        return;
-    }
+bool Daemon::tellHandles(std::size_t box, const std::string& line) {
     bool anyHandle = false;
-    const std::string line = "faults " + std::to_string(f.flush) + " " + std::to_string(f.close) +
-                             " " + std::to_string(f.queue) + "\n";
     for (auto& [id, c] : connections_) {
         if (c->isHandle && c->box == box && !c->closing) {
             send(*c, line);
             anyHandle = true;
         }
     }
-    // Handed over to the open handles; with none open they wait for the next open.
-    if (anyHandle) {
-        f.flush = f.close = f.queue = 0;
-    }
+    return anyHandle;
+}
+
+Clients::Load Daemon::load() const {
+    return {connections_.size(), pending_.size(), totalOutput_};
 }
 
 void Daemon::send(Connection& c, std::string text) {

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "sim/Box.h"
+#include "sim/BoxCommands.h"
 
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,15 @@ struct DaemonOptions {
     std::uint32_t delayMs = 1;
     std::string scenario = "1080p60";
     DaemonLimits limits;
+    // Already connected sockets served as clients from the start, besides those that
+    // come through the socket (one end of a socketpair, say); the daemon owns them.
+    std::vector<int> clientFds;
 };
 
-// Serves the simulated boxes on a Unix socket: one thread, one poll loop. Replies go
-// out after the configured delay; control requests change the boxes at run time.
-class Daemon {
+// Carries the requests for the simulated boxes over a Unix socket: one thread, one
+// poll loop, the connections with their limits and a fair share of each turn for
+// every client. Replies to frames go out after the configured delay.
+class Daemon : private Clients {
   public:
     explicit Daemon(DaemonOptions options);
     ~Daemon();
@@ -53,8 +58,6 @@ class Daemon {
     // Safe to call from a signal handler.
     void requestStop();
 
-    // Serves an already connected socket as a client; the daemon owns it from now on.
-    void adopt(int fd);
     // One turn of the loop, waiting at most maxWaitMs for something to do.
     void serveOnce(int maxWaitMs);
     bool stopping() const { return stopping_; }
@@ -71,41 +74,38 @@ class Daemon {
     };
     using Clock = std::chrono::steady_clock;
 
-    BoxTimeMs boxTime() const;
     std::size_t connectionLimit() const;
+    void addConnection(int fd);
     void acceptClients();
     bool makeRoom();
     void dropAcceptedClient();
     void readFrom(Connection& c);
     void handleLines(Connection& c);
+    std::optional<Clock::time_point> quietUntil(const Connection& c) const;
     void closeQuiet(Clock::time_point now);
     Clock::time_point nextDeadline() const;
     void forgetPending(std::uint64_t connection);
     void handleLine(Connection& c, const std::string& line);
     void handleFrame(Connection& c, const std::string& hex);
-    void handleDeviceRequest(Connection& c, const std::vector<std::string>& words);
-    void handleControl(Connection& c, std::vector<std::string> words);
-    std::string control(std::size_t box, const std::vector<std::string>& words,
-                        std::vector<std::string>& lines);
     void deliverDue();
-    void unplug(std::size_t box);
-    void pushFaults(std::size_t box);
     void send(Connection& c, std::string text);
     void flushOutput(Connection& c);
-    std::vector<std::size_t> deviceList() const;
-    std::size_t handleCount(std::size_t box) const;
     void closeConnection(std::uint64_t id);
 
+    std::size_t handleCount(std::size_t box) const override;
+    bool tellHandles(std::size_t box, const std::string& line) override;
+    void unplugHandles(std::size_t box) override;
+    Load load() const override;
+    void stop() override { stopping_ = true; }
+
     DaemonOptions options_;
-    std::vector<Box> boxes_;
-    std::vector<bool> plugged_;
+    BoxCommands commands_;
     int listenFd_ = -1;
     int spareFd_ = -1; // given up to accept and drop a client when descriptors run out
     Clock::time_point acceptPausedUntil_{};
     int stopPipe_[2] = {-1, -1};
     bool stopping_ = false;
     bool ownsSocket_ = false;
-    Clock::time_point start_;
     std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
     std::uint64_t nextConnection_ = 1;
     std::multimap<Clock::time_point, PendingReply> pending_;

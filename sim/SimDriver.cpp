@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <concepts>
 #include <cstring>
 #include <deque>
 #include <iostream>
+#include <limits>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -25,11 +29,37 @@ using SteadyClock = std::chrono::steady_clock;
 // Kinds of complaint, each told once per driver.
 enum Complaint : int { kUnreachable, kBadCount };
 
+// The whole of `text` as a T no larger than `max`, or nullopt. Every number the daemon
+// sends goes through here, into a type it cannot overflow.
+template <std::integral T>
+std::optional<T> parseNumber(std::string_view text, T max = std::numeric_limits<T>::max()) {
+    T value{};
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Fault counts: how many more times a call fails, or -1 for until cleared. The daemon
+// arms at most a billion at once; what adds up beyond kMaxFaults stays there.
+constexpr std::int64_t kAlwaysFails = -1;
+constexpr std::int64_t kMaxFaultsPushed = 1'000'000'000;
+constexpr std::int64_t kMaxFaults = std::int64_t{1} << 62;
+
+std::optional<std::int64_t> parseFaultCount(std::string_view text) {
+    if (text == "-1") {
+        return kAlwaysFails;
+    }
+    return parseNumber<std::int64_t>(text, kMaxFaultsPushed);
+}
+
 void addFault(std::int64_t& counter, std::int64_t pushed) {
-    if (pushed < 0 || counter < 0) {
-        counter = -1; // until cleared
+    if (pushed == kAlwaysFails || counter == kAlwaysFails) {
+        counter = kAlwaysFails;
     } else {
-        counter += pushed;
+        counter = std::min(counter + pushed, kMaxFaults);
     }
 }
 
@@ -106,10 +136,16 @@ struct SimDriver::Port {
             flushFaults = closeFaults = queueFaults = 0;
         } else if (line.rfind("faults ", 0) == 0) {
             const auto words = splitWords(line);
-            if (words.size() == 4) {
-                addFault(flushFaults, std::strtoll(words[1].c_str(), nullptr, 10));
-                addFault(closeFaults, std::strtoll(words[2].c_str(), nullptr, 10));
-                addFault(queueFaults, std::strtoll(words[3].c_str(), nullptr, 10));
+            if (words.size() != 4) {
+                return;
+            }
+            const auto flush = parseFaultCount(words[1]);
+            const auto close = parseFaultCount(words[2]);
+            const auto queue = parseFaultCount(words[3]);
+            if (flush && close && queue) {
+                addFault(flushFaults, *flush);
+                addFault(closeFaults, *close);
+                addFault(queueFaults, *queue);
             }
         }
     }
@@ -187,14 +223,13 @@ usb::Status SimDriver::getNumDevices(std::uint32_t& count) {
     if (words.size() != 3 || words[0] != "ok" || words[1] != "count") {
         return usb::kDeviceIoFailed;
     }
-    const std::string& n = words[2];
-    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoul(n) > kMaxDevices) {
-        complain(kBadCount, "the simulator on " + socketPath_ + " counts " + n +
+    const auto n = parseNumber<std::uint32_t>(words[2], kMaxDevices);
+    if (!n) {
+        complain(kBadCount, "the simulator on " + socketPath_ + " counts " + words[2] +
                                 " devices; a USB bus holds at most 127");
         return usb::kDeviceIoFailed;
     }
-    count = static_cast<std::uint32_t>(std::stoul(n));
+    count = *n;
     return usb::kSuccess;
 }
 

@@ -303,16 +303,15 @@ ControlReply sendControl(const std::string& socketPath, const std::string& reque
         return reply;
     }
     LineBuffer buffer;
-    if (!net::sendAll(fd, request + "\n", remainingMs(deadline))) {
-        net::closeFd(fd);
-        reply.error = "the simulator on " + socketPath + " does not listen";
-        return reply;
-    }
+    // A simulator that turns the connection away ("err too many connections") may
+    // close it before the request is through; what it said first still counts.
+    const bool sent = net::sendAll(fd, request + "\n", remainingMs(deadline));
     std::size_t answerSize = 0;
     for (;;) {
-        auto line = net::readLine(fd, buffer, remainingMs(deadline));
+        auto line = net::readLine(fd, buffer, sent ? remainingMs(deadline) : 0);
         if (!line) {
-            reply.error = "no answer from the simulator on " + socketPath;
+            reply.error = sent ? "no answer from the simulator on " + socketPath
+                               : "the simulator on " + socketPath + " does not listen";
             break;
         }
         answerSize += line->size() + 1;

@@ -13,7 +13,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <span>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -25,6 +28,7 @@ using namespace telmar::sim;
 
 constexpr int kExitUnreachable = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitRefused = 3; // the simulator answered with an error
 
 void printUsage(std::ostream& out) {
     const DaemonLimits limits;
@@ -36,6 +40,11 @@ void printUsage(std::ostream& out) {
            "  status                       the box's state, one key=value line each\n"
            "  scenarios                    list the input scenarios\n"
            "  scenario NAME|demo           put a scenario on the input, or cycle them all\n"
+           "  scenario --file FILE         put the blocks of FILE's \"block N HEX...\" lines on\n"
+           "                               the input (# starts a comment)\n"
+           "  block N [HEX...]             status block N (11 to 15): print its reply bytes from\n"
+           "                               offset 1 on, or set them (offset 0 stays E0, bytes\n"
+           "                               not given are 0, at most 63); a scenario clears it\n"
            "  switches EDID AUDIO          slide-switch positions: up, mid or dn\n"
            "  unplug | plug                take the box off the bus, or put it back\n"
            "  flash fpga1|fpga2            write that flash's contents to stdout\n"
@@ -86,8 +95,8 @@ void printUsage(std::ostream& out) {
 }
 
 int usageError(const std::string& what) {
-    std::cerr << "telmar-sim: " << what << "\n\n";
-    printUsage(std::cerr);
+    std::cerr << "telmar-sim: " << telmar::base::printable(what, 300)
+              << "\ntry 'telmar-sim --help'\n";
     return kExitUsage;
 }
 
@@ -213,36 +222,131 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
     return 0;
 }
 
-bool validControl(const std::vector<std::string>& cmd) {
+// What is wrong with a control command as given, "" when nothing is; checked here so
+// that only the simulator's own refusals reach it.
+std::string controlProblem(const std::vector<std::string>& cmd) {
     const std::string& c = cmd[0];
     const auto n = cmd.size() - 1;
+    const auto takes = [&](std::size_t wanted, const char* what) {
+        return n == wanted ? std::string() : c + " takes " + what;
+    };
     if (c == "status" || c == "scenarios" || c == "unplug" || c == "plug" || c == "stop") {
-        return n == 0;
+        return takes(0, "no arguments");
     }
-    if (c == "scenario" || c == "delay") {
-        return n == 1;
+    if (c == "scenario") {
+        if (n == 1 && cmd[1] != kDemoScenario && findScenario(cmd[1]) == nullptr) {
+            return "unknown scenario " + cmd[1] + " (telmar-sim scenarios lists them)";
+        }
+        return takes(1, "a scenario name or demo");
+    }
+    if (c == "delay") {
+        if (n == 1 && !parseUnsigned(cmd[1], 60'000)) {
+            return "delay takes 0 to 60000 ms";
+        }
+        return takes(1, "the delay in ms");
     }
     if (c == "flash") {
-        return n == 1 && flashChipNamed(cmd[1]).has_value();
+        return n == 1 && flashChipNamed(cmd[1]) ? std::string() : "flash takes fpga1 or fpga2";
     }
     if (c == "switches") {
-        return n == 2 && parseSwitchPosition(cmd[1]) && parseSwitchPosition(cmd[2]);
+        return n == 2 && parseSwitchPosition(cmd[1]) && parseSwitchPosition(cmd[2])
+                   ? std::string()
+                   : "switches takes two positions: up, mid or dn";
+    }
+    if (c == "block") {
+        return "block takes a block number (11 to 15) and, to set it, its bytes in hex";
     }
     if (c == "fault") {
         Faults scratch;
-        return n >= 1 && applyFault(scratch, std::span(cmd).subspan(1)).empty();
+        return n == 0 ? "fault takes a kind" : applyFault(scratch, std::span(cmd).subspan(1));
     }
-    return false;
+    return "unknown command " + c;
+}
+
+// "N HEX" as the simulator takes it from "block N HEX...", where HEX may be split over
+// any number of words of whole bytes; "" with `problem` said when it is not one.
+std::string blockRequest(std::span<const std::string> words, std::string& problem) {
+    const std::string& n = words[0];
+    if (n.size() != 2 || n < "11" || n > "15") {
+        problem = "block is 11 to 15, not " + n;
+        return {};
+    }
+    std::string hex;
+    for (const auto& word : words.subspan(1)) {
+        if (!fromHex(word)) {
+            problem = "not bytes in hex: " + word;
+            return {};
+        }
+        hex += word;
+    }
+    if (hex.size() > 2 * (kMaxReply - 1)) {
+        problem = "block " + n + " takes at most 63 bytes, not " + std::to_string(hex.size() / 2);
+        return {};
+    }
+    return hex.empty() ? n : n + " " + hex;
+}
+
+// Every "block N HEX..." line of a scenario file as one request, so the input changes
+// at once; blank lines and lines starting with # are left out.
+std::string blockFileRequest(const std::string& path, std::string& problem) {
+    constexpr std::uintmax_t kMaxFile = 64 * 1024;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        problem = path + ": not a readable file";
+        return {};
+    }
+    if (std::filesystem::file_size(path, ec) > kMaxFile || ec) {
+        problem = path + ": larger than 64 kB";
+        return {};
+    }
+    std::ifstream file(path);
+    std::string request = "block";
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+        ++number;
+        const auto words = splitWords(line);
+        if (words.empty() || words[0][0] == '#') {
+            continue;
+        }
+        const std::string where = path + " line " + std::to_string(number) + ": ";
+        if (words[0] != "block" || words.size() < 3) {
+            problem = where + "expected block N HEX...";
+            return {};
+        }
+        const auto pair = blockRequest(std::span(words).subspan(1), problem);
+        if (pair.empty()) {
+            problem = where + problem;
+            return {};
+        }
+        request += " " + pair;
+    }
+    if (!file.eof()) {
+        problem = path + ": cannot be read";
+        return {};
+    }
+    if (request == "block") {
+        problem = path + ": no block lines";
+        return {};
+    }
+    return request;
 }
 
 int control(const std::string& socketPath, const std::string& box,
             const std::vector<std::string>& cmd) {
-    if (!validControl(cmd)) {
-        return usageError("bad command: " + cmd[0] + (cmd.size() > 1 ? " ..." : ""));
-    }
     std::string request = box.empty() ? "" : "box " + box + " ";
-    for (std::size_t i = 0; i < cmd.size(); ++i) {
-        request += (i ? " " : "") + cmd[i];
+    std::string problem;
+    if (cmd[0] == "block" && cmd.size() >= 2) {
+        const auto block = blockRequest(std::span(cmd).subspan(1), problem);
+        request += "block " + block;
+    } else if (cmd[0] == "scenario" && cmd.size() == 3 && cmd[1] == "--file") {
+        request += blockFileRequest(cmd[2], problem);
+    } else if (problem = controlProblem(cmd); problem.empty()) {
+        for (std::size_t i = 0; i < cmd.size(); ++i) {
+            request += (i ? " " : "") + cmd[i];
+        }
+    }
+    if (!problem.empty()) {
+        return usageError(problem);
     }
     const ControlReply reply = sendControl(socketPath, request);
     if (!reply.reached) {
@@ -250,7 +354,9 @@ int control(const std::string& socketPath, const std::string& box,
         return kExitUnreachable;
     }
     if (!reply.ok) {
-        return usageError(telmar::base::printable(reply.error, 300));
+        std::cerr << "telmar-sim: the simulator refused: "
+                  << telmar::base::printable(reply.error, 300) << "\n";
+        return kExitRefused;
     }
     if (cmd[0] == "flash") {
         for (const auto& line : reply.lines) {

@@ -53,13 +53,13 @@ void checkAnswer(const std::string& line) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    int pair[2];
+    FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0);
     sim::DaemonOptions options;
     options.serials = {"2031", "1111"};
     options.delayMs = 0;
+    options.clientFds = {pair[1]};
     sim::Daemon daemon(options);
-    int pair[2];
-    FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0);
-    daemon.adopt(pair[1]);
     const int client = pair[0];
     FUZZ_CHECK(::send(client, data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size));
     ::shutdown(client, SHUT_WR);

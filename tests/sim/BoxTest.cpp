@@ -160,6 +160,27 @@ TEST(Box, BlocksAnswerTheCountAskedForWithTheBlockAfterTwoBytes) {
     EXPECT_EQ(std::string(spd.begin() + 6, spd.begin() + 13), "Kestrel");
 }
 
+TEST(Box, BlocksSetByHandAreReadUntilTheNextScenario) {
+    Box box;
+    ASSERT_TRUE(box.setScenario("1080p60", 0));
+    const Bytes readSpd{0x11, 64, 0xE0, 13};
+    const Bytes fromScenario = send(box, readSpd).value();
+    EXPECT_FALSE(box.setBlock(10, Bytes{1}));
+    EXPECT_FALSE(box.setBlock(13, Bytes(64, 1)));
+    ASSERT_TRUE(box.setBlock(13, Bytes{0x82, 0x02, 0x19}));
+    Bytes expected(64, 0);
+    std::copy_n(std::begin({0xE0, 0x82, 0x02, 0x19}), 4, expected.begin());
+    EXPECT_EQ(send(box, readSpd), expected);
+    EXPECT_EQ(send(box, Bytes{0x11, 3, 0xE0, 13}), (Bytes{0xE0, 0x82, 0x02}));
+    send(box, Bytes{0x10, 0x04, 0xE0, 0x0A, 0x01}, 1000); // a hot-plug pulse takes it away too
+    EXPECT_NE(send(box, readSpd, 1500), expected);
+    EXPECT_EQ(send(box, readSpd, 3000), expected);
+    EXPECT_FALSE(box.setScenario("no-such-scenario", 3000));
+    EXPECT_EQ(send(box, readSpd, 3000), expected);
+    ASSERT_TRUE(box.setScenario("1080p60", 3000));
+    EXPECT_EQ(send(box, readSpd, 3000), fromScenario);
+}
+
 TEST(Scenarios, EveryPresetButNoInputReportsAnInputAndValidNames) {
     Box box;
     for (const auto& s : scenarios()) {

@@ -5,6 +5,7 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempFolder.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Cli, BadCommandsGetTheUsageAndExitCode2) {
+TEST(Cli, BadCommandsAreSaidInOneLineWithExitCode2) {
     Watchdog watchdog{60s};
     SimProcess sim;
     ASSERT_TRUE(sim.running()) << sim.error();
@@ -41,13 +42,18 @@ TEST(Cli, BadCommandsGetTheUsageAndExitCode2) {
         {"serve", "--serials", "2031,,1111"},
         {"serve", "--socket"},
         {"serve", "--daemonize"},
+        {"block", "16", "00"},
+        {"block", "11", std::string(128, '0')},
+        {"scenario", "--file", "/dev/null/none"},
     };
     for (auto args : bad) {
         const bool serve = !args.empty() && args[0] == "serve";
         args.insert(args.begin(), {"--socket", sim.socket()});
         const auto r = runCli(args);
         EXPECT_EQ(r.exitCode, 2) << (args.size() > 2 ? args[2] : "(no command)");
-        EXPECT_NE(r.err.find("usage: telmar-sim"), std::string::npos);
+        EXPECT_EQ(r.err.rfind("telmar-sim: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_TRUE(r.err.ends_with("\ntry 'telmar-sim --help'\n")) << r.err;
         EXPECT_TRUE(serve || r.out.empty());
     }
     // None of it took the daemon down or changed the box.
@@ -86,6 +92,52 @@ TEST(Cli, ControlCommandsChangeTheBox) {
     EXPECT_EQ(status.at("faults"), "none");
     EXPECT_NE(run({"scenarios"}).find("spd-markup"), std::string::npos);
     EXPECT_EQ(run({"flash", "fpga1"}).size(), 248u * 512u);
+}
+
+TEST(Cli, ARefusalOfTheSimulatorIsSaidAsSuchWithExitCode3) {
+    Watchdog watchdog{60s};
+    SimProcess sim({"--max-clients", "1"});
+    ASSERT_TRUE(sim.running()) << sim.error();
+    // An open handle is never evicted to make room.
+    const int handle = sim::net::connectUnix(sim.socket());
+    ASSERT_GE(handle, 0);
+    ASSERT_TRUE(sim::net::sendAll(handle, "open 0\n", 2000));
+    sim::LineBuffer in;
+    ASSERT_EQ(sim::net::readLine(handle, in, 2000), "ok open 0 0 0");
+    const auto r = runCli({"--socket", sim.socket(), "status"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "telmar-sim: the simulator refused: too many connections (1)\n");
+    sim::net::closeFd(handle);
+}
+
+TEST(Cli, BlocksFromAFileOrTheCommandLineGoOnTheInput) {
+    Watchdog watchdog{60s};
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.error();
+    const TempFolder folder;
+    const std::string file = folder.file("trace-blocks.txt");
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("# seen on a real box\nblock 14 87 01 1A 02\n\nblock 11 0B 40\n", f);
+    std::fclose(f);
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--socket", sim.socket()});
+        return runCli(args);
+    };
+    const auto zeros = [](int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i) {
+            text += " 00";
+        }
+        return text;
+    };
+    EXPECT_EQ(run({"scenario", "--file", file}).exitCode, 0);
+    EXPECT_EQ(run({"block", "14"}).out, "87 01 1A 02" + zeros(59) + "\n");
+    EXPECT_EQ(run({"block", "11"}).out, "0B 40" + zeros(61) + "\n");
+    EXPECT_EQ(run({"block", "13", "8202", "19"}).exitCode, 0);
+    EXPECT_EQ(run({"block", "13"}).out, "82 02 19" + zeros(60) + "\n");
+    EXPECT_EQ(run({"scenario", "1080p60"}).exitCode, 0);
+    EXPECT_NE(run({"block", "14"}).out, "87 01 1A 02" + zeros(59) + "\n");
 }
 
 TEST(Cli, StatusFailsWhenNoDaemonAnswers) {

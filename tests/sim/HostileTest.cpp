@@ -6,6 +6,7 @@
 #include "link/UpdaterLink.h"
 #include "protocol/ControlProtocol.h"
 #include "protocol/Frames.h"
+#include "sim/Daemon.h"
 #include "sim/SimDriver.h"
 #include "sim/Wire.h"
 #include "tests/support/RecordingMessages.h"
@@ -15,6 +16,7 @@
 #include "tests/support/TempFolder.h"
 #include "updater/Frames.h"
 
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -259,6 +261,65 @@ TEST_F(SlowReplyDaemon, DelayedRepliesAreCappedPerHandle) {
     EXPECT_LT(timedStatus(sim), 1s);
     if (kMemoryIsMeasurable) {
         EXPECT_LT(rssKb(sim.pid()) - rssBefore, 4 * 1024) << "kB grown";
+    }
+}
+
+// ---- An idle daemon, in this process ---------------------------------------------
+
+std::chrono::nanoseconds processCpu() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+// Clients that stopped reading, one of them met by an unplug with its answers unsent,
+// leave an idle daemon asleep: the loop turns at its deadlines, not at every chance.
+TEST(StuckClients, LeaveAnIdleDaemonAsleep) {
+    Watchdog watchdog{30s};
+    sim::DaemonOptions options;
+    options.delayMs = 0;
+    options.limits.stallMs = 300;
+    std::array<std::array<int, 2>, 3> pairs{};
+    for (auto& p : pairs) {
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, p.data()),
+                  0);
+        const int small = 4096; // a few answers fill what the kernel holds for the client
+        ::setsockopt(p[1], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        options.clientFds.push_back(p[1]);
+    }
+    const int counter = pairs[0][0], handle = pairs[1][0], control = pairs[2][0];
+    sim::Daemon daemon(options);
+    std::string counts, frames = "open 0\n";
+    for (int i = 0; i < 278; ++i) {
+        counts += "count\n";
+    }
+    for (int i = 0; i < 11400; ++i) {
+        frames += "frame 1108E009\n";
+    }
+    std::size_t countsSent = 0, framesSent = 0;
+    const auto feed = [](int fd, const std::string& text, std::size_t& sent) {
+        const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+    };
+    for (int turn = 0; turn < 100 && framesSent < frames.size(); ++turn) {
+        feed(counter, counts, countsSent);
+        feed(handle, frames, framesSent);
+        daemon.serveOnce(0);
+    }
+    ASSERT_EQ(::send(control, "unplug\n", 7, MSG_NOSIGNAL), 7);
+    daemon.serveOnce(0);
+
+    const auto cpuBefore = processCpu();
+    const auto end = SteadyClock::now() + 1500ms;
+    int turns = 0;
+    for (; SteadyClock::now() < end; ++turns) {
+        daemon.serveOnce(100);
+    }
+    EXPECT_LT(turns, 40) << "15 at the 100 ms cap, a few more for the closes";
+    EXPECT_LT(processCpu() - cpuBefore, 150ms);
+    EXPECT_EQ(daemon.connectionCount(), 1u) << "the stuck ones are let go as well";
+    for (auto& p : pairs) {
+        ::close(p[0]);
     }
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "backends/TraceFormat.h"
 
-#include "base/HexDigit.h"
 #include "base/Log.h"
+#include "base/Numbers.h"
 
 #include <array>
 #include <charconv>
@@ -217,19 +217,13 @@ class LineParser {
                 if (pos_ + 4 > s_.size()) {
                     return false;
                 }
-                int code = 0;
-                for (int i = 0; i < 4; ++i) {
-                    const int d = base::hexDigitValue(s_[pos_++]);
-                    if (d < 0) {
-                        return false;
-                    }
-                    code = code * 16 + d;
-                }
                 // Only the 8-bit bytes the writer escapes.
-                if (code > 0xFF) {
+                const auto code = base::parseNumber<std::uint8_t>(s_.substr(pos_, 4), 0xFF, 16);
+                pos_ += 4;
+                if (!code) {
                     return false;
                 }
-                out += static_cast<char>(code);
+                out += static_cast<char>(*code);
                 break;
             }
             default:
@@ -289,30 +283,19 @@ class Fields {
         if (!text(key, hex)) {
             return false;
         }
-        out.clear();
-        std::size_t i = 0;
-        while (i < hex.size()) {
-            if (hex[i] == ' ') {
-                ++i;
-                continue;
-            }
-            if (i + 1 >= hex.size() || !isHex(hex[i]) || !isHex(hex[i + 1])) {
-                return problem(key, "is not hexadecimal bytes");
-            }
-            if (out.size() >= kMaxEntryBytes) {
-                return problem(key, "is too long");
-            }
-            out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-            i += 2;
+        auto decoded = base::fromHex(hex, true);
+        if (!decoded) {
+            return problem(key, "is not hexadecimal bytes");
         }
+        if (decoded->size() > kMaxEntryBytes) {
+            return problem(key, "is too long");
+        }
+        out = std::move(*decoded);
         return true;
     }
     const std::string& error() const { return error_; }
 
   private:
-    static bool isHex(char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    }
     bool missing(std::string_view key) { return problem(key, "missing"); }
     // Appended piece by piece: one concatenated expression trips a false GCC 12 warning.
     bool problem(std::string_view key, std::string_view what) {

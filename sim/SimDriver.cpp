@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/SimDriver.h"
 
+#include "base/Numbers.h"
 #include "base/Printable.h"
 #include "sim/Wire.h"
 
@@ -107,9 +108,10 @@ struct SimDriver::Port {
         } else if (line.rfind("faults ", 0) == 0) {
             const auto words = splitWords(line);
             if (words.size() == 4) {
-                addFault(flushFaults, std::strtoll(words[1].c_str(), nullptr, 10));
-                addFault(closeFaults, std::strtoll(words[2].c_str(), nullptr, 10));
-                addFault(queueFaults, std::strtoll(words[3].c_str(), nullptr, 10));
+                // A word that is no number leaves its counter as it was.
+                addFault(flushFaults, base::parseNumber<std::int64_t>(words[1]).value_or(0));
+                addFault(closeFaults, base::parseNumber<std::int64_t>(words[2]).value_or(0));
+                addFault(queueFaults, base::parseNumber<std::int64_t>(words[3]).value_or(0));
             }
         }
     }
@@ -187,14 +189,13 @@ usb::Status SimDriver::getNumDevices(std::uint32_t& count) {
     if (words.size() != 3 || words[0] != "ok" || words[1] != "count") {
         return usb::kDeviceIoFailed;
     }
-    const std::string& n = words[2];
-    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoul(n) > kMaxDevices) {
-        complain(kBadCount, "the simulator on " + socketPath_ + " counts " + n +
+    const auto n = base::parseNumber<std::uint32_t>(words[2], kMaxDevices);
+    if (!n) {
+        complain(kBadCount, "the simulator on " + socketPath_ + " counts " + words[2] +
                                 " devices; a USB bus holds at most 127");
         return usb::kDeviceIoFailed;
     }
-    count = static_cast<std::uint32_t>(std::stoul(n));
+    count = *n;
     return usb::kSuccess;
 }
 

@@ -2,15 +2,13 @@
 #include "backends/TraceFormat.h"
 
 #include "base/Log.h"
-#include "base/Numbers.h"
+#include "base/Printable.h"
 
 #include <array>
-#include <charconv>
 #include <cstdio>
 #include <limits>
-#include <map>
-#include <optional>
-#include <variant>
+#include <nlohmann/json.hpp>
+#include <set>
 
 namespace telmar::backends {
 
@@ -21,264 +19,66 @@ constexpr std::array<std::string_view, 10> kCallNames = {
     "write",         "flush",           "setTimeouts", "getTimeouts", "checkRxQueue",
 };
 
-// Strings are 8-bit; bytes outside printable ASCII travel as \u00XX.
-void appendJsonString(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20 || b >= 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", b);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
+using Json = nlohmann::ordered_json;
+
+// Strings are 8-bit: each byte is the character of the same number, so bytes outside
+// printable ASCII are written as \u00XX.
+std::string line(const Json& object) {
+    return object.dump(-1, ' ', true);
 }
 
-class ObjectWriter {
-  public:
-    ObjectWriter& number(std::string_view key, std::uint64_t value) {
-        start(key);
-        out_ += std::to_string(value);
-        return *this;
-    }
-    ObjectWriter& text(std::string_view key, std::string_view value) {
-        start(key);
-        appendJsonString(out_, value);
-        return *this;
-    }
-    ObjectWriter& flag(std::string_view key, bool value) {
-        start(key);
-        out_ += value ? "true" : "false";
-        return *this;
-    }
-    std::string done() { return out_ + '}'; }
-
-  private:
-    void start(std::string_view key) {
-        out_ += out_.size() > 1 ? "," : "";
-        appendJsonString(out_, key);
-        out_ += ':';
-    }
-    std::string out_ = "{";
-};
-
-// A flat JSON object: string, non-negative integer and boolean values only.
-using Value = std::variant<std::string, std::uint64_t, bool>;
-using Object = std::map<std::string, Value, std::less<>>;
-
-class LineParser {
-  public:
-    explicit LineParser(std::string_view text) : s_(text) {}
-
-    bool parse(Object& object, std::string& error) {
-        skipBlanks();
-        if (!take('{')) {
-            return fail(error, "expected '{'");
-        }
-        skipBlanks();
-        if (take('}')) {
-            return end(error);
-        }
-        while (true) {
-            std::string key;
-            skipBlanks();
-            if (!string(key)) {
-                return fail(error, "expected a quoted key");
-            }
-            skipBlanks();
-            if (!take(':')) {
-                return fail(error, "expected ':' after \"" + key + "\"");
-            }
-            skipBlanks();
-            Value value;
-            if (!this->value(value)) {
-                return fail(error, "bad value for \"" + key + "\"");
-            }
-            if (!object.emplace(key, std::move(value)).second) {
-                return fail(error, "\"" + key + "\" given twice");
-            }
-            skipBlanks();
-            if (take('}')) {
-                return end(error);
-            }
-            if (!take(',')) {
-                return fail(error, "expected ',' or '}'");
-            }
-        }
-    }
-
-  private:
-    bool end(std::string& error) {
-        skipBlanks();
-        return pos_ == s_.size() || fail(error, "text after the object");
-    }
-    bool fail(std::string& error, std::string what) {
-        error = std::move(what);
-        return false;
-    }
-    void skipBlanks() {
-        while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\r')) {
-            ++pos_;
-        }
-    }
-    bool take(char c) {
-        if (pos_ < s_.size() && s_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    bool literal(std::string_view word) {
-        if (s_.substr(pos_, word.size()) == word) {
-            pos_ += word.size();
-            return true;
-        }
-        return false;
-    }
-    bool value(Value& out) {
-        if (pos_ >= s_.size()) {
-            return false;
-        }
-        if (s_[pos_] == '"') {
-            std::string text;
-            if (!string(text)) {
-                return false;
-            }
-            out = std::move(text);
-            return true;
-        }
-        if (literal("true")) {
-            out = true;
-            return true;
-        }
-        if (literal("false")) {
-            out = false;
-            return true;
-        }
-        std::uint64_t n = 0;
-        const char* first = s_.data() + pos_;
-        const char* last = s_.data() + s_.size();
-        const auto [ptr, ec] = std::from_chars(first, last, n);
-        if (ec != std::errc{} || ptr == first || (*first == '0' && ptr - first > 1)) {
-            return false;
-        }
-        pos_ += static_cast<std::size_t>(ptr - first);
-        out = n;
-        return true;
-    }
-    bool string(std::string& out) {
-        if (!take('"')) {
-            return false;
-        }
-        while (pos_ < s_.size()) {
-            const char c = s_[pos_++];
-            if (c == '"') {
-                return true;
-            }
-            if (static_cast<unsigned char>(c) < 0x20) {
-                return false;
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (pos_ >= s_.size()) {
-                return false;
-            }
-            const char e = s_[pos_++];
-            switch (e) {
-            case '"':
-            case '\\':
-            case '/':
-                out += e;
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'u': {
-                if (pos_ + 4 > s_.size()) {
-                    return false;
-                }
-                // Only the 8-bit bytes the writer escapes.
-                const auto code = base::parseNumber<std::uint8_t>(s_.substr(pos_, 4), 0xFF, 16);
-                pos_ += 4;
-                if (!code) {
-                    return false;
-                }
-                out += static_cast<char>(*code);
-                break;
-            }
-            default:
-                return false;
-            }
-        }
-        return false;
-    }
-
-    std::string_view s_;
-    std::size_t pos_ = 0;
-};
+// Input echoed in an error, kept short and harmless.
+std::string shown(std::string_view text) {
+    return '"' + base::printable(text, 40) + '"';
+}
 
 // Typed access to one object's fields, remembering the first problem.
 class Fields {
   public:
-    explicit Fields(const Object& object) : object_(object) {}
+    explicit Fields(const Json& object) : object_(object) {}
 
-    template <typename T> bool number(std::string_view key, T& out, bool required = true) {
+    template <typename T> bool number(const char* key, T& out, bool required = true) {
         const auto it = object_.find(key);
         if (it == object_.end()) {
-            return !required || missing(key);
+            return !required || problem(key, "missing");
         }
-        const auto* n = std::get_if<std::uint64_t>(&it->second);
-        if (n == nullptr || *n > static_cast<std::uint64_t>(std::numeric_limits<T>::max())) {
+        if (it->is_number() && !it->is_number_unsigned()) {
+            return bad(key);
+        }
+        if (!it->is_number_unsigned() ||
+            it->get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<T>::max())) {
             return problem(key, "is not a number in range");
         }
-        out = static_cast<T>(*n);
+        out = static_cast<T>(it->get<std::uint64_t>());
         return true;
     }
-    bool text(std::string_view key, std::string& out, bool required = true) {
+    bool text(const char* key, std::string& out, bool required = true) {
         const auto it = object_.find(key);
         if (it == object_.end()) {
-            return !required || missing(key);
+            return !required || problem(key, "missing");
         }
-        const auto* s = std::get_if<std::string>(&it->second);
-        if (s == nullptr) {
+        if (!it->is_string()) {
             return problem(key, "is not a string");
         }
-        out = *s;
+        auto bytes = base::utf8ToLatin1(it->get_ref<const std::string&>());
+        if (!bytes) {
+            return bad(key);
+        }
+        out = std::move(*bytes);
         return true;
     }
-    bool flag(std::string_view key, bool& out) {
+    bool flag(const char* key, bool& out) {
         const auto it = object_.find(key);
         if (it == object_.end()) {
             return true;
         }
-        const auto* b = std::get_if<bool>(&it->second);
-        if (b == nullptr) {
+        if (!it->is_boolean()) {
             return problem(key, "is not true or false");
         }
-        out = *b;
+        out = it->get<bool>();
         return true;
     }
-    bool bytes(std::string_view key, std::vector<std::uint8_t>& out) {
+    bool bytes(const char* key, std::vector<std::uint8_t>& out) {
         std::string hex;
         if (!text(key, hex)) {
             return false;
@@ -296,23 +96,52 @@ class Fields {
     const std::string& error() const { return error_; }
 
   private:
-    bool missing(std::string_view key) { return problem(key, "missing"); }
-    // Appended piece by piece: one concatenated expression trips a false GCC 12 warning.
+    bool bad(std::string_view key) {
+        return problem({}, "bad value for \"" + std::string(key) + '"');
+    }
     bool problem(std::string_view key, std::string_view what) {
         if (error_.empty()) {
-            error_ += '"';
-            error_ += key;
-            error_ += "\" ";
-            error_ += what;
+            error_ = key.empty() ? std::string(what)
+                                 : '"' + std::string(key) + "\" " + std::string(what);
         }
         return false;
     }
 
-    const Object& object_;
+    const Json& object_;
     std::string error_;
 };
 
-bool readHeader(const Object& object, TraceHeader& header, std::string& error) {
+// One line as a flat JSON object; a key given twice is refused, not overwritten.
+base::Result<Json> parseObject(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos || text[first] != '{') {
+        return base::fail("expected '{'");
+    }
+    std::set<std::string, std::less<>> keys;
+    std::string twice;
+    const auto noteKey = [&](int depth, Json::parse_event_t event, Json& parsed) {
+        if (depth == 1 && event == Json::parse_event_t::key && twice.empty() &&
+            !keys.insert(parsed.get<std::string>()).second) {
+            twice = parsed.get<std::string>();
+        }
+        return true;
+    };
+    try {
+        Json object = Json::parse(text, noteKey);
+        if (!twice.empty()) {
+            return base::fail(shown(twice) + " given twice");
+        }
+        return object;
+    } catch (const Json::parse_error& e) {
+        if (std::string_view(e.what()).find("; expected end of input") != std::string_view::npos) {
+            return base::fail("text after the object");
+        }
+        return base::fail("expected a JSON object; it breaks off at byte " +
+                          std::to_string(e.byte));
+    }
+}
+
+bool readHeader(const Json& object, TraceHeader& header, std::string& error) {
     Fields f(object);
     std::string format;
     if (!f.text("format", format) || format != kTraceFormatName) {
@@ -338,7 +167,7 @@ bool readHeader(const Object& object, TraceHeader& header, std::string& error) {
     return true;
 }
 
-bool readEntry(const Object& object, TraceEntry& e, std::string& error) {
+bool readEntry(const Json& object, TraceEntry& e, std::string& error) {
     Fields f(object);
     std::string name;
     if (!f.text("call", name)) {
@@ -353,7 +182,7 @@ bool readEntry(const Object& object, TraceEntry& e, std::string& error) {
         }
     }
     if (!known) {
-        error = "unknown call \"" + name + "\"";
+        error = "unknown call " + shown(name);
         return false;
     }
     bool ok =
@@ -403,6 +232,11 @@ bool readEntry(const Object& object, TraceEntry& e, std::string& error) {
              f.number("spanMs", e.spanMs, false);
         if (ok && e.repeat == 0) {
             error = "\"repeat\" must be at least 1";
+            return false;
+        }
+        // Written back only with a repeat, so accepted only with one.
+        if (ok && e.spanMs != 0 && e.repeat == 1) {
+            error = "\"spanMs\" needs a \"repeat\" above 1";
             return false;
         }
         break;
@@ -517,7 +351,7 @@ std::string describeResult(const TraceEntry& e) {
         text += ", " + std::to_string(e.number) + " devices";
         break;
     case DriverCall::GetDeviceString:
-        text += ", \"" + e.text + "\"";
+        text += ", \"" + base::printable(e.text, usb::kDeviceStringSize) + "\"";
         break;
     case DriverCall::Open:
         text += ", handle " + handleText(e.handle);
@@ -543,116 +377,189 @@ std::string describeResult(const TraceEntry& e) {
         break;
     }
     if (!e.error.empty()) {
-        text += " (" + e.error + ")";
+        text += " (" + base::printable(e.error, 200) + ")";
     }
     return text;
 }
 
 std::string formatHeader(const TraceHeader& h) {
-    return ObjectWriter()
-        .text("format", kTraceFormatName)
-        .number("version", static_cast<std::uint64_t>(h.version))
-        .text("program", h.program)
-        .text("backend", h.backend)
-        .text("started", h.started)
-        .flag("simulatedBox", h.simulatedBox)
-        .done();
+    Json j;
+    j["format"] = kTraceFormatName;
+    j["version"] = h.version;
+    j["program"] = base::latin1ToUtf8(h.program);
+    j["backend"] = base::latin1ToUtf8(h.backend);
+    j["started"] = base::latin1ToUtf8(h.started);
+    j["simulatedBox"] = h.simulatedBox;
+    return line(j);
 }
 
 std::string formatEntry(const TraceEntry& e) {
-    ObjectWriter w;
-    w.number("t", e.atMs).text("call", callName(e.call));
+    Json j;
+    j["t"] = e.atMs;
+    j["call"] = callName(e.call);
     switch (e.call) {
     case DriverCall::GetNumDevices:
-        w.number("status", e.status).number("devices", e.number);
+        j["status"] = e.status;
+        j["devices"] = e.number;
         break;
     case DriverCall::GetDeviceString:
-        w.number("index", e.index).number("option", e.option).number("status", e.status);
-        w.text("string", e.text);
+        j["index"] = e.index;
+        j["option"] = e.option;
+        j["status"] = e.status;
+        j["string"] = base::latin1ToUtf8(e.text);
         break;
     case DriverCall::Open:
-        w.number("index", e.index).number("status", e.status).number("handle", e.handle);
+        j["index"] = e.index;
+        j["status"] = e.status;
+        j["handle"] = e.handle;
         break;
     case DriverCall::Close:
-        w.number("handle", e.handle).number("status", e.status);
+        j["handle"] = e.handle;
+        j["status"] = e.status;
         break;
     case DriverCall::Read:
-        w.number("handle", e.handle).number("count", e.count).number("status", e.status);
-        w.number("read", e.number).text("data", base::hexBytes(e.bytes));
+        j["handle"] = e.handle;
+        j["count"] = e.count;
+        j["status"] = e.status;
+        j["read"] = e.number;
+        j["data"] = base::hexBytes(e.bytes);
         break;
     case DriverCall::Write:
-        w.number("handle", e.handle).text("data", base::hexBytes(e.bytes));
-        w.number("status", e.status).number("written", e.number);
+        j["handle"] = e.handle;
+        j["data"] = base::hexBytes(e.bytes);
+        j["status"] = e.status;
+        j["written"] = e.number;
         break;
     case DriverCall::Flush:
-        w.number("handle", e.handle).number("tx", e.flushTransmit).number("rx", e.flushReceive);
-        w.number("status", e.status);
+        j["handle"] = e.handle;
+        j["tx"] = e.flushTransmit;
+        j["rx"] = e.flushReceive;
+        j["status"] = e.status;
         break;
     case DriverCall::SetTimeouts:
-        w.number("readMs", e.readMs).number("writeMs", e.writeMs).number("status", e.status);
+        j["readMs"] = e.readMs;
+        j["writeMs"] = e.writeMs;
+        j["status"] = e.status;
         break;
     case DriverCall::GetTimeouts:
-        w.number("status", e.status).number("readMs", e.readMs).number("writeMs", e.writeMs);
+        j["status"] = e.status;
+        j["readMs"] = e.readMs;
+        j["writeMs"] = e.writeMs;
         break;
     case DriverCall::CheckRxQueue:
-        w.number("handle", e.handle).number("status", e.status).number("queued", e.number);
-        w.number("queueStatus", e.queueStatus);
+        j["handle"] = e.handle;
+        j["status"] = e.status;
+        j["queued"] = e.number;
+        j["queueStatus"] = e.queueStatus;
         if (e.repeat > 1) {
-            w.number("repeat", e.repeat).number("spanMs", e.spanMs);
+            j["repeat"] = e.repeat;
+            j["spanMs"] = e.spanMs;
         }
         break;
     }
     if (!e.error.empty()) {
-        w.text("error", e.error);
+        j["error"] = base::latin1ToUtf8(e.error);
     }
-    return w.done();
+    return line(j);
 }
 
-bool parseTrace(std::string_view text, Trace& trace, std::string& error) {
-    trace = Trace{};
-    std::size_t lineNumber = 0;
-    bool haveHeader = false;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-        ++lineNumber;
-        const auto fail = [&](const std::string& what) {
-            error = "line " + std::to_string(lineNumber) + ": " + what;
-            return false;
-        };
-        if (line.size() > kMaxTraceLine) {
-            return fail("line too long");
-        }
-        if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
-            continue; // blank lines, e.g. a final newline
-        }
-        Object object;
-        std::string what;
-        if (!LineParser(line).parse(object, what)) {
-            return fail(what);
-        }
-        if (!haveHeader) {
-            if (!readHeader(object, trace.header, what)) {
-                return fail(what);
-            }
-            haveHeader = true;
-            continue;
-        }
-        if (trace.entries.size() >= kMaxTraceEntries) {
-            return fail("too many entries");
-        }
-        TraceEntry entry;
-        if (!readEntry(object, entry, what)) {
-            return fail(what);
-        }
-        trace.entries.push_back(std::move(entry));
-    }
-    if (!haveHeader) {
-        error = "empty trace: no header line";
+bool TraceParser::take(std::string_view text) {
+    if (!error_.empty()) {
         return false;
     }
+    ++lineNumber_;
+    const auto fail = [&](const std::string& what) {
+        error_ = "line " + std::to_string(lineNumber_) + ": " + what;
+        return false;
+    };
+    if (text.size() > kMaxTraceLine) {
+        return fail("line too long");
+    }
+    if (text.find_first_not_of(" \t\r") == std::string_view::npos) {
+        return true; // blank lines, e.g. a final newline
+    }
+    auto object = parseObject(text);
+    if (!object) {
+        return fail(object.error());
+    }
+    std::string what;
+    if (!haveHeader_) {
+        haveHeader_ = readHeader(*object, trace_.header, what);
+        return haveHeader_ || fail(what);
+    }
+    if (trace_.entries.size() >= kMaxTraceEntries) {
+        return fail("too many entries");
+    }
+    TraceEntry entry;
+    if (!readEntry(*object, entry, what)) {
+        return fail(what);
+    }
+    trace_.entries.push_back(std::move(entry));
     return true;
+}
+
+base::Result<Trace> TraceParser::finish() {
+    if (error_.empty() && !haveHeader_) {
+        error_ = "empty trace: no header line";
+    }
+    if (!error_.empty()) {
+        return base::fail(error_);
+    }
+    return std::move(trace_);
+}
+
+base::Result<Trace> parseTrace(std::string_view text) {
+    TraceParser parser;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        if (!parser.take(text.substr(0, end))) {
+            break;
+        }
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    }
+    return parser.finish();
+}
+
+base::Result<Trace> readTrace(std::FILE* file) {
+    const auto tooLarge = base::fail("larger than " + std::to_string(kMaxTraceBytes >> 20) +
+                                     " MiB, more than a trace may be");
+    // A file known to be too large is refused before a byte of it is read.
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        std::rewind(file);
+        if (size > 0 && static_cast<std::size_t>(size) > kMaxTraceBytes) {
+            return tooLarge;
+        }
+    }
+    TraceParser parser;
+    std::string pending;
+    std::vector<char> chunk(64 * 1024);
+    std::size_t total = 0;
+    while (const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file)) {
+        total += n;
+        if (total > kMaxTraceBytes) {
+            return tooLarge;
+        }
+        std::string_view rest(chunk.data(), n);
+        for (auto end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
+            pending.append(rest.substr(0, end));
+            if (!parser.take(pending)) {
+                return parser.finish();
+            }
+            pending.clear();
+            rest.remove_prefix(end + 1);
+        }
+        pending.append(rest);
+        if (pending.size() > kMaxTraceLine) {
+            parser.take(pending);
+            return parser.finish();
+        }
+    }
+    if (std::ferror(file)) {
+        return base::fail("cannot be read");
+    }
+    parser.take(pending);
+    return parser.finish();
 }
 
 } // namespace telmar::backends

@@ -86,7 +86,7 @@ TEST(CliText, BoxTextIsUtf8AndCannotDriveTheTerminal) {
     EXPECT_EQ(latin1ForTerminal("a\x1b[2Jb\x9b"
                                 "c\x7f\xe9"),
               "a?[2Jb?c?\xc3\xa9");
-    EXPECT_EQ(jsonString("q\"\\\n\x01\xc3\xa9"), "\"q\\\"\\\\\\n\\u0001\xc3\xa9\"");
+    EXPECT_EQ(jsonLine("q\"\\\n\x01\xc3\xa9\xff"), "\"q\\\"\\\\\\n\\u0001\xc3\xa9\xef\xbf\xbd\"");
     EXPECT_EQ(trimRight("FLASH update ok           "), "FLASH update ok");
     EXPECT_EQ(trimRight("   "), "");
 }

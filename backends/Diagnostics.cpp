@@ -80,12 +80,11 @@ base::Result<base::File> createTraceFile(const std::string& path) {
     if (replay != nullptr && *replay != '\0' && std::filesystem::equivalent(path, replay, ec)) {
         return base::fail("is the file being replayed");
     }
-    auto file = base::createToWrite(path, replace);
-    if (!file && file.error() == "exists already") {
-        return base::fail(std::string("exists already (") + kTraceReplaceVariable +
-                          "=1 replaces it)");
+    // A link counts as there even when it leads nowhere; O_EXCL still has the last word.
+    if (!replace && std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        return base::fail("exists already (TELMAR_TRACE_REPLACE=1 replaces it)");
     }
-    return file;
+    return base::createToWrite(path, replace);
 }
 
 } // namespace

@@ -5,10 +5,12 @@
 #include "base/Printable.h"
 
 #include <array>
+#include <concepts>
 #include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <variant>
 
 namespace telmar::backends {
 
@@ -93,6 +95,10 @@ class Fields {
         out = std::move(*decoded);
         return true;
     }
+    // One field of an entry, by the type of the member it fills.
+    template <std::integral T> bool get(const char* key, T& out) { return number(key, out); }
+    bool get(const char* key, std::string& out) { return text(key, out); }
+    bool get(const char* key, std::vector<std::uint8_t>& out) { return bytes(key, out); }
     const std::string& error() const { return error_; }
 
   private:
@@ -141,6 +147,48 @@ base::Result<Json> parseObject(std::string_view text) {
     }
 }
 
+// The fields of each call after "t" and "call", in the order they are written; an
+// entry's error text follows when it has one.
+using E = TraceEntry;
+struct Slot {
+    const char* key;
+    std::variant<std::uint32_t E::*, usb::Handle E::*, std::uint8_t E::*, std::string E::*,
+                 std::vector<std::uint8_t> E::*>
+        member;
+};
+const std::vector<Slot> kFields[] = {
+    {{"status", &E::status}, {"devices", &E::number}},
+    {{"index", &E::index}, {"option", &E::option}, {"status", &E::status}, {"string", &E::text}},
+    {{"index", &E::index}, {"status", &E::status}, {"handle", &E::handle}},
+    {{"handle", &E::handle}, {"status", &E::status}},
+    {{"handle", &E::handle},
+     {"count", &E::count},
+     {"status", &E::status},
+     {"read", &E::number},
+     {"data", &E::bytes}},
+    {{"handle", &E::handle}, {"data", &E::bytes}, {"status", &E::status}, {"written", &E::number}},
+    {{"handle", &E::handle},
+     {"tx", &E::flushTransmit},
+     {"rx", &E::flushReceive},
+     {"status", &E::status}},
+    {{"readMs", &E::readMs}, {"writeMs", &E::writeMs}, {"status", &E::status}},
+    {{"status", &E::status}, {"readMs", &E::readMs}, {"writeMs", &E::writeMs}},
+    {{"handle", &E::handle},
+     {"status", &E::status},
+     {"queued", &E::number},
+     {"queueStatus", &E::queueStatus}},
+};
+
+Json toJson(std::uint64_t n) {
+    return n;
+}
+Json toJson(const std::string& latin1) {
+    return base::latin1ToUtf8(latin1);
+}
+Json toJson(const std::vector<std::uint8_t>& bytes) {
+    return base::hexBytes(bytes);
+}
+
 bool readHeader(const Json& object, TraceHeader& header, std::string& error) {
     Fields f(object);
     std::string format;
@@ -185,61 +233,30 @@ bool readEntry(const Json& object, TraceEntry& e, std::string& error) {
         error = "unknown call " + shown(name);
         return false;
     }
-    bool ok =
-        f.number("t", e.atMs) && f.number("status", e.status) && f.text("error", e.error, false);
-    switch (e.call) {
-    case DriverCall::GetNumDevices:
-        ok = ok && f.number("devices", e.number);
-        break;
-    case DriverCall::GetDeviceString:
-        ok = ok && f.number("index", e.index) && f.number("option", e.option) &&
-             f.text("string", e.text);
-        if (ok && e.text.size() >= usb::kDeviceStringSize) {
-            error = "\"string\" is longer than a device string can be";
-            return false;
-        }
-        break;
-    case DriverCall::Open:
-        ok = ok && f.number("index", e.index) && f.number("handle", e.handle);
-        break;
-    case DriverCall::Close:
-        ok = ok && f.number("handle", e.handle);
-        break;
-    case DriverCall::Read:
-        ok = ok && f.number("handle", e.handle) && f.number("count", e.count) &&
-             f.number("read", e.number) && f.bytes("data", e.bytes);
-        if (ok && e.bytes.size() > e.count) {
-            error = "\"data\" holds more bytes than \"count\" asked for";
-            return false;
-        }
-        break;
-    case DriverCall::Write:
-        ok = ok && f.number("handle", e.handle) && f.bytes("data", e.bytes) &&
-             f.number("written", e.number);
-        e.count = static_cast<std::uint32_t>(e.bytes.size());
-        break;
-    case DriverCall::Flush:
-        ok = ok && f.number("handle", e.handle) && f.number("tx", e.flushTransmit) &&
-             f.number("rx", e.flushReceive);
-        break;
-    case DriverCall::SetTimeouts:
-    case DriverCall::GetTimeouts:
-        ok = ok && f.number("readMs", e.readMs) && f.number("writeMs", e.writeMs);
-        break;
-    case DriverCall::CheckRxQueue:
-        ok = ok && f.number("handle", e.handle) && f.number("queued", e.number) &&
-             f.number("queueStatus", e.queueStatus) && f.number("repeat", e.repeat, false) &&
-             f.number("spanMs", e.spanMs, false);
-        if (ok && e.repeat == 0) {
-            error = "\"repeat\" must be at least 1";
-            return false;
-        }
-        // Written back only with a repeat, so accepted only with one.
-        if (ok && e.spanMs != 0 && e.repeat == 1) {
-            error = "\"spanMs\" needs a \"repeat\" above 1";
-            return false;
-        }
-        break;
+    bool ok = f.number("t", e.atMs) && f.text("error", e.error, false);
+    for (const Slot& slot : kFields[static_cast<std::size_t>(e.call)]) {
+        ok = ok && std::visit([&](auto member) { return f.get(slot.key, e.*member); }, slot.member);
+    }
+    if (e.call == DriverCall::CheckRxQueue) {
+        ok = ok && f.number("repeat", e.repeat, false) && f.number("spanMs", e.spanMs, false);
+    }
+    e.count = e.call == DriverCall::Write ? static_cast<std::uint32_t>(e.bytes.size()) : e.count;
+    if (ok && e.text.size() >= usb::kDeviceStringSize) {
+        error = "\"string\" is longer than a device string can be";
+        return false;
+    }
+    if (ok && e.bytes.size() > e.count) {
+        error = "\"data\" holds more bytes than \"count\" asked for";
+        return false;
+    }
+    if (ok && e.repeat == 0) {
+        error = "\"repeat\" must be at least 1";
+        return false;
+    }
+    // Written back only with a repeat above 1, so accepted only with one.
+    if (ok && e.spanMs != 0 && e.repeat == 1) {
+        error = "\"spanMs\" needs a \"repeat\" above 1";
+        return false;
     }
     if (!ok) {
         error = f.error();
@@ -397,65 +414,12 @@ std::string formatEntry(const TraceEntry& e) {
     Json j;
     j["t"] = e.atMs;
     j["call"] = callName(e.call);
-    switch (e.call) {
-    case DriverCall::GetNumDevices:
-        j["status"] = e.status;
-        j["devices"] = e.number;
-        break;
-    case DriverCall::GetDeviceString:
-        j["index"] = e.index;
-        j["option"] = e.option;
-        j["status"] = e.status;
-        j["string"] = base::latin1ToUtf8(e.text);
-        break;
-    case DriverCall::Open:
-        j["index"] = e.index;
-        j["status"] = e.status;
-        j["handle"] = e.handle;
-        break;
-    case DriverCall::Close:
-        j["handle"] = e.handle;
-        j["status"] = e.status;
-        break;
-    case DriverCall::Read:
-        j["handle"] = e.handle;
-        j["count"] = e.count;
-        j["status"] = e.status;
-        j["read"] = e.number;
-        j["data"] = base::hexBytes(e.bytes);
-        break;
-    case DriverCall::Write:
-        j["handle"] = e.handle;
-        j["data"] = base::hexBytes(e.bytes);
-        j["status"] = e.status;
-        j["written"] = e.number;
-        break;
-    case DriverCall::Flush:
-        j["handle"] = e.handle;
-        j["tx"] = e.flushTransmit;
-        j["rx"] = e.flushReceive;
-        j["status"] = e.status;
-        break;
-    case DriverCall::SetTimeouts:
-        j["readMs"] = e.readMs;
-        j["writeMs"] = e.writeMs;
-        j["status"] = e.status;
-        break;
-    case DriverCall::GetTimeouts:
-        j["status"] = e.status;
-        j["readMs"] = e.readMs;
-        j["writeMs"] = e.writeMs;
-        break;
-    case DriverCall::CheckRxQueue:
-        j["handle"] = e.handle;
-        j["status"] = e.status;
-        j["queued"] = e.number;
-        j["queueStatus"] = e.queueStatus;
-        if (e.repeat > 1) {
-            j["repeat"] = e.repeat;
-            j["spanMs"] = e.spanMs;
-        }
-        break;
+    for (const Slot& slot : kFields[static_cast<std::size_t>(e.call)]) {
+        std::visit([&](auto member) { j[slot.key] = toJson(e.*member); }, slot.member);
+    }
+    if (e.repeat > 1) {
+        j["repeat"] = e.repeat;
+        j["spanMs"] = e.spanMs;
     }
     if (!e.error.empty()) {
         j["error"] = base::latin1ToUtf8(e.error);

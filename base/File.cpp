@@ -96,11 +96,7 @@ Result<File> openToRead(const std::string& path) {
 }
 
 Result<File> createToWrite(const std::string& path, bool replace) {
-    const int fd = openFd(path, kWriteFlags | (replace ? 0 : kNew));
-    if (fd < 0 && errno == EEXIST) {
-        return fail("exists already");
-    }
-    return adopt(fd, "wb", replace);
+    return adopt(openFd(path, kWriteFlags | (replace ? 0 : kNew)), "wb", replace);
 }
 
 } // namespace telmar::base

@@ -147,8 +147,8 @@ base::Result<Json> parseObject(std::string_view text) {
     }
 }
 
-// The fields of each call after "t" and "call", in the order they are written; an
-// entry's error text follows when it has one.
+// The fields of each call after "t" and "call", in the order they are written: its
+// arguments, then its results from "status" on. An error text follows when there is one.
 using E = TraceEntry;
 struct Slot {
     const char* key;
@@ -178,6 +178,19 @@ const std::vector<Slot> kFields[] = {
      {"queued", &E::number},
      {"queueStatus", &E::queueStatus}},
 };
+
+// The arguments of a call are the fields before its "status", the results the rest.
+bool sameFields(const TraceEntry& a, const TraceEntry& b, bool arguments) {
+    bool inArguments = true;
+    for (const Slot& slot : kFields[static_cast<std::size_t>(a.call)]) {
+        inArguments = inArguments && std::string_view(slot.key) != "status";
+        if (inArguments == arguments &&
+            !std::visit([&](auto member) { return a.*member == b.*member; }, slot.member)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 Json toJson(std::uint64_t n) {
     return n;
@@ -280,51 +293,11 @@ std::string_view callName(DriverCall call) {
 }
 
 bool sameCall(const TraceEntry& a, const TraceEntry& b) {
-    if (a.call != b.call) {
-        return false;
-    }
-    switch (a.call) {
-    case DriverCall::GetNumDevices:
-    case DriverCall::GetTimeouts:
-        return true;
-    case DriverCall::GetDeviceString:
-        return a.index == b.index && a.option == b.option;
-    case DriverCall::Open:
-        return a.index == b.index;
-    case DriverCall::Close:
-    case DriverCall::CheckRxQueue:
-        return a.handle == b.handle;
-    case DriverCall::Read:
-        return a.handle == b.handle && a.count == b.count;
-    case DriverCall::Write:
-        return a.handle == b.handle && a.bytes == b.bytes;
-    case DriverCall::Flush:
-        return a.handle == b.handle && a.flushTransmit == b.flushTransmit &&
-               a.flushReceive == b.flushReceive;
-    case DriverCall::SetTimeouts:
-        return a.readMs == b.readMs && a.writeMs == b.writeMs;
-    }
-    return false;
+    return a.call == b.call && sameFields(a, b, true);
 }
 
 bool sameResult(const TraceEntry& a, const TraceEntry& b) {
-    if (a.status != b.status || a.number != b.number) {
-        return false;
-    }
-    switch (a.call) {
-    case DriverCall::GetDeviceString:
-        return a.text == b.text;
-    case DriverCall::Open:
-        return a.handle == b.handle;
-    case DriverCall::Read:
-        return a.bytes == b.bytes;
-    case DriverCall::GetTimeouts:
-        return a.readMs == b.readMs && a.writeMs == b.writeMs;
-    case DriverCall::CheckRxQueue:
-        return a.queueStatus == b.queueStatus;
-    default:
-        return true;
-    }
+    return sameFields(a, b, false);
 }
 
 std::string describeCall(const TraceEntry& e) {

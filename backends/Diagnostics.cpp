@@ -2,15 +2,17 @@
 #include "backends/Diagnostics.h"
 
 #include "backends/TraceRecorder.h"
+#include "base/File.h"
 #include "base/Log.h"
+#include "base/Printable.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <filesystem>
+#include <ostream>
 
 #ifdef __GLIBC__
 #include <errno.h> // program_invocation_short_name
@@ -41,17 +43,49 @@ std::string utcNow() {
     return text;
 }
 
-// Owns the trace file for as long as the recorder writes it.
+// Owns the trace file for as long as the recorder writes it. A write that fails
+// (a full disk) is named once, and the trace ends there.
 class FileTraceWriter final : public EntrySink {
   public:
-    FileTraceWriter(std::unique_ptr<std::ofstream> file, const TraceHeader& header)
-        : file_(std::move(file)), writer_(*file_, header) {}
-    void take(const TraceEntry& entry) override { writer_.take(entry); }
+    FileTraceWriter(base::File file, std::string path, const TraceHeader& header, std::ostream& err)
+        : file_(std::move(file)), path_(std::move(path)), err_(err) {
+        put(formatHeader(header));
+    }
+    void take(const TraceEntry& entry) override { put(formatEntry(entry)); }
 
   private:
-    std::unique_ptr<std::ofstream> file_;
-    TraceWriter writer_;
+    void put(const std::string& line) {
+        if (failed_) {
+            return;
+        }
+        if (std::fputs((line + '\n').c_str(), file_.get()) < 0 || std::fflush(file_.get()) != 0) {
+            failed_ = true;
+            err_ << kTraceVariable << ": writing " << base::printable(path_) << " failed ("
+                 << std::strerror(errno) << "); the recording stops here" << std::endl;
+        }
+    }
+
+    base::File file_;
+    std::string path_;
+    std::ostream& err_;
+    bool failed_ = false;
 };
+
+// The trace file, new unless TELMAR_TRACE_REPLACE=1 asks to replace one; never the
+// file being replayed.
+base::Result<base::File> createTraceFile(const std::string& path) {
+    const bool replace = base::debugRequested(std::getenv(kTraceReplaceVariable));
+    const char* replay = std::getenv(kReplayVariable);
+    std::error_code ec;
+    if (replay != nullptr && *replay != '\0' && std::filesystem::equivalent(path, replay, ec)) {
+        return base::fail("is the file being replayed");
+    }
+    // A link counts as there even when it leads nowhere; O_EXCL still has the last word.
+    if (!replace && std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        return base::fail("exists already (TELMAR_TRACE_REPLACE=1 replaces it)");
+    }
+    return base::createToWrite(path, replace);
+}
 
 } // namespace
 
@@ -63,16 +97,16 @@ std::unique_ptr<usb::Driver> withDiagnostics(std::unique_ptr<usb::Driver> driver
     TELMAR_LOG(base::LogArea::Backend, "backend: " + std::string(backendName));
     std::vector<std::unique_ptr<EntrySink>> sinks;
     if (const char* path = std::getenv(kTraceVariable); path != nullptr && *path != '\0') {
-        auto file = std::make_unique<std::ofstream>(path, std::ios::out | std::ios::trunc);
-        if (*file) {
+        if (auto file = createTraceFile(path)) {
             const TraceHeader header{.program = programName(),
                                      .backend = std::string(backendName),
                                      .started = utcNow(),
                                      .simulatedBox = driver->simulatedBox()};
-            sinks.push_back(std::make_unique<FileTraceWriter>(std::move(file), header));
-            TELMAR_LOG(base::LogArea::Backend, "recording the session to " + std::string(path));
+            sinks.push_back(std::make_unique<FileTraceWriter>(std::move(*file), path, header, err));
+            TELMAR_LOG(base::LogArea::Backend, "recording the session to " + base::printable(path));
         } else {
-            err << kTraceVariable << ": cannot write " << path << "; not recording" << std::endl;
+            err << kTraceVariable << ": cannot write " << base::printable(path) << ": "
+                << file.error() << "; not recording" << std::endl;
         }
     }
     if (base::logEnabled(base::LogArea::Usb)) {
@@ -86,26 +120,27 @@ std::unique_ptr<usb::Driver> withDiagnostics(std::unique_ptr<usb::Driver> driver
 
 std::unique_ptr<ReplayDriver> createReplayDriver(const char* path, std::ostream& err,
                                                  ReplayClock clock) {
-    Trace trace;
-    if (path == nullptr || *path == '\0') {
-        err << kReplayVariable << ": not set; the replay backend has nothing to play" << std::endl;
-    } else if (std::ifstream file(path, std::ios::binary); !file) {
-        err << kReplayVariable << ": cannot read " << path << std::endl;
-    } else {
-        std::ostringstream text;
-        text << file.rdbuf();
-        std::string error;
-        if (!parseTrace(text.str(), trace, error)) {
-            err << kReplayVariable << ": " << path << ": " << error << std::endl;
-            trace = Trace{};
-        } else {
-            TELMAR_LOG(base::LogArea::Backend, "replaying " + std::to_string(trace.entries.size()) +
-                                                   " entries from " + path + ", recorded by " +
-                                                   trace.header.program + " on " +
-                                                   trace.header.backend);
+    auto trace = [&]() -> base::Result<Trace> {
+        if (path == nullptr || *path == '\0') {
+            return base::fail("not set; the replay backend has nothing to play");
         }
+        const auto file = base::openToRead(path);
+        if (!file) {
+            return file.context("cannot read " + base::printable(path));
+        }
+        auto read = readTrace(file->get());
+        return read ? std::move(read) : read.context(base::printable(path));
+    }();
+    if (!trace) {
+        err << kReplayVariable << ": " << trace.error() << std::endl;
+        return std::make_unique<ReplayDriver>(Trace{}, err, std::move(clock));
     }
-    return std::make_unique<ReplayDriver>(std::move(trace), err, std::move(clock));
+    TELMAR_LOG(base::LogArea::Backend, "replaying " + std::to_string(trace->entries.size()) +
+                                           " entries from " + base::printable(path) +
+                                           ", recorded by " +
+                                           base::printable(trace->header.program) + " on " +
+                                           base::printable(trace->header.backend));
+    return std::make_unique<ReplayDriver>(std::move(*trace), err, std::move(clock));
 }
 
 } // namespace telmar::backends

@@ -10,8 +10,10 @@
 
 namespace telmar::backends {
 
-// FILE to record the session's driver calls into.
+// FILE to record the session's driver calls into: a new file, or an existing one
+// replaced when TELMAR_TRACE_REPLACE=1.
 inline constexpr const char* kTraceVariable = "TELMAR_TRACE";
+inline constexpr const char* kTraceReplaceVariable = "TELMAR_TRACE_REPLACE";
 // The recorded session the `replay` backend serves.
 inline constexpr const char* kReplayVariable = "TELMAR_REPLAY";
 

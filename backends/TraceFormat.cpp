@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "backends/TraceFormat.h"
 
-#include "base/HexDigit.h"
 #include "base/Log.h"
+#include "base/Printable.h"
 
 #include <array>
-#include <charconv>
+#include <concepts>
 #include <cstdio>
 #include <limits>
-#include <map>
-#include <optional>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <variant>
 
 namespace telmar::backends {
@@ -21,315 +21,188 @@ constexpr std::array<std::string_view, 10> kCallNames = {
     "write",         "flush",           "setTimeouts", "getTimeouts", "checkRxQueue",
 };
 
-// Strings are 8-bit; bytes outside printable ASCII travel as \u00XX.
-void appendJsonString(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20 || b >= 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", b);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
+using Json = nlohmann::ordered_json;
+
+// Strings are 8-bit: each byte is the character of the same number, so bytes outside
+// printable ASCII are written as \u00XX.
+std::string line(const Json& object) {
+    return object.dump(-1, ' ', true);
 }
 
-class ObjectWriter {
-  public:
-    ObjectWriter& number(std::string_view key, std::uint64_t value) {
-        start(key);
-        out_ += std::to_string(value);
-        return *this;
-    }
-    ObjectWriter& text(std::string_view key, std::string_view value) {
-        start(key);
-        appendJsonString(out_, value);
-        return *this;
-    }
-    ObjectWriter& flag(std::string_view key, bool value) {
-        start(key);
-        out_ += value ? "true" : "false";
-        return *this;
-    }
-    std::string done() { return out_ + '}'; }
-
-  private:
-    void start(std::string_view key) {
-        out_ += out_.size() > 1 ? "," : "";
-        appendJsonString(out_, key);
-        out_ += ':';
-    }
-    std::string out_ = "{";
-};
-
-// A flat JSON object: string, non-negative integer and boolean values only.
-using Value = std::variant<std::string, std::uint64_t, bool>;
-using Object = std::map<std::string, Value, std::less<>>;
-
-class LineParser {
-  public:
-    explicit LineParser(std::string_view text) : s_(text) {}
-
-    bool parse(Object& object, std::string& error) {
-        skipBlanks();
-        if (!take('{')) {
-            return fail(error, "expected '{'");
-        }
-        skipBlanks();
-        if (take('}')) {
-            return end(error);
-        }
-        while (true) {
-            std::string key;
-            skipBlanks();
-            if (!string(key)) {
-                return fail(error, "expected a quoted key");
-            }
-            skipBlanks();
-            if (!take(':')) {
-                return fail(error, "expected ':' after \"" + key + "\"");
-            }
-            skipBlanks();
-            Value value;
-            if (!this->value(value)) {
-                return fail(error, "bad value for \"" + key + "\"");
-            }
-            if (!object.emplace(key, std::move(value)).second) {
-                return fail(error, "\"" + key + "\" given twice");
-            }
-            skipBlanks();
-            if (take('}')) {
-                return end(error);
-            }
-            if (!take(',')) {
-                return fail(error, "expected ',' or '}'");
-            }
-        }
-    }
-
-  private:
-    bool end(std::string& error) {
-        skipBlanks();
-        return pos_ == s_.size() || fail(error, "text after the object");
-    }
-    bool fail(std::string& error, std::string what) {
-        error = std::move(what);
-        return false;
-    }
-    void skipBlanks() {
-        while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\r')) {
-            ++pos_;
-        }
-    }
-    bool take(char c) {
-        if (pos_ < s_.size() && s_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    bool literal(std::string_view word) {
-        if (s_.substr(pos_, word.size()) == word) {
-            pos_ += word.size();
-            return true;
-        }
-        return false;
-    }
-    bool value(Value& out) {
-        if (pos_ >= s_.size()) {
-            return false;
-        }
-        if (s_[pos_] == '"') {
-            std::string text;
-            if (!string(text)) {
-                return false;
-            }
-            out = std::move(text);
-            return true;
-        }
-        if (literal("true")) {
-            out = true;
-            return true;
-        }
-        if (literal("false")) {
-            out = false;
-            return true;
-        }
-        std::uint64_t n = 0;
-        const char* first = s_.data() + pos_;
-        const char* last = s_.data() + s_.size();
-        const auto [ptr, ec] = std::from_chars(first, last, n);
-        if (ec != std::errc{} || ptr == first || (*first == '0' && ptr - first > 1)) {
-            return false;
-        }
-        pos_ += static_cast<std::size_t>(ptr - first);
-        out = n;
-        return true;
-    }
-    bool string(std::string& out) {
-        if (!take('"')) {
-            return false;
-        }
-        while (pos_ < s_.size()) {
-            const char c = s_[pos_++];
-            if (c == '"') {
-                return true;
-            }
-            if (static_cast<unsigned char>(c) < 0x20) {
-                return false;
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (pos_ >= s_.size()) {
-                return false;
-            }
-            const char e = s_[pos_++];
-            switch (e) {
-            case '"':
-            case '\\':
-            case '/':
-                out += e;
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'u': {
-                if (pos_ + 4 > s_.size()) {
-                    return false;
-                }
-                int code = 0;
-                for (int i = 0; i < 4; ++i) {
-                    const int d = base::hexDigitValue(s_[pos_++]);
-                    if (d < 0) {
-                        return false;
-                    }
-                    code = code * 16 + d;
-                }
-                // Only the 8-bit bytes the writer escapes.
-                if (code > 0xFF) {
-                    return false;
-                }
-                out += static_cast<char>(code);
-                break;
-            }
-            default:
-                return false;
-            }
-        }
-        return false;
-    }
-
-    std::string_view s_;
-    std::size_t pos_ = 0;
-};
+// Input echoed in an error, kept short and harmless.
+std::string shown(std::string_view text) {
+    return '"' + base::printable(text, 40) + '"';
+}
 
 // Typed access to one object's fields, remembering the first problem.
 class Fields {
   public:
-    explicit Fields(const Object& object) : object_(object) {}
+    explicit Fields(const Json& object) : object_(object) {}
 
-    template <typename T> bool number(std::string_view key, T& out, bool required = true) {
+    template <typename T> bool number(const char* key, T& out, bool required = true) {
         const auto it = object_.find(key);
         if (it == object_.end()) {
-            return !required || missing(key);
+            return !required || problem(key, "missing");
         }
-        const auto* n = std::get_if<std::uint64_t>(&it->second);
-        if (n == nullptr || *n > static_cast<std::uint64_t>(std::numeric_limits<T>::max())) {
+        if (it->is_number() && !it->is_number_unsigned()) {
+            return bad(key);
+        }
+        if (!it->is_number_unsigned() ||
+            it->get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<T>::max())) {
             return problem(key, "is not a number in range");
         }
-        out = static_cast<T>(*n);
+        out = static_cast<T>(it->get<std::uint64_t>());
         return true;
     }
-    bool text(std::string_view key, std::string& out, bool required = true) {
+    bool text(const char* key, std::string& out, bool required = true) {
         const auto it = object_.find(key);
         if (it == object_.end()) {
-            return !required || missing(key);
+            return !required || problem(key, "missing");
         }
-        const auto* s = std::get_if<std::string>(&it->second);
-        if (s == nullptr) {
+        if (!it->is_string()) {
             return problem(key, "is not a string");
         }
-        out = *s;
+        auto bytes = base::utf8ToLatin1(it->get_ref<const std::string&>());
+        if (!bytes) {
+            return bad(key);
+        }
+        out = std::move(*bytes);
         return true;
     }
-    bool flag(std::string_view key, bool& out) {
+    bool flag(const char* key, bool& out) {
         const auto it = object_.find(key);
         if (it == object_.end()) {
             return true;
         }
-        const auto* b = std::get_if<bool>(&it->second);
-        if (b == nullptr) {
+        if (!it->is_boolean()) {
             return problem(key, "is not true or false");
         }
-        out = *b;
+        out = it->get<bool>();
         return true;
     }
-    bool bytes(std::string_view key, std::vector<std::uint8_t>& out) {
+    bool bytes(const char* key, std::vector<std::uint8_t>& out) {
         std::string hex;
         if (!text(key, hex)) {
             return false;
         }
-        out.clear();
-        std::size_t i = 0;
-        while (i < hex.size()) {
-            if (hex[i] == ' ') {
-                ++i;
-                continue;
-            }
-            if (i + 1 >= hex.size() || !isHex(hex[i]) || !isHex(hex[i + 1])) {
-                return problem(key, "is not hexadecimal bytes");
-            }
-            if (out.size() >= kMaxEntryBytes) {
-                return problem(key, "is too long");
-            }
-            out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-            i += 2;
+        auto decoded = base::fromHex(hex, true);
+        if (!decoded) {
+            return problem(key, "is not hexadecimal bytes");
         }
+        if (decoded->size() > kMaxEntryBytes) {
+            return problem(key, "is too long");
+        }
+        out = std::move(*decoded);
         return true;
     }
+    // One field of an entry, by the type of the member it fills.
+    template <std::integral T> bool get(const char* key, T& out) { return number(key, out); }
+    bool get(const char* key, std::string& out) { return text(key, out); }
+    bool get(const char* key, std::vector<std::uint8_t>& out) { return bytes(key, out); }
     const std::string& error() const { return error_; }
 
   private:
-    static bool isHex(char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    bool bad(std::string_view key) {
+        return problem({}, "bad value for \"" + std::string(key) + '"');
     }
-    bool missing(std::string_view key) { return problem(key, "missing"); }
-    // Appended piece by piece: one concatenated expression trips a false GCC 12 warning.
     bool problem(std::string_view key, std::string_view what) {
         if (error_.empty()) {
-            error_ += '"';
-            error_ += key;
-            error_ += "\" ";
-            error_ += what;
+            error_ = key.empty() ? std::string(what)
+                                 : '"' + std::string(key) + "\" " + std::string(what);
         }
         return false;
     }
 
-    const Object& object_;
+    const Json& object_;
     std::string error_;
 };
 
-bool readHeader(const Object& object, TraceHeader& header, std::string& error) {
+// One line as a flat JSON object; a key given twice is refused, not overwritten.
+base::Result<Json> parseObject(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos || text[first] != '{') {
+        return base::fail("expected '{'");
+    }
+    std::set<std::string, std::less<>> keys;
+    std::string twice;
+    const auto noteKey = [&](int depth, Json::parse_event_t event, Json& parsed) {
+        if (depth == 1 && event == Json::parse_event_t::key && twice.empty() &&
+            !keys.insert(parsed.get<std::string>()).second) {
+            twice = parsed.get<std::string>();
+        }
+        return true;
+    };
+    try {
+        Json object = Json::parse(text, noteKey);
+        if (!twice.empty()) {
+            return base::fail(shown(twice) + " given twice");
+        }
+        return object;
+    } catch (const Json::parse_error& e) {
+        if (std::string_view(e.what()).find("; expected end of input") != std::string_view::npos) {
+            return base::fail("text after the object");
+        }
+        return base::fail("expected a JSON object; it breaks off at byte " +
+                          std::to_string(e.byte));
+    }
+}
+
+// The fields of each call after "t" and "call", in the order they are written: its
+// arguments, then its results from "status" on. An error text follows when there is one.
+using E = TraceEntry;
+struct Slot {
+    const char* key;
+    std::variant<std::uint32_t E::*, usb::Handle E::*, std::uint8_t E::*, std::string E::*,
+                 std::vector<std::uint8_t> E::*>
+        member;
+};
+const std::vector<Slot> kFields[] = {
+    {{"status", &E::status}, {"devices", &E::number}},
+    {{"index", &E::index}, {"option", &E::option}, {"status", &E::status}, {"string", &E::text}},
+    {{"index", &E::index}, {"status", &E::status}, {"handle", &E::handle}},
+    {{"handle", &E::handle}, {"status", &E::status}},
+    {{"handle", &E::handle},
+     {"count", &E::count},
+     {"status", &E::status},
+     {"read", &E::number},
+     {"data", &E::bytes}},
+    {{"handle", &E::handle}, {"data", &E::bytes}, {"status", &E::status}, {"written", &E::number}},
+    {{"handle", &E::handle},
+     {"tx", &E::flushTransmit},
+     {"rx", &E::flushReceive},
+     {"status", &E::status}},
+    {{"readMs", &E::readMs}, {"writeMs", &E::writeMs}, {"status", &E::status}},
+    {{"status", &E::status}, {"readMs", &E::readMs}, {"writeMs", &E::writeMs}},
+    {{"handle", &E::handle},
+     {"status", &E::status},
+     {"queued", &E::number},
+     {"queueStatus", &E::queueStatus}},
+};
+
+// The arguments of a call are the fields before its "status", the results the rest.
+bool sameFields(const TraceEntry& a, const TraceEntry& b, bool arguments) {
+    bool inArguments = true;
+    for (const Slot& slot : kFields[static_cast<std::size_t>(a.call)]) {
+        inArguments = inArguments && std::string_view(slot.key) != "status";
+        if (inArguments == arguments &&
+            !std::visit([&](auto member) { return a.*member == b.*member; }, slot.member)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Json toJson(std::uint64_t n) {
+    return n;
+}
+Json toJson(const std::string& latin1) {
+    return base::latin1ToUtf8(latin1);
+}
+Json toJson(const std::vector<std::uint8_t>& bytes) {
+    return base::hexBytes(bytes);
+}
+
+bool readHeader(const Json& object, TraceHeader& header, std::string& error) {
     Fields f(object);
     std::string format;
     if (!f.text("format", format) || format != kTraceFormatName) {
@@ -355,7 +228,7 @@ bool readHeader(const Object& object, TraceHeader& header, std::string& error) {
     return true;
 }
 
-bool readEntry(const Object& object, TraceEntry& e, std::string& error) {
+bool readEntry(const Json& object, TraceEntry& e, std::string& error) {
     Fields f(object);
     std::string name;
     if (!f.text("call", name)) {
@@ -370,59 +243,33 @@ bool readEntry(const Object& object, TraceEntry& e, std::string& error) {
         }
     }
     if (!known) {
-        error = "unknown call \"" + name + "\"";
+        error = "unknown call " + shown(name);
         return false;
     }
-    bool ok =
-        f.number("t", e.atMs) && f.number("status", e.status) && f.text("error", e.error, false);
-    switch (e.call) {
-    case DriverCall::GetNumDevices:
-        ok = ok && f.number("devices", e.number);
-        break;
-    case DriverCall::GetDeviceString:
-        ok = ok && f.number("index", e.index) && f.number("option", e.option) &&
-             f.text("string", e.text);
-        if (ok && e.text.size() >= usb::kDeviceStringSize) {
-            error = "\"string\" is longer than a device string can be";
-            return false;
-        }
-        break;
-    case DriverCall::Open:
-        ok = ok && f.number("index", e.index) && f.number("handle", e.handle);
-        break;
-    case DriverCall::Close:
-        ok = ok && f.number("handle", e.handle);
-        break;
-    case DriverCall::Read:
-        ok = ok && f.number("handle", e.handle) && f.number("count", e.count) &&
-             f.number("read", e.number) && f.bytes("data", e.bytes);
-        if (ok && e.bytes.size() > e.count) {
-            error = "\"data\" holds more bytes than \"count\" asked for";
-            return false;
-        }
-        break;
-    case DriverCall::Write:
-        ok = ok && f.number("handle", e.handle) && f.bytes("data", e.bytes) &&
-             f.number("written", e.number);
-        e.count = static_cast<std::uint32_t>(e.bytes.size());
-        break;
-    case DriverCall::Flush:
-        ok = ok && f.number("handle", e.handle) && f.number("tx", e.flushTransmit) &&
-             f.number("rx", e.flushReceive);
-        break;
-    case DriverCall::SetTimeouts:
-    case DriverCall::GetTimeouts:
-        ok = ok && f.number("readMs", e.readMs) && f.number("writeMs", e.writeMs);
-        break;
-    case DriverCall::CheckRxQueue:
-        ok = ok && f.number("handle", e.handle) && f.number("queued", e.number) &&
-             f.number("queueStatus", e.queueStatus) && f.number("repeat", e.repeat, false) &&
-             f.number("spanMs", e.spanMs, false);
-        if (ok && e.repeat == 0) {
-            error = "\"repeat\" must be at least 1";
-            return false;
-        }
-        break;
+    bool ok = f.number("t", e.atMs) && f.text("error", e.error, false);
+    for (const Slot& slot : kFields[static_cast<std::size_t>(e.call)]) {
+        ok = ok && std::visit([&](auto member) { return f.get(slot.key, e.*member); }, slot.member);
+    }
+    if (e.call == DriverCall::CheckRxQueue) {
+        ok = ok && f.number("repeat", e.repeat, false) && f.number("spanMs", e.spanMs, false);
+    }
+    e.count = e.call == DriverCall::Write ? static_cast<std::uint32_t>(e.bytes.size()) : e.count;
+    if (ok && e.text.size() >= usb::kDeviceStringSize) {
+        error = "\"string\" is longer than a device string can be";
+        return false;
+    }
+    if (ok && e.bytes.size() > e.count) {
+        error = "\"data\" holds more bytes than \"count\" asked for";
+        return false;
+    }
+    if (ok && e.repeat == 0) {
+        error = "\"repeat\" must be at least 1";
+        return false;
+    }
+    // Written back only with a repeat above 1, so accepted only with one.
+    if (ok && e.spanMs != 0 && e.repeat == 1) {
+        error = "\"spanMs\" needs a \"repeat\" above 1";
+        return false;
     }
     if (!ok) {
         error = f.error();
@@ -446,51 +293,11 @@ std::string_view callName(DriverCall call) {
 }
 
 bool sameCall(const TraceEntry& a, const TraceEntry& b) {
-    if (a.call != b.call) {
-        return false;
-    }
-    switch (a.call) {
-    case DriverCall::GetNumDevices:
-    case DriverCall::GetTimeouts:
-        return true;
-    case DriverCall::GetDeviceString:
-        return a.index == b.index && a.option == b.option;
-    case DriverCall::Open:
-        return a.index == b.index;
-    case DriverCall::Close:
-    case DriverCall::CheckRxQueue:
-        return a.handle == b.handle;
-    case DriverCall::Read:
-        return a.handle == b.handle && a.count == b.count;
-    case DriverCall::Write:
-        return a.handle == b.handle && a.bytes == b.bytes;
-    case DriverCall::Flush:
-        return a.handle == b.handle && a.flushTransmit == b.flushTransmit &&
-               a.flushReceive == b.flushReceive;
-    case DriverCall::SetTimeouts:
-        return a.readMs == b.readMs && a.writeMs == b.writeMs;
-    }
-    return false;
+    return a.call == b.call && sameFields(a, b, true);
 }
 
 bool sameResult(const TraceEntry& a, const TraceEntry& b) {
-    if (a.status != b.status || a.number != b.number) {
-        return false;
-    }
-    switch (a.call) {
-    case DriverCall::GetDeviceString:
-        return a.text == b.text;
-    case DriverCall::Open:
-        return a.handle == b.handle;
-    case DriverCall::Read:
-        return a.bytes == b.bytes;
-    case DriverCall::GetTimeouts:
-        return a.readMs == b.readMs && a.writeMs == b.writeMs;
-    case DriverCall::CheckRxQueue:
-        return a.queueStatus == b.queueStatus;
-    default:
-        return true;
-    }
+    return sameFields(a, b, false);
 }
 
 std::string describeCall(const TraceEntry& e) {
@@ -534,7 +341,7 @@ std::string describeResult(const TraceEntry& e) {
         text += ", " + std::to_string(e.number) + " devices";
         break;
     case DriverCall::GetDeviceString:
-        text += ", \"" + e.text + "\"";
+        text += ", \"" + base::printable(e.text, usb::kDeviceStringSize) + "\"";
         break;
     case DriverCall::Open:
         text += ", handle " + handleText(e.handle);
@@ -560,116 +367,136 @@ std::string describeResult(const TraceEntry& e) {
         break;
     }
     if (!e.error.empty()) {
-        text += " (" + e.error + ")";
+        text += " (" + base::printable(e.error, 200) + ")";
     }
     return text;
 }
 
 std::string formatHeader(const TraceHeader& h) {
-    return ObjectWriter()
-        .text("format", kTraceFormatName)
-        .number("version", static_cast<std::uint64_t>(h.version))
-        .text("program", h.program)
-        .text("backend", h.backend)
-        .text("started", h.started)
-        .flag("simulatedBox", h.simulatedBox)
-        .done();
+    Json j;
+    j["format"] = kTraceFormatName;
+    j["version"] = h.version;
+    j["program"] = base::latin1ToUtf8(h.program);
+    j["backend"] = base::latin1ToUtf8(h.backend);
+    j["started"] = base::latin1ToUtf8(h.started);
+    j["simulatedBox"] = h.simulatedBox;
+    return line(j);
 }
 
 std::string formatEntry(const TraceEntry& e) {
-    ObjectWriter w;
-    w.number("t", e.atMs).text("call", callName(e.call));
-    switch (e.call) {
-    case DriverCall::GetNumDevices:
-        w.number("status", e.status).number("devices", e.number);
-        break;
-    case DriverCall::GetDeviceString:
-        w.number("index", e.index).number("option", e.option).number("status", e.status);
-        w.text("string", e.text);
-        break;
-    case DriverCall::Open:
-        w.number("index", e.index).number("status", e.status).number("handle", e.handle);
-        break;
-    case DriverCall::Close:
-        w.number("handle", e.handle).number("status", e.status);
-        break;
-    case DriverCall::Read:
-        w.number("handle", e.handle).number("count", e.count).number("status", e.status);
-        w.number("read", e.number).text("data", base::hexBytes(e.bytes));
-        break;
-    case DriverCall::Write:
-        w.number("handle", e.handle).text("data", base::hexBytes(e.bytes));
-        w.number("status", e.status).number("written", e.number);
-        break;
-    case DriverCall::Flush:
-        w.number("handle", e.handle).number("tx", e.flushTransmit).number("rx", e.flushReceive);
-        w.number("status", e.status);
-        break;
-    case DriverCall::SetTimeouts:
-        w.number("readMs", e.readMs).number("writeMs", e.writeMs).number("status", e.status);
-        break;
-    case DriverCall::GetTimeouts:
-        w.number("status", e.status).number("readMs", e.readMs).number("writeMs", e.writeMs);
-        break;
-    case DriverCall::CheckRxQueue:
-        w.number("handle", e.handle).number("status", e.status).number("queued", e.number);
-        w.number("queueStatus", e.queueStatus);
-        if (e.repeat > 1) {
-            w.number("repeat", e.repeat).number("spanMs", e.spanMs);
-        }
-        break;
+    Json j;
+    j["t"] = e.atMs;
+    j["call"] = callName(e.call);
+    for (const Slot& slot : kFields[static_cast<std::size_t>(e.call)]) {
+        std::visit([&](auto member) { j[slot.key] = toJson(e.*member); }, slot.member);
+    }
+    if (e.repeat > 1) {
+        j["repeat"] = e.repeat;
+        j["spanMs"] = e.spanMs;
     }
     if (!e.error.empty()) {
-        w.text("error", e.error);
+        j["error"] = base::latin1ToUtf8(e.error);
     }
-    return w.done();
+    return line(j);
 }
 
-bool parseTrace(std::string_view text, Trace& trace, std::string& error) {
-    trace = Trace{};
-    std::size_t lineNumber = 0;
-    bool haveHeader = false;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-        ++lineNumber;
-        const auto fail = [&](const std::string& what) {
-            error = "line " + std::to_string(lineNumber) + ": " + what;
-            return false;
-        };
-        if (line.size() > kMaxTraceLine) {
-            return fail("line too long");
-        }
-        if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
-            continue; // blank lines, e.g. a final newline
-        }
-        Object object;
-        std::string what;
-        if (!LineParser(line).parse(object, what)) {
-            return fail(what);
-        }
-        if (!haveHeader) {
-            if (!readHeader(object, trace.header, what)) {
-                return fail(what);
-            }
-            haveHeader = true;
-            continue;
-        }
-        if (trace.entries.size() >= kMaxTraceEntries) {
-            return fail("too many entries");
-        }
-        TraceEntry entry;
-        if (!readEntry(object, entry, what)) {
-            return fail(what);
-        }
-        trace.entries.push_back(std::move(entry));
-    }
-    if (!haveHeader) {
-        error = "empty trace: no header line";
+bool TraceParser::take(std::string_view text) {
+    if (!error_.empty()) {
         return false;
     }
+    ++lineNumber_;
+    const auto fail = [&](const std::string& what) {
+        error_ = "line " + std::to_string(lineNumber_) + ": " + what;
+        return false;
+    };
+    if (text.size() > kMaxTraceLine) {
+        return fail("line too long");
+    }
+    if (text.find_first_not_of(" \t\r") == std::string_view::npos) {
+        return true; // blank lines, e.g. a final newline
+    }
+    auto object = parseObject(text);
+    if (!object) {
+        return fail(object.error());
+    }
+    std::string what;
+    if (!haveHeader_) {
+        haveHeader_ = readHeader(*object, trace_.header, what);
+        return haveHeader_ || fail(what);
+    }
+    if (trace_.entries.size() >= kMaxTraceEntries) {
+        return fail("too many entries");
+    }
+    TraceEntry entry;
+    if (!readEntry(*object, entry, what)) {
+        return fail(what);
+    }
+    trace_.entries.push_back(std::move(entry));
     return true;
+}
+
+base::Result<Trace> TraceParser::finish() {
+    if (error_.empty() && !haveHeader_) {
+        error_ = "empty trace: no header line";
+    }
+    if (!error_.empty()) {
+        return base::fail(error_);
+    }
+    return std::move(trace_);
+}
+
+base::Result<Trace> parseTrace(std::string_view text) {
+    TraceParser parser;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        if (!parser.take(text.substr(0, end))) {
+            break;
+        }
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    }
+    return parser.finish();
+}
+
+base::Result<Trace> readTrace(std::FILE* file) {
+    const auto tooLarge = base::fail("larger than " + std::to_string(kMaxTraceBytes >> 20) +
+                                     " MiB, more than a trace may be");
+    // A file known to be too large is refused before a byte of it is read.
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        std::rewind(file);
+        if (size > 0 && static_cast<std::size_t>(size) > kMaxTraceBytes) {
+            return tooLarge;
+        }
+    }
+    TraceParser parser;
+    std::string pending;
+    std::vector<char> chunk(64 * 1024);
+    std::size_t total = 0;
+    while (const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file)) {
+        total += n;
+        if (total > kMaxTraceBytes) {
+            return tooLarge;
+        }
+        std::string_view rest(chunk.data(), n);
+        for (auto end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
+            pending.append(rest.substr(0, end));
+            if (!parser.take(pending)) {
+                return parser.finish();
+            }
+            pending.clear();
+            rest.remove_prefix(end + 1);
+        }
+        pending.append(rest);
+        if (pending.size() > kMaxTraceLine) {
+            parser.take(pending);
+            return parser.finish();
+        }
+    }
+    if (std::ferror(file)) {
+        return base::fail("cannot be read");
+    }
+    parser.take(pending);
+    return parser.finish();
 }
 
 } // namespace telmar::backends

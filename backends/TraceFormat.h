@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "base/Result.h"
 #include "usb/Driver.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,13 +91,30 @@ struct Trace {
 std::string formatHeader(const TraceHeader& header);
 std::string formatEntry(const TraceEntry& entry);
 
-// Limits a parsed trace must keep; anything beyond is refused, not truncated.
+// Limits a trace must keep; anything beyond is refused, not truncated, and before
+// more than one line is held.
+inline constexpr std::size_t kMaxTraceBytes = std::size_t{64} << 20;
 inline constexpr std::size_t kMaxTraceLine = 1 << 20;
 inline constexpr std::size_t kMaxTraceEntries = 1 << 20;
 inline constexpr std::size_t kMaxEntryBytes = 1 << 16;
 
-// Parses a whole trace. On failure returns false with "line N: what is wrong" in
-// `error`; `trace` is then unspecified.
-bool parseTrace(std::string_view text, Trace& trace, std::string& error);
+// Reads a trace a line at a time. Errors read "line N: what is wrong".
+class TraceParser {
+  public:
+    // The next line, without its newline; false once a line was wrong.
+    bool take(std::string_view line);
+    // The trace, or the first error ("empty trace: no header line" for no header).
+    base::Result<Trace> finish();
+
+  private:
+    Trace trace_;
+    std::size_t lineNumber_ = 0;
+    bool haveHeader_ = false;
+    std::string error_;
+};
+
+base::Result<Trace> parseTrace(std::string_view text);
+// The same from a file, read as a stream: one over kMaxTraceBytes is refused.
+base::Result<Trace> readTrace(std::FILE* file);
 
 } // namespace telmar::backends

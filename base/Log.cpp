@@ -24,20 +24,6 @@ std::string_view logAreaName(LogArea area) {
     return "?";
 }
 
-std::string hexBytes(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (const std::uint8_t b : bytes) {
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
-    }
-    return text;
-}
-
 void StreamLogSink::write(LogArea area, std::string_view message) {
     using namespace std::chrono;
     const auto now = system_clock::now();

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "base/Hex.h" // hexBytes, for the lines that show bytes
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <mutex>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -53,9 +54,6 @@ inline void logWrite(LogArea area, std::string_view message) {
         sink->write(area, message);
     }
 }
-
-// Bytes as "10 04 E0 00 00".
-std::string hexBytes(std::span<const std::uint8_t> bytes);
 
 // Writes "HH:MM:SS.mmm telmar.<area>: message" lines to a stream, for every area.
 class StreamLogSink final : public LogSink {

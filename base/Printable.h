@@ -2,14 +2,20 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
+// Text from outside the program (the box, the driver, a file, the environment) on its
+// way to a person or a reader of JSON. One rule for all of it:
+// - on a terminal and in the debug log, printable() below: printable ASCII as it is,
+//   every other byte as \xNN, cut at a bound;
+// - the box's own texts are Latin-1 and are shown as UTF-8 (latin1ToUtf8);
+// - JSON is written as UTF-8 by the library, an invalid byte replaced by U+FFFD.
 namespace telmar::base {
 
-// A value from outside (an environment variable, a path) made safe to echo on a
-// terminal: control and non-ASCII bytes as \xNN, backslash and quote escaped, and cut
-// after `maxBytes` bytes of the original with its full length named.
+// Control and non-ASCII bytes as \xNN, backslash and quote escaped, and cut after
+// `maxBytes` bytes of the original with its full length named.
 inline std::string printable(std::string_view text, std::size_t maxBytes = 80) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;
@@ -29,6 +35,39 @@ inline std::string printable(std::string_view text, std::size_t maxBytes = 80) {
     }
     if (shown < text.size()) {
         out += "... (" + std::to_string(text.size()) + " bytes)";
+    }
+    return out;
+}
+
+// Latin-1 bytes as UTF-8: always valid UTF-8.
+inline std::string latin1ToUtf8(std::string_view latin1) {
+    std::string out;
+    out.reserve(latin1.size());
+    for (const char c : latin1) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+// UTF-8 back to Latin-1; nullopt for a character beyond U+00FF or a broken sequence.
+inline std::optional<std::string> utf8ToLatin1(std::string_view utf8) {
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto u = static_cast<unsigned char>(utf8[i]);
+        if (u < 0x80) {
+            out += static_cast<char>(u);
+        } else if ((u == 0xC2 || u == 0xC3) && i + 1 < utf8.size() &&
+                   (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80) {
+            out += static_cast<char>(((u & 0x03) << 6) | (utf8[++i] & 0x3F));
+        } else {
+            return std::nullopt;
+        }
     }
     return out;
 }

@@ -60,20 +60,16 @@ std::optional<std::string_view> valueOf(Setting setting,
     return settingValue(setting, panel::controlStatesFor(*mirror));
 }
 
-std::string settingsJson(const std::optional<protocol::SettingsMirror>& mirror,
-                         const SettingName* only = nullptr) {
-    JsonObject json;
+JsonValue settingsJson(const std::optional<protocol::SettingsMirror>& mirror,
+                       const SettingName* only = nullptr) {
+    JsonValue json = JsonValue::object();
     for (const SettingName& s : settingNames()) {
-        if (only != nullptr && only != &s) {
-            continue;
-        }
-        if (const auto value = valueOf(s.setting, mirror)) {
-            json.add(s.name, *value);
-        } else {
-            json.addNull(s.name);
+        if (only == nullptr || only == &s) {
+            const auto value = valueOf(s.setting, mirror);
+            json[std::string(s.name)] = value ? JsonValue(*value) : JsonValue();
         }
     }
-    return json.str();
+    return json;
 }
 
 void printSettings(Context& c, const std::optional<protocol::SettingsMirror>& mirror) {
@@ -86,14 +82,13 @@ void printSnapshot(Context& c, const Snapshot& s) {
     if (c.options.json) {
         static constexpr std::array<std::string_view, StatusLines::Count> kKeys = {
             "input", "encryption", "color", "source", "hdr", "deep_color", "audio"};
-        JsonObject json;
-        json.add("version", latin1ToUtf8(s.version));
+        JsonValue json{{"version", latin1ToUtf8(s.version)}};
         for (std::size_t i = 0; i < kKeys.size(); ++i) {
-            json.add(kKeys[i], latin1ToUtf8(s.lines.text[i]));
+            json[std::string(kKeys[i])] = latin1ToUtf8(s.lines.text[i]);
         }
-        json.add("input_present", s.lines.inputPresent);
-        json.addRaw("settings", settingsJson(s.settings));
-        c.out << json.str() << std::endl;
+        json["input_present"] = s.lines.inputPresent;
+        json["settings"] = settingsJson(s.settings);
+        c.out << jsonLine(json) << std::endl;
         return;
     }
     c.out << latin1ForTerminal(s.version) << "\n";
@@ -120,7 +115,7 @@ int runList(Context& c) {
         buffer[usb::kDeviceStringSize - 1] = '\0';
         return std::optional<std::string>{buffer};
     };
-    std::string devices;
+    JsonValue devices = JsonValue::array();
     int found = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         char serial[usb::kDeviceStringSize] = {};
@@ -134,7 +129,7 @@ int runList(Context& c) {
         if (!link::serialMatches(serial, c.options.serial)) {
             if (c.options.verbose) {
                 c.err << "telmarctl: device " << i << " is not a box (serial "
-                      << latin1ForTerminal(trimRight(serial)) << ")" << std::endl;
+                      << base::printable(trimRight(serial)) << ")" << std::endl;
             }
             continue;
         }
@@ -147,19 +142,19 @@ int runList(Context& c) {
         }
         const bool ids = vid && pid;
         if (c.options.json) {
-            JsonObject json;
-            json.add("index", static_cast<long long>(i)).add("serial", c.options.serial);
+            JsonValue json{{"index", i}, {"serial", c.options.serial}};
             if (ids) {
-                json.add("vid", *vid).add("pid", *pid);
+                json["vid"] = *vid;
+                json["pid"] = *pid;
             }
-            appendJoined(devices, ",", json.str());
+            devices.push_back(std::move(json));
         } else {
-            c.out << i << " " << latin1ForTerminal(c.options.serial)
-                  << (ids ? " " + *vid + ":" + *pid : std::string{}) << "\n";
+            c.out << i << " " << base::printable(c.options.serial)
+                  << (ids ? " " + base::printable(*vid) + ":" + base::printable(*pid) : "") << "\n";
         }
     }
     if (c.options.json) {
-        c.out << JsonObject{}.addRaw("devices", "[" + devices + "]").str() << std::endl;
+        c.out << jsonLine(JsonValue{{"devices", devices}}) << std::endl;
     }
     c.out << std::flush;
     if (found == 0) {
@@ -209,7 +204,7 @@ int runGet(Context& c) {
     }
     const SettingName* only = c.options.setting.empty() ? nullptr : findSetting(c.options.setting);
     if (c.options.json) {
-        c.out << settingsJson(settings, only) << std::endl;
+        c.out << jsonLine(settingsJson(settings, only)) << std::endl;
     } else if (only != nullptr) {
         c.out << valueOf(only->setting, settings).value_or(kUnknown) << std::endl;
     } else {
@@ -249,11 +244,9 @@ int runSet(Context& c) {
     }
     const std::string_view confirmation = write->confirmation ? write->confirmation : "";
     if (c.options.json) {
-        c.out << JsonObject{}
-                     .add("setting", setting->name)
-                     .add("value", c.options.value)
-                     .add("message", confirmation)
-                     .str()
+        c.out << jsonLine({{"setting", setting->name},
+                           {"value", c.options.value},
+                           {"message", confirmation}})
               << std::endl;
     } else if (!confirmation.empty()) {
         c.out << confirmation << std::endl;

@@ -1,20 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Text.h"
 
-#include <cstdio>
+#include <algorithm>
 
 namespace telmar::cli {
 
 namespace {
-
-void appendLatin1(std::string& out, unsigned char c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 bool isControl(unsigned char c) {
     return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
@@ -22,23 +13,12 @@ bool isControl(unsigned char c) {
 
 } // namespace
 
-std::string latin1ToUtf8(std::string_view latin1) {
-    std::string out;
-    out.reserve(latin1.size());
-    for (const char c : latin1) {
-        appendLatin1(out, static_cast<unsigned char>(c));
-    }
-    return out;
-}
-
 std::string latin1ForTerminal(std::string_view latin1) {
-    std::string out;
-    out.reserve(latin1.size());
-    for (const char c : latin1) {
-        const auto u = static_cast<unsigned char>(c);
-        appendLatin1(out, isControl(u) ? static_cast<unsigned char>('?') : u);
-    }
-    return out;
+    std::string shown(latin1);
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); },
+        '?');
+    return latin1ToUtf8(shown);
 }
 
 std::string_view trimRight(std::string_view text) {
@@ -48,8 +28,8 @@ std::string_view trimRight(std::string_view text) {
 
 std::string boxLine(std::string_view text, std::string_view caption) {
     std::string line;
-    appendJoined(line, ": ", latin1ToUtf8(trimRight(caption)));
-    appendJoined(line, ": ", latin1ToUtf8(trimRight(text)));
+    appendJoined(line, ": ", latin1ForTerminal(trimRight(caption)));
+    appendJoined(line, ": ", latin1ForTerminal(trimRight(text)));
     return "telmarctl: " + line;
 }
 
@@ -60,82 +40,8 @@ void appendJoined(std::string& list, std::string_view separator, std::string_vie
     list += item;
 }
 
-std::string jsonString(std::string_view utf8) {
-    std::string out = "\"";
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (u < 0x20 || u == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
-}
-
-void JsonObject::key(std::string_view key) {
-    if (!body_.empty()) {
-        body_ += ",";
-    }
-    body_ += jsonString(key) + ":";
-}
-
-JsonObject& JsonObject::add(std::string_view k, std::string_view utf8Value) {
-    key(k);
-    body_ += jsonString(utf8Value);
-    return *this;
-}
-
-JsonObject& JsonObject::add(std::string_view k, bool value) {
-    key(k);
-    body_ += value ? "true" : "false";
-    return *this;
-}
-
-JsonObject& JsonObject::add(std::string_view k, long long value) {
-    key(k);
-    body_ += std::to_string(value);
-    return *this;
-}
-
-JsonObject& JsonObject::add(std::string_view k, double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    key(k);
-    body_ += text;
-    return *this;
-}
-
-JsonObject& JsonObject::addNull(std::string_view k) {
-    key(k);
-    body_ += "null";
-    return *this;
-}
-
-JsonObject& JsonObject::addRaw(std::string_view k, std::string_view json) {
-    key(k);
-    body_ += json;
-    return *this;
+std::string jsonLine(const JsonValue& value) {
+    return value.dump(-1, ' ', false, JsonValue::error_handler_t::replace);
 }
 
 } // namespace telmar::cli

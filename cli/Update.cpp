@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Update.h"
 
+#include "base/File.h"
 #include "cli/SafeguardedRun.h"
 #include "cli/Text.h"
 #include "updater/Crc32.h"
@@ -10,8 +11,8 @@
 #include "updater/Variant.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <span>
 #include <string>
@@ -29,7 +30,8 @@ std::string minutes(std::uint32_t ms) {
 }
 
 double percent(std::uint32_t done, std::uint32_t blocks) {
-    return 100.0 * done / blocks;
+    // Tenths, as the JSON events give them.
+    return std::round(1000.0 * done / blocks) / 10;
 }
 
 } // namespace
@@ -71,13 +73,12 @@ void TerminalUi::drawStatusLine(std::string_view text, int /*y*/) {
     if (text == updater::kUpdatingLine) {
         startMs_ = clock_.tickMs(); // the box is open: the write's clock starts
     }
-    const std::string line = latin1ToUtf8(trimRight(text));
     if (style_ == Style::Json) {
-        out_ << JsonObject{}.add("event", "line").add("text", line).str() << std::endl;
+        out_ << jsonLine({{"event", "line"}, {"text", latin1ToUtf8(trimRight(text))}}) << std::endl;
         return;
     }
     finishBar();
-    out_ << line << std::endl;
+    out_ << latin1ForTerminal(trimRight(text)) << std::endl;
 }
 
 std::optional<std::uint32_t> TerminalUi::leftMs(std::uint32_t nowMs) const {
@@ -99,18 +100,13 @@ void TerminalUi::progress() {
     const std::optional<std::uint32_t> left = leftMs(now);
     switch (style_) {
     case Style::Json: {
-        JsonObject json;
-        json.add("event", "progress")
-            .add("block", static_cast<long long>(done_))
-            .add("blocks", static_cast<long long>(blocks_))
-            .add("percent", percent(done_, blocks_))
-            .add("elapsed_ms", static_cast<long long>(elapsed));
-        if (left) {
-            json.add("remaining_ms", static_cast<long long>(*left));
-        } else {
-            json.addNull("remaining_ms");
-        }
-        out_ << json.str() << std::endl;
+        out_ << jsonLine({{"event", "progress"},
+                          {"block", done_},
+                          {"blocks", blocks_},
+                          {"percent", percent(done_, blocks_)},
+                          {"elapsed_ms", elapsed},
+                          {"remaining_ms", left ? JsonValue(*left) : JsonValue()}})
+             << std::endl;
         return;
     }
     case Style::Bar:
@@ -133,11 +129,9 @@ void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
     finishBar();
     err_ << boxLine(text, caption) << std::endl;
     if (style_ == Style::Json) {
-        out_ << JsonObject{}
-                    .add("event", "warning")
-                    .add("caption", latin1ToUtf8(trimRight(caption)))
-                    .add("text", latin1ToUtf8(trimRight(text)))
-                    .str()
+        out_ << jsonLine({{"event", "warning"},
+                          {"caption", latin1ToUtf8(trimRight(caption))},
+                          {"text", latin1ToUtf8(trimRight(text))}})
              << std::endl;
     }
 }
@@ -146,11 +140,7 @@ namespace {
 
 int finish(Context& c, int code, std::string_view outcome) {
     if (c.options.json) {
-        c.out << JsonObject{}
-                     .add("event", "result")
-                     .add("outcome", outcome)
-                     .add("exit_code", code)
-                     .str()
+        c.out << jsonLine({{"event", "result"}, {"outcome", outcome}, {"exit_code", code}})
               << std::endl;
     }
     return code;
@@ -158,17 +148,16 @@ int finish(Context& c, int code, std::string_view outcome) {
 
 // At most `limit` + 1 bytes: enough to tell a file of the wrong size without reading
 // all of a huge one.
-std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::size_t limit) {
-    std::ifstream file(path, std::ios::binary);
+base::Result<std::vector<std::uint8_t>> readFile(const std::string& path, std::size_t limit) {
+    const auto file = base::openToRead(path);
     if (!file) {
-        return std::nullopt;
+        return file.context("cannot read " + base::printable(path));
     }
     std::vector<std::uint8_t> bytes(limit + 1);
-    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (file.bad()) {
-        return std::nullopt;
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file->get()));
+    if (std::ferror(file->get())) {
+        return base::fail("cannot read " + base::printable(path));
     }
-    bytes.resize(static_cast<std::size_t>(file.gcount()));
     return bytes;
 }
 
@@ -197,11 +186,11 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
     if (c.options.image) {
         auto bytes = readFile(*c.options.image, size);
         if (!bytes) {
-            c.err << "telmarctl: cannot read " << *c.options.image << std::endl;
+            c.err << "telmarctl: " << bytes.error() << std::endl;
             return finish(c, kExitFailed, "refused");
         }
         if (bytes->size() != size) {
-            c.err << "telmarctl: " << *c.options.image << " is "
+            c.err << "telmarctl: " << base::printable(*c.options.image) << " is "
                   << (bytes->size() > size ? "more than " + std::to_string(size)
                                            : std::to_string(bytes->size()))
                   << " bytes; the " << variant.buildName << " flash takes exactly " << size << " ("

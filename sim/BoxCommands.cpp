@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/BoxCommands.h"
 
+#include "base/Numbers.h"
 #include "sim/Wire.h"
 
 #include <cstdlib>
@@ -76,12 +77,11 @@ std::string BoxCommands::deviceRequest(const std::vector<std::string>& words,
                                        std::optional<std::size_t>& opened) {
     const auto list = deviceList();
     const auto deviceIndex = [&](const std::string& text) -> std::optional<std::size_t> {
-        char* end = nullptr;
-        const unsigned long i = std::strtoul(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || i >= list.size()) {
+        const auto i = base::parseNumber<std::size_t>(text);
+        if (!i || *i >= list.size()) {
             return std::nullopt;
         }
-        return list[i];
+        return list[*i];
     };
     if (words[0] == "count" && words.size() == 1) {
         for (auto& box : boxes_) {
@@ -140,12 +140,11 @@ std::string BoxCommands::deviceRequest(const std::vector<std::string>& words,
 std::string BoxCommands::controlRequest(std::vector<std::string> words) {
     std::size_t box = 0;
     if (words[0] == "box") {
-        char* end = nullptr;
-        const unsigned long i = words.size() > 1 ? std::strtoul(words[1].c_str(), &end, 10) : 0;
-        if (words.size() < 3 || *end != '\0' || i >= boxes_.size()) {
+        const auto i = words.size() > 2 ? base::parseNumber<std::size_t>(words[1]) : std::nullopt;
+        if (!i || *i >= boxes_.size()) {
             return "err no such box\n";
         }
-        box = i;
+        box = *i;
         words.erase(words.begin(), words.begin() + 2);
     }
     std::vector<std::string> lines;
@@ -240,12 +239,11 @@ std::string BoxCommands::control(std::size_t b, const std::vector<std::string>& 
         return {};
     }
     if (cmd == "delay" && argc == 1) {
-        char* end = nullptr;
-        const unsigned long ms = std::strtoul(words[1].c_str(), &end, 10);
-        if (words[1].empty() || *end != '\0' || ms > 60'000) {
+        const auto ms = base::parseNumber<std::uint32_t>(words[1], 60'000);
+        if (!ms) {
             return "delay is 0 to 60000 ms";
         }
-        delayMs_ = static_cast<std::uint32_t>(ms);
+        delayMs_ = *ms;
         return {};
     }
     if (cmd == "block" && argc >= 1 && argc % 2 == 1 && argc > 1) {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "sim/Faults.h"
 
+#include "base/Numbers.h"
+
 #include <array>
-#include <charconv>
 #include <sstream>
 
 namespace telmar::sim {
@@ -19,13 +20,7 @@ std::optional<std::uint64_t> parseNumber(std::string_view text) {
         text.remove_prefix(2);
         base = 16;
     }
-    std::uint64_t value = 0;
-    const auto* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
-    if (text.empty() || ec != std::errc() || ptr != end) {
-        return std::nullopt;
-    }
-    return value;
+    return base::parseNumber<std::uint64_t>(text, UINT64_MAX, base);
 }
 
 // An optional trailing count: absent means once.

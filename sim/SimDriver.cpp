@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/SimDriver.h"
 
+#include "base/Numbers.h"
 #include "base/Printable.h"
 #include "sim/Wire.h"
 
@@ -29,19 +30,6 @@ using SteadyClock = std::chrono::steady_clock;
 // Kinds of complaint, each told once per driver.
 enum Complaint : int { kUnreachable, kBadCount };
 
-// The whole of `text` as a T no larger than `max`, or nullopt. Every number the daemon
-// sends goes through here, into a type it cannot overflow.
-template <std::integral T>
-std::optional<T> parseNumber(std::string_view text, T max = std::numeric_limits<T>::max()) {
-    T value{};
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // Fault counts: how many more times a call fails, or -1 for until cleared. The daemon
 // arms at most a billion at once; what adds up beyond kMaxFaults stays there.
 constexpr std::int64_t kAlwaysFails = -1;
@@ -52,7 +40,7 @@ std::optional<std::int64_t> parseFaultCount(std::string_view text) {
     if (text == "-1") {
         return kAlwaysFails;
     }
-    return parseNumber<std::int64_t>(text, kMaxFaultsPushed);
+    return base::parseNumber<std::int64_t>(text, kMaxFaultsPushed);
 }
 
 void addFault(std::int64_t& counter, std::int64_t pushed) {
@@ -223,7 +211,7 @@ usb::Status SimDriver::getNumDevices(std::uint32_t& count) {
     if (words.size() != 3 || words[0] != "ok" || words[1] != "count") {
         return usb::kDeviceIoFailed;
     }
-    const auto n = parseNumber<std::uint32_t>(words[2], kMaxDevices);
+    const auto n = base::parseNumber<std::uint32_t>(words[2], kMaxDevices);
     if (!n) {
         complain(kBadCount, "the simulator on " + socketPath_ + " counts " + words[2] +
                                 " devices; a USB bus holds at most 127");

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "sim/Wire.h"
 
-#include "base/HexDigit.h"
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -25,34 +23,6 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
 }
 
 } // namespace
-
-std::string toHex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string hex(bytes.size() * 2, '0');
-    char* out = hex.data();
-    for (auto b : bytes) {
-        *out++ = kDigits[b >> 4];
-        *out++ = kDigits[b & 0x0F];
-    }
-    return hex;
-}
-
-std::optional<std::vector<std::uint8_t>> fromHex(std::string_view hex) {
-    if (hex.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(hex.size() / 2);
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = base::hexDigitValue(hex[i]);
-        const int lo = base::hexDigitValue(hex[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
-    }
-    return bytes;
-}
 
 std::vector<std::string> splitWords(std::string_view line) {
     std::vector<std::string> words;

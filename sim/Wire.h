@@ -16,6 +16,8 @@
 // Control (any connection): [box I] COMMAND ARGS... -> zero or more "| TEXT" lines,
 // then "ok" or "err TEXT".
 
+#include "base/Hex.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -25,9 +27,9 @@
 
 namespace telmar::sim {
 
-std::string toHex(std::span<const std::uint8_t> bytes);
-// Upper or lower case, no separators. nullopt on odd length or a non-hex character.
-std::optional<std::vector<std::uint8_t>> fromHex(std::string_view hex);
+// Hex without separators, either case when read.
+using base::fromHex;
+using base::toHex;
 
 std::vector<std::string> splitWords(std::string_view line);
 

@@ -3,6 +3,7 @@
 // interface to a running one.
 
 #include "app/ProgramInfo.h"
+#include "base/Numbers.h"
 #include "base/Printable.h"
 #include "sim/Daemon.h"
 #include "sim/Faults.h"
@@ -109,12 +110,7 @@ extern "C" void onStopSignal(int) {
 }
 
 std::optional<unsigned long> parseUnsigned(const std::string& text, unsigned long max) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-        text.size() > 9) {
-        return std::nullopt;
-    }
-    const unsigned long v = std::stoul(text);
-    return v <= max ? std::optional(v) : std::nullopt;
+    return telmar::base::parseNumber<unsigned long>(text, max);
 }
 
 // Takes "--name VALUE" or "--name=VALUE" at args[i]; advances i past it.

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "usb/UsbIdList.h"
 
+#include "base/Numbers.h"
 #include "base/Printable.h"
 
 #include <algorithm>
-#include <charconv>
 #include <ostream>
 
 namespace telmar::usb {
@@ -23,15 +23,7 @@ std::string_view trim(std::string_view s) {
 }
 
 std::optional<std::uint16_t> parseHex16(std::string_view s) {
-    if (s.empty() || s.size() > 4) {
-        return std::nullopt;
-    }
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 16);
-    if (ec != std::errc{} || end != s.data() + s.size()) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(value);
+    return s.size() > 4 ? std::nullopt : base::parseNumber<std::uint16_t>(s, 0xFFFF, 16);
 }
 
 std::optional<UsbId> parseEntry(std::string_view entry) {

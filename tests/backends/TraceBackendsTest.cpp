@@ -90,7 +90,7 @@ TEST(TraceBackends, ProblemsWithTheFilesAreNamedAndNothingIsPretended) {
     const Case cases[] = {
         {nullptr, "TELMAR_REPLAY: not set"},
         {"/nonexistent/trace.jsonl", "TELMAR_REPLAY: cannot read /nonexistent/trace.jsonl"},
-        {garbled.c_str(), "garbled.jsonl: line 2: expected a quoted key"},
+        {garbled.c_str(), "garbled.jsonl: line 2: expected a JSON object"},
     };
     for (const auto& c : cases) {
         std::ostringstream err;

@@ -76,10 +76,9 @@ Recorded record(std::unique_ptr<usb::Driver> inner, link::VirtualClock& clock, S
 }
 
 Trace parsed(const std::string& text) {
-    Trace trace;
-    std::string error;
-    EXPECT_TRUE(parseTrace(text, trace, error)) << error;
-    return trace;
+    auto trace = parseTrace(text);
+    EXPECT_TRUE(trace) << trace.error();
+    return trace ? *trace : Trace{};
 }
 
 ReplayClock clockOf(link::VirtualClock& clock) {
@@ -255,10 +254,9 @@ TEST(TraceFormat, HostileTracesGiveALineNumberedError) {
         {header + "\n" + R"({"t":0,"call":"close","handle":1,"status":0)", "line 2: expected"},
     };
     for (const auto& c : cases) {
-        Trace trace;
-        std::string error;
-        EXPECT_FALSE(parseTrace(c.text, trace, error)) << c.text;
-        EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << "\n -> " << error;
+        const auto trace = parseTrace(c.text);
+        EXPECT_FALSE(trace) << c.text;
+        EXPECT_EQ(trace.error().rfind(c.error, 0), 0u) << c.text << "\n -> " << trace.error();
     }
 }
 

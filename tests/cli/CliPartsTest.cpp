@@ -86,7 +86,7 @@ TEST(CliText, BoxTextIsUtf8AndCannotDriveTheTerminal) {
     EXPECT_EQ(latin1ForTerminal("a\x1b[2Jb\x9b"
                                 "c\x7f\xe9"),
               "a?[2Jb?c?\xc3\xa9");
-    EXPECT_EQ(jsonString("q\"\\\n\x01\xc3\xa9"), "\"q\\\"\\\\\\n\\u0001\xc3\xa9\"");
+    EXPECT_EQ(jsonLine("q\"\\\n\x01\xc3\xa9\xff"), "\"q\\\"\\\\\\n\\u0001\xc3\xa9\xef\xbf\xbd\"");
     EXPECT_EQ(trimRight("FLASH update ok           "), "FLASH update ok");
     EXPECT_EQ(trimRight("   "), "");
 }
@@ -97,18 +97,18 @@ TEST(CliStatusLines, AnUpdateChangesTheLinesAsTheWindowChangesItsLabels) {
                                    "Color: RGB 0-255",     "Source: no info received",
                                    "HDR: Not Active",      "Input Deep Color: 8-bit"};
     StatusLines lines;
-    lines.apply({Video::Set, video, "Audio: bitstream"});
+    lines.apply({Video::Set, video, "Audio: bitstream", {}});
     EXPECT_TRUE(lines.inputPresent);
     EXPECT_EQ(lines.text[StatusLines::Source], video.source);
     EXPECT_EQ(lines.text[StatusLines::Audio], "Audio: bitstream");
 
     // The HDR block read failed: the video lines stay, the audio line is new.
-    lines.apply({Video::Keep, status::VideoLines{}, "Audio: no info"});
+    lines.apply({Video::Keep, status::VideoLines{}, "Audio: no info", {}});
     EXPECT_EQ(lines.text[StatusLines::Input], video.input);
     EXPECT_EQ(lines.text[StatusLines::DeepColor], video.deepColor);
     EXPECT_EQ(lines.text[StatusLines::Audio], "Audio: no info");
 
-    lines.apply({Video::BlankAll, video, "Audio: bitstream"});
+    lines.apply({Video::BlankAll, video, "Audio: bitstream", {}});
     EXPECT_FALSE(lines.inputPresent);
     EXPECT_EQ(lines, StatusLines{});
 }

@@ -127,11 +127,10 @@ TEST_F(Telmarctl, StatusShowsWhatThePanelShowsForEachScenario) {
         ASSERT_EQ(json.exitCode, 0) << json.err;
         const char* keys[] = {"input", "encryption", "color", "source",
                               "hdr",   "deep_color", "audio"};
-        EXPECT_NE(json.out.find("\"version\":" + cli::jsonString(panel.version)),
-                  std::string::npos);
+        EXPECT_NE(json.out.find("\"version\":" + cli::jsonLine(panel.version)), std::string::npos);
         for (std::size_t i = 0; i < panel.lines.size(); ++i) {
-            EXPECT_NE(json.out.find(cli::jsonString(keys[i]) + ":" +
-                                    cli::jsonString(cli::latin1ToUtf8(panel.lines[i]))),
+            EXPECT_NE(json.out.find(cli::jsonLine(keys[i]) + ":" +
+                                    cli::jsonLine(cli::latin1ToUtf8(panel.lines[i]))),
                       std::string::npos)
                 << keys[i] << " in " << json.out;
         }
@@ -255,7 +254,7 @@ TEST_F(Telmarctl, WatchPrintsAgainWhenTheInputChanges) {
     ASSERT_TRUE(watch.waitForOut("}\n", 5000)) << watch.err();
     EXPECT_NE(watch.out().find("\"input\":\"Input : 1920x1080p60\""), std::string::npos);
     control("scenario 4k60-hdr");
-    const std::string expected = cli::jsonString(panelView("4k60-hdr").lines[0]);
+    const std::string expected = cli::jsonLine(panelView("4k60-hdr").lines[0]);
     ASSERT_TRUE(watch.waitForOut("\"input\":" + expected, 8000)) << watch.out();
     EXPECT_EQ(lines(watch.out()).size(), 2u); // nothing printed while nothing changed
     watch.signal(SIGINT);

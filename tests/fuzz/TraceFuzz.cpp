@@ -62,22 +62,22 @@ void callAsRecorded(usb::Driver& d, const backends::TraceEntry& e) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    backends::Trace trace;
-    std::string error;
-    if (!backends::parseTrace(text, trace, error)) {
+    auto parsed = backends::parseTrace(text);
+    if (!parsed) {
+        const std::string& error = parsed.error();
         FUZZ_CHECK(error.rfind("line ", 0) == 0 || error.rfind("empty trace", 0) == 0);
         FUZZ_CHECK(error.size() < 512);
         return 0;
     }
+    backends::Trace trace = std::move(*parsed);
 
     // What was accepted writes back to a trace that reads the same.
     std::string again = backends::formatHeader(trace.header) + "\n";
     for (const auto& e : trace.entries) {
         again += backends::formatEntry(e) + "\n";
     }
-    backends::Trace reread;
-    FUZZ_CHECK(backends::parseTrace(again, reread, error));
-    FUZZ_CHECK(reread.entries == trace.entries);
+    const auto reread = backends::parseTrace(again);
+    FUZZ_CHECK(reread && reread->entries == trace.entries);
 
     // A program that makes exactly the recorded calls plays the trace to its end (runs
     // of queue checks are served by time, so only where there are none).

@@ -40,11 +40,9 @@ std::string readFile(const fs::path& path) {
 }
 
 backends::Trace load(const std::string& name) {
-    backends::Trace trace;
-    std::string error;
-    EXPECT_TRUE(backends::parseTrace(readFile(kFolder / (name + ".jsonl")), trace, error))
-        << name << ": " << error;
-    return trace;
+    auto trace = backends::parseTrace(readFile(kFolder / (name + ".jsonl")));
+    EXPECT_TRUE(trace) << name << ": " << trace.error();
+    return trace ? *trace : backends::Trace{};
 }
 
 struct Replayed {

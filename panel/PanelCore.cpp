@@ -31,7 +31,7 @@ void PanelCore::start() {
     view_.showVersion("");
     view_.showWarning("");
     view_.setModeButtonsEnabled(false);
-    view_.showStatus(status::StatusUpdate{});
+    showStatus(status::StatusUpdate{});
     link_.resetDeviceHandle();
     enqueue({Kind::StartUp});
     worker_ = std::thread([this] { run(); });
@@ -239,7 +239,7 @@ void PanelCore::syncSettings() {
 }
 
 void PanelCore::updateStatus() {
-    post([this, update = status::readStatusUpdate(protocol_)] { view_.showStatus(update); });
+    post([this, update = status::readStatusUpdate(protocol_)] { showStatus(update); });
 }
 
 void PanelCore::poll() {
@@ -378,11 +378,16 @@ void PanelCore::restoreSetting(const SettingWrite& write) {
     }
 }
 
+void PanelCore::showStatus(const status::StatusUpdate& update) {
+    lines_.apply(update);
+    view_.showStatus(lines_);
+}
+
 void PanelCore::showDisconnected() {
     connection_ = Connection::Disconnected;
     view_.setPolling(false);
     view_.showWarning(kDisconnectedText);
-    view_.showStatus(status::StatusUpdate{});
+    showStatus(status::StatusUpdate{});
     view_.setControlsEnabled(false);
     view_.setModeButtonsEnabled(false);
     view_.setSearching(true);

@@ -16,32 +16,41 @@ StatusUpdate readStatusUpdate(protocol::ControlProtocol& protocol) {
 
     // Blocks 11 to 13 are used even when their read failed: a fresh zero-filled area
     // then reads as "absent", "code 0, RGB" and "no info received".
-    link::Reply inputStatus{};
-    link::Reply avi{};
-    link::Reply sourceProduct{};
-    link::Reply hdr{};
-    protocol.readBlock(block::InputStatus, inputStatus, count::InputStatus);
-    protocol.readBlock(block::Avi, avi, count::Avi);
-    protocol.readBlock(block::SourceProduct, sourceProduct, count::SourceProduct);
-    const bool hdrRead = protocol.readBlock(block::Hdr, hdr, count::Hdr);
-
     StatusUpdate update;
-    if (!protocol::InputStatusBlock(inputStatus).inputPresent()) {
+    StatusBlocks& b = update.blocks;
+    protocol.readBlock(block::InputStatus, b.inputStatus, count::InputStatus);
+    protocol.readBlock(block::Avi, b.avi, count::Avi);
+    protocol.readBlock(block::SourceProduct, b.sourceProduct, count::SourceProduct);
+    const bool hdrRead = protocol.readBlock(block::Hdr, b.hdr, count::Hdr);
+
+    if (!protocol::InputStatusBlock(b.inputStatus).inputPresent()) {
         update.video = StatusUpdate::Video::BlankAll;
         return update;
     }
     if (hdrRead) {
         update.video = StatusUpdate::Video::Set;
-        update.lines = composeVideoLines(inputStatus, avi, sourceProduct, hdr);
+        update.lines = composeVideoLines(b.inputStatus, b.avi, b.sourceProduct, b.hdr);
     } else {
         update.video = StatusUpdate::Video::Keep;
     }
-
-    link::Reply audio{};
-    update.audio = protocol.readBlock(block::AudioStatus, audio, count::AudioStatus)
-                       ? composeAudioLine(audio)
+    update.audio = protocol.readBlock(block::AudioStatus, b.audio, count::AudioStatus)
+                       ? composeAudioLine(b.audio)
                        : std::string(kAudioNoInfo);
     return update;
+}
+
+void StatusLines::apply(const StatusUpdate& update) {
+    inputPresent = update.video != StatusUpdate::Video::BlankAll;
+    if (!inputPresent) {
+        *this = StatusLines{};
+        return;
+    }
+    if (update.video == StatusUpdate::Video::Set) {
+        const VideoLines& v = update.lines;
+        text = {v.input, v.encryption, v.color, v.source, v.hdr, v.deepColor, update.audio};
+        return;
+    }
+    text[Audio] = update.audio;
 }
 
 std::string versionText(const link::Reply& versionBlock) {

@@ -4,6 +4,7 @@
 #include "link/PanelLink.h"
 #include "protocol/ControlProtocol.h"
 
+#include <array>
 #include <string>
 
 namespace telmar::status {
@@ -19,6 +20,13 @@ struct VideoLines {
     bool operator==(const VideoLines&) const = default;
 };
 
+// The blocks one update read, as the box sent them; zero-filled where a read failed or
+// was not made (the audio block without input). Views that show more than the seven
+// lines read them from here.
+struct StatusBlocks {
+    link::Reply inputStatus{}, avi{}, sourceProduct{}, hdr{}, audio{};
+};
+
 // What one status update does to the seven status labels. Texts are Latin-1.
 struct StatusUpdate {
     enum class Video {
@@ -29,6 +37,19 @@ struct StatusUpdate {
     Video video = Video::BlankAll;
     VideoLines lines;
     std::string audio; // lblAudio, unless video is BlankAll
+    StatusBlocks blocks{};
+};
+
+// The seven status lines as the window's labels show them, in label order; Latin-1.
+struct StatusLines {
+    enum Line { Input, Encryption, Color, Source, Hdr, DeepColor, Audio, Count };
+    std::array<std::string, Count> text{};
+    bool inputPresent = false;
+
+    // Blanks all seven, keeps the video lines (the HDR block read failed) or sets them;
+    // audio is set unless blanked.
+    void apply(const StatusUpdate& update);
+    bool operator==(const StatusLines&) const = default;
 };
 
 // Reads blocks 11, 12, 13, 14 and, when the input is present, 15, each into a fresh

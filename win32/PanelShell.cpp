@@ -5,7 +5,6 @@
 #include "link/Clock.h"
 #include "panel/PanelCore.h"
 #include "panel/SettingsControls.h"
-#include "status/StatusUpdate.h"
 #include "win32/FormFonts.h"
 #include "win32/FormTable.h"
 #include "win32/resource.h"
@@ -159,7 +158,7 @@ class PanelWindow final : private panel::PanelView {
     // PanelView
     void showWarning(std::string_view text) override { setText("lblWarning", fromLatin1(text)); }
     void showVersion(std::string_view text) override { setText("labelFw", fromLatin1(text)); }
-    void showStatus(const status::StatusUpdate& update) override;
+    void showStatus(const status::StatusLines& lines) override;
     void showStatusMessage(std::string_view text, int timeoutMs) override;
     void setTwoWay(TwoWay setting, bool firstChecked) override;
     void setGuiControl(bool on) override { setChecked("cbEnableGui", on); }
@@ -408,24 +407,10 @@ void PanelWindow::selectPage(int index) {
 
 // ---- what the core asks of the window ---------------------------------------------
 
-void PanelWindow::showStatus(const status::StatusUpdate& update) {
-    using Video = status::StatusUpdate::Video;
-    if (update.video == Video::BlankAll) {
-        for (const char* name : {"label_video_format", "lblHdcp", "lblColor", "lblVideoSource",
-                                 "lblHdr", "lblDeepC", "lblAudio"}) {
-            setText(name, L"");
-        }
-        return;
+void PanelWindow::showStatus(const status::StatusLines& lines) {
+    for (std::size_t i = 0; i < panel::kStatusLabels.size(); ++i) {
+        setText(panel::kStatusLabels[i], fromLatin1(lines.text[i]));
     }
-    if (update.video == Video::Set) {
-        setText("label_video_format", fromLatin1(update.lines.input));
-        setText("lblHdcp", fromLatin1(update.lines.encryption));
-        setText("lblColor", fromLatin1(update.lines.color));
-        setText("lblVideoSource", fromLatin1(update.lines.source));
-        setText("lblHdr", fromLatin1(update.lines.hdr));
-        setText("lblDeepC", fromLatin1(update.lines.deepColor));
-    }
-    setText("lblAudio", fromLatin1(update.audio));
 }
 
 void PanelWindow::showStatusMessage(std::string_view text, int timeoutMs) {

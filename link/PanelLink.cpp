@@ -19,31 +19,12 @@ PanelLink::PanelLink(usb::Driver& driver, Clock& clock, MessageSink& messages)
     : driver_(driver), clock_(clock), messages_(messages) {}
 
 bool PanelLink::search(std::string_view wanted, std::uint32_t& indexOut) {
-    std::uint32_t count = 0;
-    if (const usb::Status status = driver_.getNumDevices(count); status != usb::kSuccess) {
-        TELMAR_LOG(base::LogArea::Link,
-                   "device search: counting failed, " + failureText(driver_, status));
-        return false;
-    }
-    TELMAR_LOG(base::LogArea::Link, "device search: " + std::to_string(count) + " devices");
-    for (std::uint32_t index = 0; index < count; ++index) {
-        char serial[usb::kDeviceStringSize] = {};
-        const usb::Status status = driver_.getDeviceString(index, serial, usb::kStringSerialNumber);
-        logDeviceString(driver_, index, status, serial, wanted);
-        if (status != usb::kSuccess) {
-            continue;
-        }
-        if (serialMatches(serial, wanted)) {
-            indexOut = index;
-            return true;
-        }
-    }
-    TELMAR_LOG(base::LogArea::Link,
-               "device search: no device has serial \"" + std::string(wanted) + "\"");
-    return false;
+    const std::optional<std::uint32_t> index = findSerial(driver_, wanted);
+    indexOut = index.value_or(indexOut);
+    return index.has_value();
 }
 
-bool PanelLink::findDevice(std::string wanted, std::uint32_t& indexOut) {
+bool PanelLink::findDevice(std::string_view wanted, std::uint32_t& indexOut) {
     deviceHandle_ = usb::kNoHandle;
     if (!search(wanted, indexOut)) {
         messages_.showWarning(kConnectText, kLinkCaption);
@@ -114,8 +95,8 @@ bool PanelLink::writeTimed(const void* buffer, std::uint32_t count, std::uint32_
     return status == usb::kSuccess;
 }
 
-bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_t minReplyLength,
-                         std::uint32_t requestLength) {
+bool PanelLink::exchange(std::span<const std::uint8_t> request, Reply& reply,
+                         std::uint32_t minReplyLength) {
     const std::uint32_t start = clock_.tickMs();
     linkBusy_ = true;
     bool ok = false;
@@ -125,22 +106,11 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
         driver_.flushBuffers(deviceHandle_, 1, 1);
         std::uint32_t written = 0;
         failure = "write failed";
-        if (writeTimed(request, requestLength, written, kTimeoutMs)) {
-            bool queueFailed = false;
-            std::uint32_t queued = 0;
-            while (queued < 1) {
-                if (elapsedMs(start, clock_.tickMs()) >= kTimeoutMs || abandoned_) {
-                    break;
-                }
-                std::uint32_t queueStatus = 0;
-                if (driver_.checkRxQueue(deviceHandle_, queued, queueStatus) != usb::kSuccess) {
-                    messages_.showWarning(kQueueFailedText, kLinkCaption);
-                    queueFailed = true;
-                    queued = 0;
-                }
-            }
-            failure = queueFailed ? "receive-queue check failed" : "no reply in time";
-            if (!queueFailed && queued >= 1) {
+        if (writeTimed(request.data(), static_cast<std::uint32_t>(request.size()), written,
+                       kTimeoutMs)) {
+            failure = waitForReply(driver_, clock_, deviceHandle_, start, kTimeoutMs, messages_,
+                                   kQueueFailedText, &abandoned_);
+            if (failure == nullptr) {
                 std::uint32_t bytesRead = 0;
                 ok = readTimed(linkBuffer_.data(), kReplySize, bytesRead, kTimeoutMs);
                 failure = "read failed";
@@ -160,12 +130,12 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
     }
     linkBusy_ = false;
     if (base::logEnabled(base::LogArea::Link)) {
-        base::logWrite(
-            base::LogArea::Link,
-            "exchange " + base::hexBytes({request, requestLength}) + ": " + (ok ? "ok" : failure) +
-                ", reply " + base::hexBytes({reply.data(), received}) + " (" +
-                std::to_string(received) + " of at least " + std::to_string(minReplyLength) +
-                " bytes) in " + std::to_string(elapsedMs(start, clock_.tickMs())) + " ms");
+        base::logWrite(base::LogArea::Link,
+                       "exchange " + base::hexBytes(request) + ": " + (ok ? "ok" : failure) +
+                           ", reply " + base::hexBytes({reply.data(), received}) + " (" +
+                           std::to_string(received) + " of at least " +
+                           std::to_string(minReplyLength) + " bytes) in " +
+                           std::to_string(elapsedMs(start, clock_.tickMs())) + " ms");
     }
     return ok;
 }

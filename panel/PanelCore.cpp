@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "panel/PanelCore.h"
 
+#include "link/DeviceSearch.h"
 #include "protocol/Frames.h"
 
 #include <string>
@@ -200,7 +201,7 @@ void PanelCore::StatusRelay::showMessage(std::string_view text, int timeoutMs) {
 
 void PanelCore::startUp() {
     std::uint32_t index = 0;
-    if (!link_.findDevice(std::string(kDeviceSerial), index)) {
+    if (!link_.findDevice(link::kBoxSerial, index)) {
         post([this] {
             view_.showWarning(kNotFoundText);
             view_.setSearching(true);
@@ -257,7 +258,7 @@ void PanelCore::search() {
         return;
     }
     std::uint32_t index = 0;
-    if (!link_.findAndOpenQuietly(kDeviceSerial, index)) {
+    if (!link_.findAndOpenQuietly(link::kBoxSerial, index)) {
         return;
     }
     post([this] {
@@ -281,7 +282,7 @@ void PanelCore::checkStillAttached(std::uint64_t succeededBefore) {
     // One answer is enough to know the box is there; a box that answers nothing may only
     // be slow or faulty, so the bus decides.
     if (link_.exchangesSucceeded() != succeededBefore || link_.deviceHandle() == usb::kNoHandle ||
-        link_.deviceAttached(kDeviceSerial)) {
+        link_.deviceAttached(link::kBoxSerial)) {
         return;
     }
     link_.releaseLostDevice();

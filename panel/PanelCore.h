@@ -46,7 +46,6 @@ enum class Connection {
     Disconnected, // it was open and has left the bus
 };
 
-inline constexpr std::string_view kDeviceSerial = "2031";
 inline constexpr int kPollPeriodMs = 3000;
 inline constexpr int kSearchPeriodMs = 3000;
 inline constexpr std::string_view kNotFoundText = "CONNECT TELMAR AND RESTART GUI";

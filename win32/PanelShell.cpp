@@ -2,6 +2,7 @@
 #include "win32/PanelShell.h"
 
 #include "app/ProgramInfo.h"
+#include "base/Latin1.h"
 #include "link/Clock.h"
 #include "panel/PanelCore.h"
 #include "panel/SettingsControls.h"
@@ -22,6 +23,7 @@ namespace telmar::win32 {
 
 namespace {
 
+using base::fromLatin1;
 using panel::ModeChoice;
 using panel::ModeGroup;
 using panel::TwoWay;
@@ -636,15 +638,6 @@ std::wstring fromUtf8(std::string_view text) {
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
-std::wstring fromLatin1(std::string_view text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (char c : text) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
     return wide;
 }
 

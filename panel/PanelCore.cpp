@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "panel/PanelCore.h"
 
+#include "base/Log.h"
 #include "link/DeviceSearch.h"
 #include "protocol/Frames.h"
 
@@ -11,6 +12,7 @@ namespace telmar::panel {
 
 namespace {
 using Lock = std::unique_lock<std::mutex>;
+constexpr auto kLog = base::LogArea::Panel;
 } // namespace
 
 PanelCore::PanelCore(usb::Driver& driver, link::Clock& clock, PanelView& view,
@@ -202,6 +204,7 @@ void PanelCore::StatusRelay::showMessage(std::string_view text, int timeoutMs) {
 void PanelCore::startUp() {
     std::uint32_t index = 0;
     if (!link_.findDevice(link::kBoxSerial, index)) {
+        TELMAR_LOG(kLog, "start-up: no box, looking again every 3 s");
         post([this] {
             view_.showWarning(kNotFoundText);
             view_.setSearching(true);
@@ -209,6 +212,7 @@ void PanelCore::startUp() {
         return;
     }
     if (!link_.openDevice(index)) {
+        TELMAR_LOG(kLog, "start-up: the box could not be opened");
         post([this] {
             view_.showOpenFailed();
             view_.setSearching(true);
@@ -219,6 +223,7 @@ void PanelCore::startUp() {
 }
 
 void PanelCore::connectedStart() {
+    TELMAR_LOG(kLog, "connected: reading settings, version and status");
     post([this] { connection_ = Connection::Connected; });
     syncSettings();
     link::Reply version{};
@@ -272,6 +277,8 @@ void PanelCore::search() {
 void PanelCore::writeSetting(const SettingWrite& write) {
     const std::uint64_t before = link_.exchangesSucceeded();
     const bool accepted = protocol_.writeRegister(write.reg, write.value);
+    TELMAR_LOG(kLog, "write register " + std::to_string(static_cast<int>(write.reg)) + " = " +
+                         std::to_string(write.value) + (accepted ? ": accepted" : ": refused"));
     post([this, write, accepted] { finishWrite(write, accepted); });
     if (!accepted) {
         checkStillAttached(before);
@@ -285,6 +292,7 @@ void PanelCore::checkStillAttached(std::uint64_t succeededBefore) {
         link_.deviceAttached(link::kBoxSerial)) {
         return;
     }
+    TELMAR_LOG(kLog, "the box has left the bus");
     link_.releaseLostDevice();
     post([this] { showDisconnected(); });
 }

@@ -13,31 +13,40 @@ namespace {
 constexpr std::string_view kConnectText = "Connect USB cable to TELMAR";
 constexpr std::string_view kOpenFailedText = "Usb device open error!";
 constexpr std::string_view kQueueFailedText = "Error Checking RX Queue";
+
+// One driver call under the given time-outs; those in force are put back afterwards.
+template <typename Call>
+bool underTimeouts(usb::Driver& driver, std::uint32_t readMs, std::uint32_t writeMs, Call call) {
+    std::uint32_t keptRead = 0;
+    std::uint32_t keptWrite = 0;
+    driver.getTimeouts(keptRead, keptWrite);
+    driver.setTimeouts(readMs, writeMs);
+    const usb::Status status = call();
+    driver.setTimeouts(keptRead, keptWrite);
+    return status == usb::kSuccess;
+}
 } // namespace
 
 PanelLink::PanelLink(usb::Driver& driver, Clock& clock, MessageSink& messages)
     : driver_(driver), clock_(clock), messages_(messages) {}
 
-bool PanelLink::search(std::string_view wanted, std::uint32_t& indexOut) {
+bool PanelLink::findDevice(std::string_view wanted, std::uint32_t& indexOut) {
+    deviceHandle_ = usb::kNoHandle;
     const std::optional<std::uint32_t> index = findSerial(driver_, wanted);
+    if (!index) {
+        messages_.showWarning(kConnectText, kLinkCaption);
+    }
     indexOut = index.value_or(indexOut);
     return index.has_value();
 }
 
-bool PanelLink::findDevice(std::string_view wanted, std::uint32_t& indexOut) {
-    deviceHandle_ = usb::kNoHandle;
-    if (!search(wanted, indexOut)) {
-        messages_.showWarning(kConnectText, kLinkCaption);
-        return false;
-    }
-    return true;
-}
-
 bool PanelLink::findAndOpenQuietly(std::string_view wanted, std::uint32_t& indexOut) {
     deviceHandle_ = usb::kNoHandle;
-    if (!search(wanted, indexOut)) {
+    const std::optional<std::uint32_t> index = findSerial(driver_, wanted);
+    if (!index) {
         return false;
     }
+    indexOut = *index;
     if (driver_.open(indexOut, deviceHandle_) != usb::kSuccess) {
         deviceHandle_ = usb::kNoHandle;
         return false;
@@ -46,8 +55,7 @@ bool PanelLink::findAndOpenQuietly(std::string_view wanted, std::uint32_t& index
 }
 
 bool PanelLink::deviceAttached(std::string_view wanted) {
-    std::uint32_t index = 0;
-    return search(wanted, index);
+    return findSerial(driver_, wanted).has_value();
 }
 
 void PanelLink::releaseLostDevice() {
@@ -73,28 +81,6 @@ void PanelLink::closeDevice() {
     closeDeviceHandle(driver_, messages_, deviceHandle_);
 }
 
-bool PanelLink::readTimed(void* buffer, std::uint32_t count, std::uint32_t& bytesReadOut,
-                          std::uint32_t timeoutMs) {
-    std::uint32_t keptRead = 0;
-    std::uint32_t keptWrite = 0;
-    driver_.getTimeouts(keptRead, keptWrite);
-    driver_.setTimeouts(timeoutMs, 0);
-    const usb::Status status = driver_.read(deviceHandle_, buffer, count, bytesReadOut);
-    driver_.setTimeouts(keptRead, keptWrite);
-    return status == usb::kSuccess;
-}
-
-bool PanelLink::writeTimed(const void* buffer, std::uint32_t count, std::uint32_t& bytesWrittenOut,
-                           std::uint32_t timeoutMs) {
-    std::uint32_t keptRead = 0;
-    std::uint32_t keptWrite = 0;
-    driver_.getTimeouts(keptRead, keptWrite);
-    driver_.setTimeouts(0, timeoutMs);
-    const usb::Status status = driver_.write(deviceHandle_, buffer, count, bytesWrittenOut);
-    driver_.setTimeouts(keptRead, keptWrite);
-    return status == usb::kSuccess;
-}
-
 bool PanelLink::exchange(std::span<const std::uint8_t> request, Reply& reply,
                          std::uint32_t minReplyLength) {
     const std::uint32_t start = clock_.tickMs();
@@ -106,13 +92,17 @@ bool PanelLink::exchange(std::span<const std::uint8_t> request, Reply& reply,
         driver_.flushBuffers(deviceHandle_, 1, 1);
         std::uint32_t written = 0;
         failure = "write failed";
-        if (writeTimed(request.data(), static_cast<std::uint32_t>(request.size()), written,
-                       kTimeoutMs)) {
+        if (underTimeouts(driver_, 0, kTimeoutMs, [&] {
+                return driver_.write(deviceHandle_, request.data(),
+                                     static_cast<std::uint32_t>(request.size()), written);
+            })) {
             failure = waitForReply(driver_, clock_, deviceHandle_, start, kTimeoutMs, messages_,
                                    kQueueFailedText, &abandoned_);
             if (failure == nullptr) {
                 std::uint32_t bytesRead = 0;
-                ok = readTimed(linkBuffer_.data(), kReplySize, bytesRead, kTimeoutMs);
+                ok = underTimeouts(driver_, kTimeoutMs, 0, [&] {
+                    return driver_.read(deviceHandle_, linkBuffer_.data(), kReplySize, bytesRead);
+                });
                 failure = "read failed";
                 // A driver that claims more than it was asked for must not overrun the reply.
                 bytesRead = std::min(bytesRead, kReplySize);

@@ -30,11 +30,6 @@ class PanelLink {
     bool openDevice(std::uint32_t index);
     void closeDevice();
 
-    bool readTimed(void* buffer, std::uint32_t count, std::uint32_t& bytesReadOut,
-                   std::uint32_t timeoutMs);
-    bool writeTimed(const void* buffer, std::uint32_t count, std::uint32_t& bytesWrittenOut,
-                    std::uint32_t timeoutMs);
-
     // Sends the request and copies every byte received (at most 64) to `reply`; succeeds
     // only if at least `minReplyLength` bytes came.
     bool exchange(std::span<const std::uint8_t> request, Reply& reply,
@@ -60,9 +55,6 @@ class PanelLink {
     std::uint64_t exchangesSucceeded() const { return succeeded_; }
 
   private:
-    // The first device whose serial string is `wanted`; false also when counting fails.
-    bool search(std::string_view wanted, std::uint32_t& indexOut);
-
     usb::Driver& driver_;
     Clock& clock_;
     MessageSink& messages_;

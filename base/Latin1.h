@@ -6,11 +6,11 @@
 
 namespace telmar::base {
 
-// The box's texts and the programs' 8-bit texts are Latin-1, whose bytes are the first
-// 256 code points: each becomes one UTF-16 unit as it is (for the Win32 wide calls).
-inline std::wstring fromLatin1(std::string_view text) {
+// Latin-1 text (the box's, the programs' own) to UTF-16 for the Win32 wide calls: its
+// bytes are the first 256 code points, so each becomes one unit as it is.
+inline std::wstring widen(std::string_view latin1) {
     std::wstring wide;
-    for (const char c : text) {
+    for (const char c : latin1) {
         wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
     }
     return wide;

@@ -23,7 +23,7 @@ namespace telmar::win32 {
 
 namespace {
 
-using base::fromLatin1;
+using base::widen;
 using panel::ModeChoice;
 using panel::ModeGroup;
 using panel::TwoWay;
@@ -158,8 +158,8 @@ class PanelWindow final : private panel::PanelView {
     static constexpr UINT kLinkBoxClosed = WM_APP + 2;
 
     // PanelView
-    void showWarning(std::string_view text) override { setText("lblWarning", fromLatin1(text)); }
-    void showVersion(std::string_view text) override { setText("labelFw", fromLatin1(text)); }
+    void showWarning(std::string_view text) override { setText("lblWarning", widen(text)); }
+    void showVersion(std::string_view text) override { setText("labelFw", widen(text)); }
     void showStatus(const status::StatusLines& lines) override;
     void showStatusMessage(std::string_view text, int timeoutMs) override;
     void setTwoWay(TwoWay setting, bool firstChecked) override;
@@ -170,8 +170,7 @@ class PanelWindow final : private panel::PanelView {
     void setPolling(bool on) override { setTimer(kPollTimer, on, panel::kPollPeriodMs); }
     void setSearching(bool on) override { setTimer(kSearchTimer, on, panel::kSearchPeriodMs); }
     void showLinkBox(std::string_view text, std::string_view caption) override {
-        linkBox_.show(fromLatin1(text), fromLatin1(caption), MB_ICONWARNING, window_,
-                      kLinkBoxClosed);
+        linkBox_.show(widen(text), widen(caption), MB_ICONWARNING, window_, kLinkBoxClosed);
     }
     void closeLinkBox() override { linkBox_.close(500); }
     void showOpenFailed() override {
@@ -411,12 +410,12 @@ void PanelWindow::selectPage(int index) {
 
 void PanelWindow::showStatus(const status::StatusLines& lines) {
     for (std::size_t i = 0; i < panel::kStatusLabels.size(); ++i) {
-        setText(panel::kStatusLabels[i], fromLatin1(lines.text[i]));
+        setText(panel::kStatusLabels[i], widen(lines.text[i]));
     }
 }
 
 void PanelWindow::showStatusMessage(std::string_view text, int timeoutMs) {
-    const std::wstring wide = fromLatin1(text);
+    const std::wstring wide = widen(text);
     SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     // A later message replaces this one and its time.
     SetTimer(window_, kStatusTimer, static_cast<UINT>(timeoutMs), nullptr);

@@ -16,7 +16,7 @@ namespace telmar::updater::win32 {
 
 namespace {
 
-using base::fromLatin1;
+using base::widen;
 
 // Posted by the worker when its run is over, so the main thread can offer the
 // command again.
@@ -30,14 +30,11 @@ wchar_t windowClassName[kTextBufferLength];
 
 class Win32UserInterface final : public UserInterface {
   public:
-    void drawStatusLine(std::string_view text, int y) override {
-        DrawStatusLine(fromLatin1(text), y);
-    }
+    void drawStatusLine(std::string_view text, int y) override { DrawStatusLine(widen(text), y); }
 
     // No owner window: the box stops only the worker, never the window.
     void showWarning(std::string_view text, std::string_view caption) override {
-        MessageBoxW(nullptr, fromLatin1(text).c_str(), fromLatin1(caption).c_str(),
-                    MB_OK | MB_ICONWARNING);
+        MessageBoxW(nullptr, widen(text).c_str(), widen(caption).c_str(), MB_OK | MB_ICONWARNING);
     }
 
     void endProcess(int exitCode) override { ExitProcess(static_cast<UINT>(exitCode)); }
@@ -95,8 +92,8 @@ bool refuseExit() {
     }
     if (!updater->refusing) {
         updater->refusing = true;
-        MessageBoxW(nullptr, fromLatin1(kExitRefusedText).c_str(),
-                    fromLatin1(kExitRefusedCaption).c_str(), MB_OK | MB_ICONWARNING);
+        MessageBoxW(nullptr, widen(kExitRefusedText).c_str(), widen(kExitRefusedCaption).c_str(),
+                    MB_OK | MB_ICONWARNING);
         updater->refusing = false;
     }
     return true;
@@ -183,7 +180,7 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
             control = GetWindow(control, GW_HWNDNEXT);
         }
         if (control != nullptr && updater != nullptr) {
-            SetWindowTextW(control, fromLatin1(aboutImageLine(updater->variant)).c_str());
+            SetWindowTextW(control, widen(aboutImageLine(updater->variant)).c_str());
         }
         return TRUE;
     }
@@ -204,9 +201,8 @@ int runUpdater(HINSTANCE instance, int showMode, const Variant& variant,
     // Without the vendor's library every later step would only say that no box is
     // connected; say what is really missing, before any window opens.
     if (!usb::VendorDllDriver::libraryAvailable()) {
-        MessageBoxW(nullptr,
-                    fromLatin1(missingLibraryText(usb::VendorDllDriver::kLibraryName)).c_str(),
-                    fromLatin1(kSafetyCaption).c_str(), MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, widen(missingLibraryText(usb::VendorDllDriver::kLibraryName)).c_str(),
+                    widen(kSafetyCaption).c_str(), MB_OK | MB_ICONERROR);
         return kMissingLibraryExitCode;
     }
     LoadStringW(instance, IDS_APP_TITLE, windowTitle, kTextBufferLength);

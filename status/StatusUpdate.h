@@ -20,9 +20,8 @@ struct VideoLines {
     bool operator==(const VideoLines&) const = default;
 };
 
-// The blocks one update read, as the box sent them; zero-filled where a read failed or
-// was not made (the audio block without input). Views that show more than the seven
-// lines read them from here.
+// The blocks one update read, each into a fresh zero-filled area: what a view that
+// shows more of the signal than the seven lines reads.
 struct StatusBlocks {
     link::Reply inputStatus{}, avi{}, sourceProduct{}, hdr{}, audio{};
 };

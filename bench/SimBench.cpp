@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < runs; ++i) {
             link::Reply reply{};
             const auto start = SteadyClock::now();
-            const bool answered = panel.exchange(reply, request, 8, sizeof request);
+            const bool answered = panel.exchange(request, reply, 8);
             const auto took = std::chrono::duration<double, std::milli>(SteadyClock::now() - start);
             if (!answered) {
                 std::fprintf(stderr, "exchange %d failed\n", i);
@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
         const double cpu0 = processCpuSeconds();
         const double daemonCpu0 = daemon.cpuSeconds();
         const auto start = SteadyClock::now();
-        const bool answered = panel.exchange(reply, request, 8, sizeof request);
+        const bool answered = panel.exchange(request, reply, 8);
         const double wall = std::chrono::duration<double>(SteadyClock::now() - start).count();
         const double cpu = processCpuSeconds() - cpu0;
         const double daemonCpu = daemon.cpuSeconds() - daemonCpu0;

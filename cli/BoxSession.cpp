@@ -28,28 +28,6 @@ std::vector<std::string> CollectedStatus::take() {
     return distinct;
 }
 
-void StatusLines::apply(const status::StatusUpdate& update) {
-    using Video = status::StatusUpdate::Video;
-    switch (update.video) {
-    case Video::BlankAll:
-        text.fill(std::string{});
-        inputPresent = false;
-        return;
-    case Video::Keep:
-        break;
-    case Video::Set:
-        text[Input] = update.lines.input;
-        text[Encryption] = update.lines.encryption;
-        text[Color] = update.lines.color;
-        text[Source] = update.lines.source;
-        text[Hdr] = update.lines.hdr;
-        text[DeepColor] = update.lines.deepColor;
-        break;
-    }
-    inputPresent = true;
-    text[Audio] = update.audio;
-}
-
 BoxSession::BoxSession(usb::Driver& driver, link::Clock& clock, std::ostream& err)
     : messages_(err), link_(driver, clock, messages_), protocol_(link_, statusBar_) {}
 

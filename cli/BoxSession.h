@@ -9,7 +9,6 @@
 #include "status/StatusUpdate.h"
 #include "usb/Driver.h"
 
-#include <array>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -41,18 +40,7 @@ class CollectedStatus final : public protocol::StatusSink {
     std::vector<std::string> texts_;
 };
 
-// The seven status lines as the control panel's labels show them, in label order;
-// Latin-1.
-struct StatusLines {
-    enum Line { Input, Encryption, Color, Source, Hdr, DeepColor, Audio, Count };
-    std::array<std::string, Count> text{};
-    bool inputPresent = false;
-
-    // What the window does with one status update: blank all seven, keep the video
-    // lines (the HDR block read failed) or set them; audio is set unless blanked.
-    void apply(const status::StatusUpdate& update);
-    bool operator==(const StatusLines&) const = default;
-};
+using status::StatusLines;
 
 // Everything `status` shows.
 struct Snapshot {

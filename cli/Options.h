@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "link/UpdaterLink.h"
+#include "link/DeviceSearch.h"
 
 #include <optional>
 #include <span>
@@ -20,7 +20,7 @@ enum ExitCode : int {
 
 // The box's serial string unless --serial says otherwise; the updater's link knows
 // no other.
-inline constexpr std::string_view kDefaultSerial = link::UpdaterLink::kSerial;
+inline constexpr std::string_view kDefaultSerial = link::kBoxSerial;
 
 enum class Command { Help, Version, List, Status, Get, Set, Hpd, Update };
 

@@ -13,50 +13,40 @@ namespace {
 constexpr std::string_view kConnectText = "Connect USB cable to TELMAR";
 constexpr std::string_view kOpenFailedText = "Usb device open error!";
 constexpr std::string_view kQueueFailedText = "Error Checking RX Queue";
+
+// One driver call under the given time-outs; those in force are put back afterwards.
+template <typename Call>
+bool underTimeouts(usb::Driver& driver, std::uint32_t readMs, std::uint32_t writeMs, Call call) {
+    std::uint32_t keptRead = 0;
+    std::uint32_t keptWrite = 0;
+    driver.getTimeouts(keptRead, keptWrite);
+    driver.setTimeouts(readMs, writeMs);
+    const usb::Status status = call();
+    driver.setTimeouts(keptRead, keptWrite);
+    return status == usb::kSuccess;
+}
 } // namespace
 
 PanelLink::PanelLink(usb::Driver& driver, Clock& clock, MessageSink& messages)
     : driver_(driver), clock_(clock), messages_(messages) {}
 
-bool PanelLink::search(std::string_view wanted, std::uint32_t& indexOut) {
-    std::uint32_t count = 0;
-    if (const usb::Status status = driver_.getNumDevices(count); status != usb::kSuccess) {
-        TELMAR_LOG(base::LogArea::Link,
-                   "device search: counting failed, " + failureText(driver_, status));
-        return false;
-    }
-    TELMAR_LOG(base::LogArea::Link, "device search: " + std::to_string(count) + " devices");
-    for (std::uint32_t index = 0; index < count; ++index) {
-        char serial[usb::kDeviceStringSize] = {};
-        const usb::Status status = driver_.getDeviceString(index, serial, usb::kStringSerialNumber);
-        logDeviceString(driver_, index, status, serial, wanted);
-        if (status != usb::kSuccess) {
-            continue;
-        }
-        if (serialMatches(serial, wanted)) {
-            indexOut = index;
-            return true;
-        }
-    }
-    TELMAR_LOG(base::LogArea::Link,
-               "device search: no device has serial \"" + std::string(wanted) + "\"");
-    return false;
-}
-
-bool PanelLink::findDevice(std::string wanted, std::uint32_t& indexOut) {
+bool PanelLink::findDevice(std::string_view wanted, std::uint32_t& indexOut) {
     deviceHandle_ = usb::kNoHandle;
-    if (!search(wanted, indexOut)) {
+    const std::optional<std::uint32_t> index = findSerial(driver_, wanted);
+    if (!index) {
         messages_.showWarning(kConnectText, kLinkCaption);
-        return false;
     }
-    return true;
+    indexOut = index.value_or(indexOut);
+    return index.has_value();
 }
 
 bool PanelLink::findAndOpenQuietly(std::string_view wanted, std::uint32_t& indexOut) {
     deviceHandle_ = usb::kNoHandle;
-    if (!search(wanted, indexOut)) {
+    const std::optional<std::uint32_t> index = findSerial(driver_, wanted);
+    if (!index) {
         return false;
     }
+    indexOut = *index;
     if (driver_.open(indexOut, deviceHandle_) != usb::kSuccess) {
         deviceHandle_ = usb::kNoHandle;
         return false;
@@ -65,8 +55,7 @@ bool PanelLink::findAndOpenQuietly(std::string_view wanted, std::uint32_t& index
 }
 
 bool PanelLink::deviceAttached(std::string_view wanted) {
-    std::uint32_t index = 0;
-    return search(wanted, index);
+    return findSerial(driver_, wanted).has_value();
 }
 
 void PanelLink::releaseLostDevice() {
@@ -92,30 +81,8 @@ void PanelLink::closeDevice() {
     closeDeviceHandle(driver_, messages_, deviceHandle_);
 }
 
-bool PanelLink::readTimed(void* buffer, std::uint32_t count, std::uint32_t& bytesReadOut,
-                          std::uint32_t timeoutMs) {
-    std::uint32_t keptRead = 0;
-    std::uint32_t keptWrite = 0;
-    driver_.getTimeouts(keptRead, keptWrite);
-    driver_.setTimeouts(timeoutMs, 0);
-    const usb::Status status = driver_.read(deviceHandle_, buffer, count, bytesReadOut);
-    driver_.setTimeouts(keptRead, keptWrite);
-    return status == usb::kSuccess;
-}
-
-bool PanelLink::writeTimed(const void* buffer, std::uint32_t count, std::uint32_t& bytesWrittenOut,
-                           std::uint32_t timeoutMs) {
-    std::uint32_t keptRead = 0;
-    std::uint32_t keptWrite = 0;
-    driver_.getTimeouts(keptRead, keptWrite);
-    driver_.setTimeouts(0, timeoutMs);
-    const usb::Status status = driver_.write(deviceHandle_, buffer, count, bytesWrittenOut);
-    driver_.setTimeouts(keptRead, keptWrite);
-    return status == usb::kSuccess;
-}
-
-bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_t minReplyLength,
-                         std::uint32_t requestLength) {
+bool PanelLink::exchange(std::span<const std::uint8_t> request, Reply& reply,
+                         std::uint32_t minReplyLength) {
     const std::uint32_t start = clock_.tickMs();
     linkBusy_ = true;
     bool ok = false;
@@ -125,24 +92,17 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
         driver_.flushBuffers(deviceHandle_, 1, 1);
         std::uint32_t written = 0;
         failure = "write failed";
-        if (writeTimed(request, requestLength, written, kTimeoutMs)) {
-            bool queueFailed = false;
-            std::uint32_t queued = 0;
-            while (queued < 1) {
-                if (elapsedMs(start, clock_.tickMs()) >= kTimeoutMs || abandoned_) {
-                    break;
-                }
-                std::uint32_t queueStatus = 0;
-                if (driver_.checkRxQueue(deviceHandle_, queued, queueStatus) != usb::kSuccess) {
-                    messages_.showWarning(kQueueFailedText, kLinkCaption);
-                    queueFailed = true;
-                    queued = 0;
-                }
-            }
-            failure = queueFailed ? "receive-queue check failed" : "no reply in time";
-            if (!queueFailed && queued >= 1) {
+        if (underTimeouts(driver_, 0, kTimeoutMs, [&] {
+                return driver_.write(deviceHandle_, request.data(),
+                                     static_cast<std::uint32_t>(request.size()), written);
+            })) {
+            failure = waitForReply(driver_, clock_, deviceHandle_, start, kTimeoutMs, messages_,
+                                   kQueueFailedText, &abandoned_);
+            if (failure == nullptr) {
                 std::uint32_t bytesRead = 0;
-                ok = readTimed(linkBuffer_.data(), kReplySize, bytesRead, kTimeoutMs);
+                ok = underTimeouts(driver_, kTimeoutMs, 0, [&] {
+                    return driver_.read(deviceHandle_, linkBuffer_.data(), kReplySize, bytesRead);
+                });
                 failure = "read failed";
                 // A driver that claims more than it was asked for must not overrun the reply.
                 bytesRead = std::min(bytesRead, kReplySize);
@@ -160,12 +120,12 @@ bool PanelLink::exchange(Reply& reply, const std::uint8_t* request, std::uint32_
     }
     linkBusy_ = false;
     if (base::logEnabled(base::LogArea::Link)) {
-        base::logWrite(
-            base::LogArea::Link,
-            "exchange " + base::hexBytes({request, requestLength}) + ": " + (ok ? "ok" : failure) +
-                ", reply " + base::hexBytes({reply.data(), received}) + " (" +
-                std::to_string(received) + " of at least " + std::to_string(minReplyLength) +
-                " bytes) in " + std::to_string(elapsedMs(start, clock_.tickMs())) + " ms");
+        base::logWrite(base::LogArea::Link,
+                       "exchange " + base::hexBytes(request) + ": " + (ok ? "ok" : failure) +
+                           ", reply " + base::hexBytes({reply.data(), received}) + " (" +
+                           std::to_string(received) + " of at least " +
+                           std::to_string(minReplyLength) + " bytes) in " +
+                           std::to_string(elapsedMs(start, clock_.tickMs())) + " ms");
     }
     return ok;
 }

@@ -8,7 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <string>
+#include <span>
 #include <string_view>
 
 namespace telmar::link {
@@ -26,19 +26,14 @@ class PanelLink {
 
     PanelLink(usb::Driver& driver, Clock& clock, MessageSink& messages);
 
-    bool findDevice(std::string wanted, std::uint32_t& indexOut);
+    bool findDevice(std::string_view wanted, std::uint32_t& indexOut);
     bool openDevice(std::uint32_t index);
     void closeDevice();
 
-    bool readTimed(void* buffer, std::uint32_t count, std::uint32_t& bytesReadOut,
-                   std::uint32_t timeoutMs);
-    bool writeTimed(const void* buffer, std::uint32_t count, std::uint32_t& bytesWrittenOut,
-                    std::uint32_t timeoutMs);
-
-    // Sends `requestLength` bytes and copies every byte received (at most 64) to `reply`;
-    // succeeds only if at least `minReplyLength` bytes came.
-    bool exchange(Reply& reply, const std::uint8_t* request, std::uint32_t minReplyLength,
-                  std::uint32_t requestLength);
+    // Sends the request and copies every byte received (at most 64) to `reply`; succeeds
+    // only if at least `minReplyLength` bytes came.
+    bool exchange(std::span<const std::uint8_t> request, Reply& reply,
+                  std::uint32_t minReplyLength);
 
     // The search and open of the start-up sequence without any box: for looking again
     // while there is no box, when a miss is the normal outcome.
@@ -60,9 +55,6 @@ class PanelLink {
     std::uint64_t exchangesSucceeded() const { return succeeded_; }
 
   private:
-    // The first device whose serial string is `wanted`; false also when counting fails.
-    bool search(std::string_view wanted, std::uint32_t& indexOut);
-
     usb::Driver& driver_;
     Clock& clock_;
     MessageSink& messages_;

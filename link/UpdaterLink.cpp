@@ -21,53 +21,29 @@ UpdaterLink::UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& message
 
 UpdaterLink::Connect UpdaterLink::connectDevice() {
     deviceHandle_ = usb::kNoHandle;
-    bool open = true;
-    std::uint32_t count = 0;
-    if (const usb::Status status = driver_.getNumDevices(count); status != usb::kSuccess) {
-        TELMAR_LOG(base::LogArea::Link,
-                   "device search: counting failed, " + failureText(driver_, status));
-        open = false;
-        count = 0;
-    }
-    TELMAR_LOG(base::LogArea::Link, "device search: " + std::to_string(count) + " devices");
-    std::uint32_t index = 0;
-    bool found = false;
-    for (; index < count; ++index) {
-        char serial[usb::kDeviceStringSize] = {};
-        const usb::Status status = driver_.getDeviceString(index, serial, usb::kStringSerialNumber);
-        logDeviceString(driver_, index, status, serial, kSerial);
-        if (status != usb::kSuccess) {
-            messages_.showWarning(kSerialFailedText, kLinkCaption);
-            continue;
-        }
-        if (serialMatches(serial, kSerial)) {
-            found = true;
-            break;
-        }
-    }
-    if (!found) {
+    const std::optional<std::uint32_t> index = findSerial(
+        driver_, kBoxSerial, [this] { messages_.showWarning(kSerialFailedText, kLinkCaption); });
+    if (!index) {
         messages_.showWarning(kNotConnectedText, kLinkCaption);
-        open = false;
     }
+    char linkName[usb::kDeviceStringSize] = {};
+    // Whatever a failed open leaves in its handle is no handle of ours to close.
+    usb::Handle opened = usb::kNoHandle;
+    bool open = index &&
+                driver_.getDeviceString(*index, linkName, usb::kStringLinkName) == usb::kSuccess &&
+                driver_.open(*index, opened) == usb::kSuccess;
     if (open) {
-        char linkName[usb::kDeviceStringSize] = {};
-        // Whatever a failed open leaves in its handle is no handle of ours to close.
-        usb::Handle opened = usb::kNoHandle;
-        open = driver_.getDeviceString(index, linkName, usb::kStringLinkName) == usb::kSuccess &&
-               driver_.open(index, opened) == usb::kSuccess;
-        if (open) {
-            deviceHandle_ = opened;
-            open = driver_.flushBuffers(deviceHandle_, 1, 1) == usb::kSuccess;
-        }
+        deviceHandle_ = opened;
+        open = driver_.flushBuffers(deviceHandle_, 1, 1) == usb::kSuccess;
     }
     if (!open) {
         TELMAR_LOG(base::LogArea::Link,
-                   found ? "connect: link name, open or flush failed (" + driver_.lastError() + ")"
+                   index ? "connect: link name, open or flush failed (" + driver_.lastError() + ")"
                          : std::string("connect: no box"));
         closeDeviceHandle(driver_, messages_, deviceHandle_);
-        return found ? Connect::NotOpened : Connect::NotFound;
+        return index ? Connect::NotOpened : Connect::NotFound;
     }
-    TELMAR_LOG(base::LogArea::Link, "connect: the box at index " + std::to_string(index));
+    TELMAR_LOG(base::LogArea::Link, "connect: the box at index " + std::to_string(*index));
     return Connect::Opened;
 }
 
@@ -101,22 +77,9 @@ bool UpdaterLink::exchangeSteps(std::span<const std::uint8_t> request,
         messages_.showWarning(kSendFailedText, kLinkCaption);
         return false;
     }
-    const std::uint32_t start = clock_.tickMs();
-    bool queueFailed = false;
-    std::uint32_t queued = 0;
-    while (queued < 1) {
-        if (elapsedMs(start, clock_.tickMs()) >= kReplyWaitMs) {
-            break;
-        }
-        std::uint32_t queueStatus = 0;
-        if (driver_.checkRxQueue(deviceHandle_, queued, queueStatus) != usb::kSuccess) {
-            messages_.showWarning(kQueueFailedText, kLinkCaption);
-            queueFailed = true;
-            queued = 0;
-        }
-    }
-    if (queueFailed || queued < 1) {
-        failure = queueFailed ? "receive-queue check failed" : "no reply in time";
+    failure = waitForReply(driver_, clock_, deviceHandle_, clock_.tickMs(), kReplyWaitMs, messages_,
+                           kQueueFailedText);
+    if (failure != nullptr) {
         return false;
     }
     // Bytes a short reply does not deliver read as 0, never as a stale earlier reply

@@ -15,7 +15,6 @@ namespace telmar::link {
 class UpdaterLink {
   public:
     static constexpr std::uint32_t kReplyWaitMs = 2000;
-    static constexpr std::string_view kSerial = "2031";
     // "BytesRead not same as datalength" and 16 blanks.
     static constexpr std::string_view kShortReplyLine =
         "BytesRead not same as datalength                ";

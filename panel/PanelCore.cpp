@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "panel/PanelCore.h"
 
+#include "base/Log.h"
+#include "link/DeviceSearch.h"
 #include "protocol/Frames.h"
 
 #include <string>
@@ -10,6 +12,7 @@ namespace telmar::panel {
 
 namespace {
 using Lock = std::unique_lock<std::mutex>;
+constexpr auto kLog = base::LogArea::Panel;
 } // namespace
 
 PanelCore::PanelCore(usb::Driver& driver, link::Clock& clock, PanelView& view,
@@ -31,7 +34,7 @@ void PanelCore::start() {
     view_.showVersion("");
     view_.showWarning("");
     view_.setModeButtonsEnabled(false);
-    view_.showStatus(status::StatusUpdate{});
+    showStatus(status::StatusUpdate{});
     link_.resetDeviceHandle();
     enqueue({Kind::StartUp});
     worker_ = std::thread([this] { run(); });
@@ -200,7 +203,8 @@ void PanelCore::StatusRelay::showMessage(std::string_view text, int timeoutMs) {
 
 void PanelCore::startUp() {
     std::uint32_t index = 0;
-    if (!link_.findDevice(std::string(kDeviceSerial), index)) {
+    if (!link_.findDevice(link::kBoxSerial, index)) {
+        TELMAR_LOG(kLog, "start-up: no box, looking again every 3 s");
         post([this] {
             view_.showWarning(kNotFoundText);
             view_.setSearching(true);
@@ -208,6 +212,7 @@ void PanelCore::startUp() {
         return;
     }
     if (!link_.openDevice(index)) {
+        TELMAR_LOG(kLog, "start-up: the box could not be opened");
         post([this] {
             view_.showOpenFailed();
             view_.setSearching(true);
@@ -218,6 +223,7 @@ void PanelCore::startUp() {
 }
 
 void PanelCore::connectedStart() {
+    TELMAR_LOG(kLog, "connected: reading settings, version and status");
     post([this] { connection_ = Connection::Connected; });
     syncSettings();
     link::Reply version{};
@@ -239,7 +245,7 @@ void PanelCore::syncSettings() {
 }
 
 void PanelCore::updateStatus() {
-    post([this, update = status::readStatusUpdate(protocol_)] { view_.showStatus(update); });
+    post([this, update = status::readStatusUpdate(protocol_)] { showStatus(update); });
 }
 
 void PanelCore::poll() {
@@ -257,7 +263,7 @@ void PanelCore::search() {
         return;
     }
     std::uint32_t index = 0;
-    if (!link_.findAndOpenQuietly(kDeviceSerial, index)) {
+    if (!link_.findAndOpenQuietly(link::kBoxSerial, index)) {
         return;
     }
     post([this] {
@@ -271,6 +277,8 @@ void PanelCore::search() {
 void PanelCore::writeSetting(const SettingWrite& write) {
     const std::uint64_t before = link_.exchangesSucceeded();
     const bool accepted = protocol_.writeRegister(write.reg, write.value);
+    TELMAR_LOG(kLog, "write register " + std::to_string(static_cast<int>(write.reg)) + " = " +
+                         std::to_string(write.value) + (accepted ? ": accepted" : ": refused"));
     post([this, write, accepted] { finishWrite(write, accepted); });
     if (!accepted) {
         checkStillAttached(before);
@@ -281,9 +289,10 @@ void PanelCore::checkStillAttached(std::uint64_t succeededBefore) {
     // One answer is enough to know the box is there; a box that answers nothing may only
     // be slow or faulty, so the bus decides.
     if (link_.exchangesSucceeded() != succeededBefore || link_.deviceHandle() == usb::kNoHandle ||
-        link_.deviceAttached(kDeviceSerial)) {
+        link_.deviceAttached(link::kBoxSerial)) {
         return;
     }
+    TELMAR_LOG(kLog, "the box has left the bus");
     link_.releaseLostDevice();
     post([this] { showDisconnected(); });
 }
@@ -378,11 +387,16 @@ void PanelCore::restoreSetting(const SettingWrite& write) {
     }
 }
 
+void PanelCore::showStatus(const status::StatusUpdate& update) {
+    lines_.apply(update);
+    view_.showStatus(lines_);
+}
+
 void PanelCore::showDisconnected() {
     connection_ = Connection::Disconnected;
     view_.setPolling(false);
     view_.showWarning(kDisconnectedText);
-    view_.showStatus(status::StatusUpdate{});
+    showStatus(status::StatusUpdate{});
     view_.setControlsEnabled(false);
     view_.setModeButtonsEnabled(false);
     view_.setSearching(true);

@@ -10,6 +10,7 @@
 #include "status/StatusUpdate.h"
 #include "usb/Driver.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -45,11 +46,14 @@ enum class Connection {
     Disconnected, // it was open and has left the bus
 };
 
-inline constexpr std::string_view kDeviceSerial = "2031";
 inline constexpr int kPollPeriodMs = 3000;
 inline constexpr int kSearchPeriodMs = 3000;
 inline constexpr std::string_view kNotFoundText = "CONNECT TELMAR AND RESTART GUI";
 inline constexpr std::string_view kDisconnectedText = "TELMAR disconnected";
+// The form's labels of the seven status lines, in the order of status::StatusLines.
+inline constexpr std::array<const char*, status::StatusLines::Count> kStatusLabels = {
+    "label_video_format", "lblHdcp", "lblColor", "lblVideoSource", "lblHdr",
+    "lblDeepC",           "lblAudio"};
 
 // What the core asks of its shell. The warning and status-bar texts are English source
 // texts that the shell translates like the form's; the version and the status lines are
@@ -62,8 +66,8 @@ class PanelView {
     virtual void showWarning(std::string_view text) = 0;
     // labelFw.
     virtual void showVersion(std::string_view text) = 0;
-    // The seven status lines, as the update says (blank all, keep the video lines, set).
-    virtual void showStatus(const status::StatusUpdate& update) = 0;
+    // The seven status lines, each into its label of kStatusLabels.
+    virtual void showStatus(const status::StatusLines& lines) = 0;
     // A status-bar message shown for `timeoutMs`; it replaces the one shown.
     virtual void showStatusMessage(std::string_view text, int timeoutMs) = 0;
 
@@ -176,6 +180,7 @@ class PanelCore {
     void showControls(const ControlStates& states);
     void restoreSetting(const SettingWrite& write);
     void showDisconnected();
+    void showStatus(const status::StatusUpdate& update);
 
     PanelView& view_;
     std::function<void()> wake_;
@@ -197,6 +202,7 @@ class PanelCore {
     // Shell side only.
     std::atomic<Connection> connection_{Connection::Searching};
     protocol::SettingsMirror mirror_{};
+    status::StatusLines lines_;
     ControlStates confirmed_ = formStartStates();
     std::atomic<std::uint64_t> writesPosted_{0};
 };

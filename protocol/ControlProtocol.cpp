@@ -14,8 +14,7 @@ bool ControlProtocol::writeRegister(std::uint8_t reg, std::uint8_t value) {
     const std::array<std::uint8_t, kWriteRegisterLength> request{
         kWriteRequest, kWriteRegisterLengthByte, kBlockEcho, reg, value};
     Reply reply{};
-    if (link_.exchange(reply, request.data(), kWriteRegisterMinReply, kWriteRegisterLength) &&
-        reply[0] == kBlockEcho) {
+    if (link_.exchange(request, reply, kWriteRegisterMinReply) && reply[0] == kBlockEcho) {
         return true;
     }
     status_.showMessage(kWriteFailedText, kWriteFailedMs);
@@ -25,7 +24,7 @@ bool ControlProtocol::writeRegister(std::uint8_t reg, std::uint8_t value) {
 bool ControlProtocol::readBlock(std::uint8_t block, Reply& reply, std::uint8_t count) {
     const std::array<std::uint8_t, kReadBlockLength> request{kReadRequest, count, kBlockEcho,
                                                              block};
-    if (link_.exchange(reply, request.data(), count, kReadBlockLength) && reply[0] == kBlockEcho) {
+    if (link_.exchange(request, reply, count) && reply[0] == kBlockEcho) {
         return true;
     }
     status_.showMessage(kBlockReadFailedText, kBlockReadFailedMs);
@@ -34,8 +33,7 @@ bool ControlProtocol::readBlock(std::uint8_t block, Reply& reply, std::uint8_t c
 
 bool ControlProtocol::readSettings(Reply& reply, std::uint8_t count) {
     const std::array<std::uint8_t, kReadSettingsLength> request{kReadRequest, count, kSettingsEcho};
-    if (link_.exchange(reply, request.data(), count, kReadSettingsLength) &&
-        reply[0] == kSettingsEcho) {
+    if (link_.exchange(request, reply, count) && reply[0] == kSettingsEcho) {
         return true;
     }
     status_.showMessage(kSettingsReadFailedText, kSettingsReadFailedMs);

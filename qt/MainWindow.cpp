@@ -98,14 +98,6 @@ bool MainWindow::searching() const {
     return searchTimer_->isActive();
 }
 
-// Blanked in the order the status panel lists them.
-void MainWindow::clearStatusLabels() {
-    for (QLabel* label : {ui->label_video_format, ui->lblHdcp, ui->lblColor, ui->lblVideoSource,
-                          ui->lblHdr, ui->lblDeepC, ui->lblAudio}) {
-        label->clear();
-    }
-}
-
 void MainWindow::showWarning(std::string_view text) {
     if (text.empty()) {
         ui->lblWarning->clear();
@@ -115,31 +107,13 @@ void MainWindow::showWarning(std::string_view text) {
 }
 
 void MainWindow::showVersion(std::string_view text) {
-    if (text.empty()) {
-        ui->labelFw->clear();
-    } else {
-        ui->labelFw->setText(fromLatin1(text));
-    }
+    ui->labelFw->setText(fromLatin1(text));
 }
 
-void MainWindow::showStatus(const status::StatusUpdate& update) {
-    using Video = status::StatusUpdate::Video;
-    switch (update.video) {
-    case Video::BlankAll:
-        clearStatusLabels();
-        return;
-    case Video::Keep:
-        break;
-    case Video::Set:
-        ui->label_video_format->setText(fromLatin1(update.lines.input));
-        ui->lblHdcp->setText(fromLatin1(update.lines.encryption));
-        ui->lblColor->setText(fromLatin1(update.lines.color));
-        ui->lblVideoSource->setText(fromLatin1(update.lines.source));
-        ui->lblHdr->setText(fromLatin1(update.lines.hdr));
-        ui->lblDeepC->setText(fromLatin1(update.lines.deepColor));
-        break;
+void MainWindow::showStatus(const status::StatusLines& lines) {
+    for (std::size_t i = 0; i < kStatusLabels.size(); ++i) {
+        findChild<QLabel*>(QLatin1String(kStatusLabels[i]))->setText(fromLatin1(lines.text[i]));
     }
-    ui->lblAudio->setText(fromLatin1(update.audio));
 }
 
 void MainWindow::showStatusMessage(std::string_view text, int timeoutMs) {

@@ -85,7 +85,7 @@ class MainWindow : public QMainWindow, private PanelView {
     // PanelView
     void showWarning(std::string_view text) override;
     void showVersion(std::string_view text) override;
-    void showStatus(const status::StatusUpdate& update) override;
+    void showStatus(const status::StatusLines& lines) override;
     void showStatusMessage(std::string_view text, int timeoutMs) override;
     void setTwoWay(TwoWay setting, bool firstChecked) override;
     void setGuiControl(bool on) override;
@@ -99,7 +99,6 @@ class MainWindow : public QMainWindow, private PanelView {
     void showOpenFailed() override;
 
     void nameControls();
-    void clearStatusLabels();
     // What both the close event and the destructor do, in this order.
     void releaseAndExit();
     void write(const SettingWrite& write);

@@ -41,6 +41,20 @@ StatusUpdate readStatusUpdate(protocol::ControlProtocol& protocol) {
     return update;
 }
 
+void StatusLines::apply(const StatusUpdate& update) {
+    inputPresent = update.video != StatusUpdate::Video::BlankAll;
+    if (!inputPresent) {
+        *this = StatusLines{};
+        return;
+    }
+    if (update.video == StatusUpdate::Video::Set) {
+        const VideoLines& v = update.lines;
+        text = {v.input, v.encryption, v.color, v.source, v.hdr, v.deepColor, update.audio};
+        return;
+    }
+    text[Audio] = update.audio;
+}
+
 std::string versionText(const link::Reply& versionBlock) {
     const protocol::VersionBlock version(versionBlock);
     // Six numbers of at most three digits each fit with room to spare.

@@ -5,6 +5,7 @@
 #include "protocol/ControlProtocol.h"
 #include "status/SignalDetails.h"
 
+#include <array>
 #include <string>
 
 namespace telmar::status {
@@ -32,6 +33,18 @@ struct StatusUpdate {
     std::string audio; // lblAudio, unless video is BlankAll
     // The blocks as read, for the signal details; the labels above never look at them.
     StatusBlocks blocks;
+};
+
+// The seven status lines as the window's labels show them, in label order; Latin-1.
+struct StatusLines {
+    enum Line { Input, Encryption, Color, Source, Hdr, DeepColor, Audio, Count };
+    std::array<std::string, Count> text{};
+    bool inputPresent = false;
+
+    // Blanks all seven, keeps the video lines (the HDR block read failed) or sets them;
+    // audio is set unless blanked.
+    void apply(const StatusUpdate& update);
+    bool operator==(const StatusLines&) const = default;
 };
 
 // Reads blocks 11, 12, 13, 14 and, when the input is present, 15, each into a fresh

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "updater/FlashUpdate.h"
 
+#include "base/Log.h"
 #include "updater/Frames.h"
 #include "updater/Texts.h"
 
@@ -12,6 +13,8 @@
 namespace telmar::updater {
 
 namespace {
+
+constexpr auto kLog = base::LogArea::Updater;
 
 struct FatalError {
     std::string_view text;
@@ -68,11 +71,13 @@ bool FlashUpdate::accepted(std::span<const std::uint8_t> request) {
 
 FlashUpdate::Outcome FlashUpdate::FlashUpdateThread() {
     if (const std::string refusal = refusalBeforeFirstFrame(variant_, driver_); !refusal.empty()) {
+        TELMAR_LOG(kLog, "refused: " + refusal);
         ui_.showWarning(refusal, kSafetyCaption);
         return Outcome::Refused;
     }
     UpdateLock* lock = safeguards_.lock;
     if (lock != nullptr && !lock->tryLock()) {
+        TELMAR_LOG(kLog, "refused: another update holds the lock");
         ui_.showWarning(kAnotherUpdateText, kSafetyCaption);
         return Outcome::Refused;
     }
@@ -117,6 +122,8 @@ FlashUpdate::Outcome FlashUpdate::run() {
     ui_.drawStatusLine(kUpdatingLine, kFirstLineY);
     ui_.drawStatusLine(kPowerWarningLine, kSecondLineY);
 
+    TELMAR_LOG(kLog, "entering programming mode, " + std::to_string(variant_.blockCount) +
+                         " blocks to write");
     // The box's answer to EnterIsp says nothing we act on; it is read and dropped.
     std::array<std::uint8_t, kShortReplyLength> ignored{};
     link_.exchange(enterIspFrame(variant_.enterIspByte2), ignored);
@@ -129,6 +136,7 @@ FlashUpdate::Outcome FlashUpdate::run() {
     ui_.drawStatusLine(kUpdateOkLine, kFirstLineY);
     ui_.drawStatusLine(kPowerCycleLine, kSecondLineY);
 
+    TELMAR_LOG(kLog, "image written, leaving programming mode");
     clock_.sleepMs(kBeforeExitIspMs);
     if (!accepted(kExitIspFrame)) {
         ui_.showWarning(kExitIspFailedText, kCriticalCaption);
@@ -138,7 +146,9 @@ FlashUpdate::Outcome FlashUpdate::run() {
 
     clock_.sleepMs(kBeforeResetMs);
     std::array<std::uint8_t, kResetReplyLength> resetReply{};
-    if (!link_.exchange(kResetBoxFrame, resetReply)) {
+    const bool reset = link_.exchange(kResetBoxFrame, resetReply);
+    TELMAR_LOG(kLog, reset ? "box reset, update complete" : "reset failed, update complete");
+    if (!reset) {
         ui_.showWarning(kResetFailedText, kCriticalCaption);
     }
     link_.closeDevice();
@@ -156,6 +166,7 @@ bool FlashUpdate::WriteFlashImage() {
         clock_.sleepMs(kPerBlockMs);
         // A block whose index the box refused is written all the same.
         if (!accepted(setBlockIndexFrame(static_cast<std::uint8_t>(block)))) {
+            TELMAR_LOG(kLog, "block " + std::to_string(block) + ": index refused");
             ui_.showWarning(kBlockIndexFailedText, kCriticalCaption);
         }
         for (std::size_t p = 0; p < kPacketsPerBlock; ++p) {
@@ -163,6 +174,7 @@ bool FlashUpdate::WriteFlashImage() {
                 variant_.image.subspan(block * kBlockSize + p * kPacketSize, kPacketSize);
             std::copy(source.begin(), source.end(), data);
             if (!accepted(packet)) {
+                TELMAR_LOG(kLog, "block " + std::to_string(block) + ": packet refused");
                 ui_.showWarning(kExitIspFailedText, kCriticalCaption);
                 return false;
             }
@@ -177,6 +189,7 @@ void FlashUpdate::AbortUpdate(std::uint8_t code) {
     if (line.empty()) {
         return;
     }
+    TELMAR_LOG(kLog, "aborted: " + std::string(kFatalErrors[code - 1].text));
     ui_.drawStatusLine(line, kFirstLineY);
     ui_.showWarning(kFatalBoxText, kCriticalCaption);
     clock_.sleepMs(kBeforeExitIspMs);

@@ -2,10 +2,10 @@
 #include "win32/PanelShell.h"
 
 #include "app/ProgramInfo.h"
+#include "base/Latin1.h"
 #include "link/Clock.h"
 #include "panel/PanelCore.h"
 #include "panel/SettingsControls.h"
-#include "status/StatusUpdate.h"
 #include "win32/FormFonts.h"
 #include "win32/FormTable.h"
 #include "win32/resource.h"
@@ -23,6 +23,7 @@ namespace telmar::win32 {
 
 namespace {
 
+using base::widen;
 using panel::ModeChoice;
 using panel::ModeGroup;
 using panel::TwoWay;
@@ -157,9 +158,9 @@ class PanelWindow final : private panel::PanelView {
     static constexpr UINT kLinkBoxClosed = WM_APP + 2;
 
     // PanelView
-    void showWarning(std::string_view text) override { setText("lblWarning", fromLatin1(text)); }
-    void showVersion(std::string_view text) override { setText("labelFw", fromLatin1(text)); }
-    void showStatus(const status::StatusUpdate& update) override;
+    void showWarning(std::string_view text) override { setText("lblWarning", widen(text)); }
+    void showVersion(std::string_view text) override { setText("labelFw", widen(text)); }
+    void showStatus(const status::StatusLines& lines) override;
     void showStatusMessage(std::string_view text, int timeoutMs) override;
     void setTwoWay(TwoWay setting, bool firstChecked) override;
     void setGuiControl(bool on) override { setChecked("cbEnableGui", on); }
@@ -169,8 +170,7 @@ class PanelWindow final : private panel::PanelView {
     void setPolling(bool on) override { setTimer(kPollTimer, on, panel::kPollPeriodMs); }
     void setSearching(bool on) override { setTimer(kSearchTimer, on, panel::kSearchPeriodMs); }
     void showLinkBox(std::string_view text, std::string_view caption) override {
-        linkBox_.show(fromLatin1(text), fromLatin1(caption), MB_ICONWARNING, window_,
-                      kLinkBoxClosed);
+        linkBox_.show(widen(text), widen(caption), MB_ICONWARNING, window_, kLinkBoxClosed);
     }
     void closeLinkBox() override { linkBox_.close(500); }
     void showOpenFailed() override {
@@ -408,28 +408,14 @@ void PanelWindow::selectPage(int index) {
 
 // ---- what the core asks of the window ---------------------------------------------
 
-void PanelWindow::showStatus(const status::StatusUpdate& update) {
-    using Video = status::StatusUpdate::Video;
-    if (update.video == Video::BlankAll) {
-        for (const char* name : {"label_video_format", "lblHdcp", "lblColor", "lblVideoSource",
-                                 "lblHdr", "lblDeepC", "lblAudio"}) {
-            setText(name, L"");
-        }
-        return;
+void PanelWindow::showStatus(const status::StatusLines& lines) {
+    for (std::size_t i = 0; i < panel::kStatusLabels.size(); ++i) {
+        setText(panel::kStatusLabels[i], widen(lines.text[i]));
     }
-    if (update.video == Video::Set) {
-        setText("label_video_format", fromLatin1(update.lines.input));
-        setText("lblHdcp", fromLatin1(update.lines.encryption));
-        setText("lblColor", fromLatin1(update.lines.color));
-        setText("lblVideoSource", fromLatin1(update.lines.source));
-        setText("lblHdr", fromLatin1(update.lines.hdr));
-        setText("lblDeepC", fromLatin1(update.lines.deepColor));
-    }
-    setText("lblAudio", fromLatin1(update.audio));
 }
 
 void PanelWindow::showStatusMessage(std::string_view text, int timeoutMs) {
-    const std::wstring wide = fromLatin1(text);
+    const std::wstring wide = widen(text);
     SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     // A later message replaces this one and its time.
     SetTimer(window_, kStatusTimer, static_cast<UINT>(timeoutMs), nullptr);
@@ -651,15 +637,6 @@ std::wstring fromUtf8(std::string_view text) {
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
-std::wstring fromLatin1(std::string_view text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (char c : text) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
     return wide;
 }
 

@@ -22,8 +22,7 @@ inline constexpr wchar_t kPanelWindowClass[] = L"LUMORA_GUI";
 // The window runs on the driver its program chose.
 int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driver);
 
-// UTF-8 (the form's texts) and Latin-1 (the box's texts) to UTF-16.
+// UTF-8 (the form's texts) to UTF-16.
 std::wstring fromUtf8(std::string_view text);
-std::wstring fromLatin1(std::string_view text);
 
 } // namespace telmar::win32

@@ -34,7 +34,7 @@ Result panelSession(usb::Driver& driver) {
     for (const std::uint8_t block : {std::uint8_t{9}, std::uint8_t{11}, std::uint8_t{15}}) {
         const std::uint8_t request[] = {0x11, 0x10, 0xE0, block};
         link::Reply reply{};
-        r.answered.push_back(panel.exchange(reply, request, 0x10, sizeof request));
+        r.answered.push_back(panel.exchange(request, reply, 0x10));
         r.replies.push_back(reply);
     }
     panel.closeDevice();

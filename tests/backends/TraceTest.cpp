@@ -136,7 +136,7 @@ TEST(TraceRoundTrip, AWaitIsOneLineAndReplaysOverTheSameTime) {
         for (int i = 0; i < 2; ++i) {
             link::Reply reply{};
             const std::uint32_t start = clock.tickMs();
-            const bool ok = panel.exchange(reply, frame, 2, sizeof frame);
+            const bool ok = panel.exchange(frame, reply, 2);
             seen.push_back({"exchange", ok ? 0u : 1u, {clock.tickMs() - start}, {}, {}});
         }
         panel.closeDevice();

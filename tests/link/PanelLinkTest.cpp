@@ -27,8 +27,7 @@ class PanelLinkTest : public ::testing::Test {
         driver.clearCalls();
     }
     bool exchange(link::Reply& reply, const Bytes& request, std::uint32_t minReply) {
-        return link.exchange(reply, request.data(), minReply,
-                             static_cast<std::uint32_t>(request.size()));
+        return link.exchange(request, reply, minReply);
     }
 };
 
@@ -184,7 +183,7 @@ TEST_P(PanelNoReply, WaitEndsAfter4000msFromTheStart) {
     driver.queueNoReply();
     link::Reply reply{};
     const Bytes request{0x11, 0x16, 0xE1};
-    EXPECT_FALSE(link.exchange(reply, request.data(), 22, 3));
+    EXPECT_FALSE(link.exchange(request, reply, 22));
     const std::uint32_t waited = link::elapsedMs(GetParam(), clock.tickMs());
     EXPECT_GE(waited, 4000u);
     EXPECT_LE(waited, 4001u);

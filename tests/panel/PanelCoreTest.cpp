@@ -29,7 +29,7 @@ class RecordingView final : public panel::PanelView {
   public:
     void showWarning(std::string_view text) override { warning = text; }
     void showVersion(std::string_view text) override { version = text; }
-    void showStatus(const status::StatusUpdate& update) override { status = update; }
+    void showStatus(const status::StatusLines& lines) override { status = lines; }
     void showStatusMessage(std::string_view text, int) override { messages.emplace_back(text); }
     void setTwoWay(TwoWay setting, bool firstChecked) override { twoWay[setting] = firstChecked; }
     void setGuiControl(bool) override {}
@@ -48,7 +48,7 @@ class RecordingView final : public panel::PanelView {
     void showOpenFailed() override { ++openFailed; }
 
     std::string warning, version;
-    status::StatusUpdate status;
+    status::StatusLines status;
     std::vector<std::string> messages, linkBoxes;
     std::map<TwoWay, bool> twoWay;
     bool modeButtonsEnabled = true, controlsEnabled = true, polling = false, searching = false;
@@ -132,7 +132,7 @@ TEST(PanelCore, GoneIsNotSilent) {
         EXPECT_EQ(rig.view.searching, c.gone);
         EXPECT_EQ(rig.view.controlsEnabled, !c.gone);
         if (c.gone) {
-            EXPECT_EQ(rig.view.status.video, status::StatusUpdate::Video::BlankAll);
+            EXPECT_EQ(rig.view.status, status::StatusLines{});
             EXPECT_FALSE(rig.view.modeButtonsEnabled);
             EXPECT_EQ(rig.driver.openHandles(), 0);
         }

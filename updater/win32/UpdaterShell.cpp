@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "updater/win32/UpdaterShell.h"
 
+#include "base/Latin1.h"
 #include "link/Clock.h"
 #include "updater/FlashUpdate.h"
 #include "updater/Texts.h"
@@ -14,6 +15,8 @@
 namespace telmar::updater::win32 {
 
 namespace {
+
+using base::widen;
 
 // Posted by the worker when its run is over, so the main thread can offer the
 // command again.
@@ -97,15 +100,6 @@ bool refuseExit() {
 }
 
 } // namespace
-
-std::wstring widen(std::string_view text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (char c : text) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return wide;
-}
 
 void DrawStatusLine(std::wstring_view text, int y) {
     HDC dc = GetDC(mainWindow);

@@ -32,7 +32,4 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 // the window's default font and colours. Safe from the worker thread.
 void DrawStatusLine(std::wstring_view text, int y);
 
-// The program's 8-bit texts are Latin-1, as in the other shells.
-std::wstring widen(std::string_view text);
-
 } // namespace telmar::updater::win32

@@ -248,6 +248,8 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
         return finish(c, kExitNoBox, "no-box");
     case Outcome::BoxInUse:
         return finish(c, kExitFailed, "box-in-use");
+    case Outcome::BoxFailed:
+        return finish(c, kExitFailed, "box-failed");
     case Outcome::Refused:
         return finish(c, kExitFailed, "refused");
     case Outcome::Aborted:

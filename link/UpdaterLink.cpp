@@ -22,6 +22,7 @@ UpdaterLink::UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& message
 UpdaterLink::Connect UpdaterLink::connectDevice() {
     deviceHandle_ = usb::kNoHandle;
     bool open = true;
+    bool flushFailed = false;
     std::uint32_t count = 0;
     if (const usb::Status status = driver_.getNumDevices(count); status != usb::kSuccess) {
         TELMAR_LOG(base::LogArea::Link,
@@ -58,6 +59,7 @@ UpdaterLink::Connect UpdaterLink::connectDevice() {
         if (open) {
             deviceHandle_ = opened;
             open = driver_.flushBuffers(deviceHandle_, 1, 1) == usb::kSuccess;
+            flushFailed = !open;
         }
     }
     if (!open) {
@@ -65,7 +67,10 @@ UpdaterLink::Connect UpdaterLink::connectDevice() {
                    found ? "connect: link name, open or flush failed (" + driver_.lastError() + ")"
                          : std::string("connect: no box"));
         closeDeviceHandle(driver_, messages_, deviceHandle_);
-        return found ? Connect::NotOpened : Connect::NotFound;
+        if (!found) {
+            return Connect::NotFound;
+        }
+        return flushFailed ? Connect::NotPrepared : Connect::NotOpened;
     }
     TELMAR_LOG(base::LogArea::Link, "connect: the box at index " + std::to_string(index));
     return Connect::Opened;

@@ -35,10 +35,15 @@ bool isTerminal(std::FILE* stream) {
 #endif
 }
 
-// The backend the options ask for, else the one TELMAR_USB_BACKEND names; nullptr
-// for a name the composition root does not know.
+// The backend the options ask for, else the one TELMAR_USB_BACKEND names; nullptr,
+// said on `err`, for a name the composition root does not know.
 std::unique_ptr<usb::Driver> makeDriver(const cli::Options& options, std::ostream& err) {
     if (!options.backend) {
+        // An unknown name in the variable is the same usage error as in the option.
+        if (const std::string problem = backends::backendVariableProblem(); !problem.empty()) {
+            err << "telmarctl: " << problem << std::endl;
+            return nullptr;
+        }
         return backends::createDriver();
     }
     for (const backends::BackendEntry& entry : backends::backendTable()) {

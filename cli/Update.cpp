@@ -60,9 +60,11 @@ void TerminalUi::finishBar() {
         out_ << "\n" << std::flush;
         barOpen_ = false;
     }
+    endWarningRun();
 }
 
 void TerminalUi::drawStatusLine(std::string_view text, int /*y*/) {
+    endWarningRun();
     // The procedure draws its progress line after each block; we show blocks done.
     if (done_ < blocks_ && text == updater::progressLine(done_, blocks_)) {
         progress();
@@ -130,15 +132,31 @@ void TerminalUi::progress() {
 }
 
 void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
+    if (warnings_.repeats(text, caption)) {
+        return;
+    }
     finishBar();
-    err_ << boxLine(text, caption) << std::endl;
+    warning(text, caption, 0);
+    warnings_.start(text, caption);
+}
+
+void TerminalUi::endWarningRun() {
+    if (const std::uint64_t repeats = warnings_.end()) {
+        warning(warnings_.text(), warnings_.caption(), repeats);
+    }
+}
+
+void TerminalUi::warning(std::string_view text, std::string_view caption, std::uint64_t repeats) {
+    err_ << boxLine(text, caption) << (repeats > 0 ? moreTimes(repeats) : "") << std::endl;
     if (style_ == Style::Json) {
-        out_ << JsonObject{}
-                    .add("event", "warning")
-                    .add("caption", latin1ToUtf8(trimRight(caption)))
-                    .add("text", latin1ToUtf8(trimRight(text)))
-                    .str()
-             << std::endl;
+        JsonObject json;
+        json.add("event", "warning")
+            .add("caption", latin1ToUtf8(trimRight(caption)))
+            .add("text", latin1ToUtf8(trimRight(text)));
+        if (repeats > 0) {
+            json.add("repeated", static_cast<long long>(repeats));
+        }
+        out_ << json.str() << std::endl;
     }
 }
 

@@ -20,6 +20,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -56,6 +57,16 @@ std::unique_ptr<usb::Driver> makeDriver(const cli::Options& options, std::ostrea
     return nullptr;
 }
 
+// A pipe whose reader has gone, or a terminal hung up.
+bool outputClosed() {
+#ifdef _WIN32
+    return false;
+#else
+    pollfd p{STDOUT_FILENO, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -86,7 +97,7 @@ int main(int argc, char* argv[]) {
         return cli::kExitUsage;
     }
     link::SteadyClock clock;
-    cli::Context context{options, *driver, clock, std::cout, std::cerr};
+    cli::Context context{options, *driver, clock, std::cout, std::cerr, outputClosed};
     switch (options.command) {
     case cli::Command::List:
         return cli::runList(context);

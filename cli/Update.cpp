@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <span>
@@ -213,6 +214,16 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
 
     std::vector<std::uint8_t> fileImage;
     if (c.options.image) {
+        // A FIFO would block the read for ever and a device never end: an image is a file.
+        std::error_code ignored;
+        const auto type = std::filesystem::status(*c.options.image, ignored).type();
+        if (type != std::filesystem::file_type::regular &&
+            type != std::filesystem::file_type::not_found) {
+            c.err << "telmarctl: " << *c.options.image
+                  << " is not a regular file (a FIFO, a device or a folder); nothing was sent"
+                  << std::endl;
+            return finish(c, kExitFailed, "refused");
+        }
         auto bytes = readFile(*c.options.image, size);
         if (!bytes) {
             c.err << "telmarctl: cannot read " << *c.options.image << std::endl;

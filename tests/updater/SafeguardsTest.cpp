@@ -125,26 +125,19 @@ TEST(UpdateLock, ASecondUpdateSendsNothingAndEveryRunGivesTheLockBack) {
 }
 
 TEST(BoxInUse, FoundButUnopenableBoxIsShownNotSilent) {
-    // Open refused (another program holds the box), or opened but unusable: only the
-    // first may blame another program.
-    const struct {
-        Call failing;
-        Outcome outcome;
-        const char* says;
-        bool blamesPanel;
-    } cases[] = {{Call::Open, Outcome::BoxInUse, "found but could not be opened", true},
-                 {Call::Flush, Outcome::BoxFailed, "clearing its USB buffers failed", false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.says);
+    // Open refused (another program holds the box), or opened but its buffers not cleared.
+    for (const Call failing : {Call::Open, Call::Flush}) {
+        const bool open = failing == Call::Open;
         FlashRun run(updater::fpga2::variant());
-        run.driver.failCall(c.failing);
-        EXPECT_EQ(run.flash.FlashUpdateThread(), c.outcome);
+        run.driver.failCall(failing);
+        EXPECT_EQ(run.flash.FlashUpdateThread(), open ? Outcome::BoxInUse : Outcome::BoxFailed);
         EXPECT_TRUE(run.driver.writtenFrames().empty());
         EXPECT_EQ(run.driver.openHandles(), 0);
         const auto warnings = run.ui.of(UiEvent::Warning);
         ASSERT_EQ(warnings.size(), 1u);
-        EXPECT_TRUE(mentions(warnings[0], c.says));
-        EXPECT_EQ(mentions(warnings[0], "control panel"), c.blamesPanel);
+        EXPECT_TRUE(mentions(warnings[0], open ? "found but could not be opened"
+                                               : "clearing its USB buffers failed"));
+        EXPECT_EQ(mentions(warnings[0], "control panel"), open);
         EXPECT_EQ(run.lineTexts().back(), padded("preparing...", 26));
     }
 }

@@ -82,25 +82,40 @@ std::string environmentHelp() {
     return text;
 }
 
-const BackendEntry& chooseBackend(const char* value, std::ostream& err) {
-    const BackendEntry& fallback = kBackends[0];
+namespace {
+
+const BackendEntry* findBackend(const char* value) {
     if (value == nullptr || *value == '\0') {
-        return fallback;
+        return &kBackends[0];
     }
-    const std::string_view name(value);
     for (const BackendEntry& entry : kBackends) {
-        if (entry.name == name) {
-            return entry;
+        if (entry.name == value) {
+            return &entry;
         }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::string backendNameProblem(const char* value) {
+    if (findBackend(value) != nullptr) {
+        return {};
     }
     std::string known;
     for (const BackendEntry& entry : kBackends) {
         known += known.empty() ? "" : " or ";
         known += entry.name;
     }
-    err << kBackendVariable << ": unknown backend \"" << base::printable(name) << "\" (expected "
-        << known << "); using " << fallback.name << std::endl;
-    return fallback;
+    return "unknown backend \"" + base::printable(value) + "\" (expected " + known + ")";
+}
+
+const BackendEntry* chooseBackend(const char* value, std::ostream& err) {
+    const BackendEntry* entry = findBackend(value);
+    if (entry == nullptr) {
+        err << kBackendVariable << ": " << backendNameProblem(value) << std::endl;
+    }
+    return entry;
 }
 
 } // namespace telmar::backends

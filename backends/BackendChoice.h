@@ -32,8 +32,12 @@ std::span<const BackendEntry> backendTable();
 // backend this build has, and the variables those backends read.
 std::string environmentHelp();
 
-// The entry for a name (nullptr when unset). An unknown name is named on `err` in one
-// line and the default is used.
-const BackendEntry& chooseBackend(const char* value, std::ostream& err);
+// "" when `value` picks a backend (unset and empty pick the default), else the one line
+// that says it names none. A typo must not quietly mean the real box.
+std::string backendNameProblem(const char* value);
+
+// The entry for a name (unset or empty: the default), or nullptr for a name the table
+// does not have, named on `err` in one line.
+const BackendEntry* chooseBackend(const char* value, std::ostream& err);
 
 } // namespace telmar::backends

@@ -13,7 +13,11 @@ namespace telmar::backends {
 
 namespace {
 
-std::unique_ptr<usb::Driver> make(const BackendEntry& entry, std::ostream& err) {
+std::unique_ptr<usb::Driver> make(const BackendEntry* chosen, std::ostream& err) {
+    if (chosen == nullptr) {
+        return nullptr;
+    }
+    const BackendEntry& entry = *chosen;
     if (entry.make == nullptr) {
         // Treated as an empty bus rather than a quiet switch to real USB, so a user who
         // asked for the simulated box never writes to a real one by accident.
@@ -28,6 +32,12 @@ std::unique_ptr<usb::Driver> make(const BackendEntry& entry, std::ostream& err) 
 
 std::unique_ptr<usb::Driver> createDriver() {
     return make(chooseBackend(std::getenv(kBackendVariable), std::cerr), std::cerr);
+}
+
+std::string backendVariableProblem() {
+    const char* value = std::getenv(kBackendVariable);
+    const std::string problem = backendNameProblem(value);
+    return problem.empty() ? problem : std::string(kBackendVariable) + ": " + problem;
 }
 
 std::unique_ptr<usb::Driver> createDriver(std::string_view backendName, std::ostream& err) {

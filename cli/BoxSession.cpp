@@ -10,7 +10,18 @@
 namespace telmar::cli {
 
 void StderrMessages::showWarning(std::string_view text, std::string_view caption) {
+    if (run_.repeats(text, caption)) {
+        return;
+    }
+    endRun();
     err_ << boxLine(text, caption) << std::endl;
+    run_.start(text, caption);
+}
+
+void StderrMessages::endRun() {
+    if (const std::uint64_t repeats = run_.end()) {
+        err_ << boxLine(run_.text(), run_.caption()) << moreTimes(repeats) << std::endl;
+    }
 }
 
 void CollectedStatus::showMessage(std::string_view text, int /*timeoutMs*/) {
@@ -33,6 +44,7 @@ BoxSession::BoxSession(usb::Driver& driver, link::Clock& clock, std::ostream& er
 
 BoxSession::~BoxSession() {
     link_.closeDevice();
+    messages_.endRun();
 }
 
 BoxSession::Opened BoxSession::open(const std::string& serial) {
@@ -44,6 +56,12 @@ BoxSession::Opened BoxSession::open(const std::string& serial) {
 }
 
 std::optional<protocol::SettingsMirror> BoxSession::readSettings() {
+    auto settings = readSettingsBlock();
+    messages_.endRun();
+    return settings;
+}
+
+std::optional<protocol::SettingsMirror> BoxSession::readSettingsBlock() {
     link::Reply reply{};
     if (!protocol_.readSettings(reply, protocol::kSettingsReplyCount) ||
         reply[0] != protocol::kSettingsEcho) {
@@ -56,21 +74,23 @@ std::optional<protocol::SettingsMirror> BoxSession::readSettings() {
 
 Snapshot BoxSession::readSnapshot() {
     Snapshot snapshot;
-    snapshot.settings = readSettings();
+    snapshot.settings = readSettingsBlock();
     link::Reply version{};
     if (protocol_.readBlock(protocol::block::Version, version, protocol::block_count::Version)) {
         snapshot.version = status::versionText(version);
     }
     snapshot.lines.apply(status::readStatusUpdate(protocol_));
+    messages_.endRun();
     return snapshot;
 }
 
 void BoxSession::poll(Snapshot& snapshot) {
     // A failed settings read leaves the controls, and so the settings shown, as they were.
-    if (auto settings = readSettings()) {
+    if (auto settings = readSettingsBlock()) {
         snapshot.settings = settings;
     }
     snapshot.lines.apply(status::readStatusUpdate(protocol_));
+    messages_.endRun();
 }
 
 } // namespace telmar::cli

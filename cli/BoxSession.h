@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "cli/WarningRun.h"
 #include "link/Clock.h"
 #include "link/Messages.h"
 #include "link/PanelLink.h"
@@ -17,14 +18,20 @@
 
 namespace telmar::cli {
 
-// Boxes the link would show go to standard error as one line each.
+// Boxes the link would show go to standard error as one line each; a run of the same
+// box as its first line and, when the run ends, one line with the count.
 class StderrMessages final : public link::MessageSink {
   public:
     explicit StderrMessages(std::ostream& err) : err_(err) {}
+    ~StderrMessages() override { endRun(); }
+    StderrMessages(const StderrMessages&) = delete;
+    StderrMessages& operator=(const StderrMessages&) = delete;
     void showWarning(std::string_view text, std::string_view caption) override;
+    void endRun();
 
   private:
     std::ostream& err_;
+    WarningRun run_;
 };
 
 // The status bar of a terminal: the texts a request shows when it fails. They are
@@ -73,6 +80,8 @@ class BoxSession {
     void poll(Snapshot& snapshot);
 
   private:
+    std::optional<protocol::SettingsMirror> readSettingsBlock();
+
     StderrMessages messages_;
     link::PanelLink link_;
     CollectedStatus statusBar_;

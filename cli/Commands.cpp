@@ -176,8 +176,21 @@ int runStatus(Context& c) {
     if (!c.options.watch) {
         return complete ? kExitOk : kExitFailed;
     }
+    // Nothing else is written between changes, so a reader that has gone is noticed by
+    // looking, not by the next write.
+    const auto waitWhileRead = [&c] {
+        for (std::uint32_t waited = 0; waited < kWatchPeriodMs; waited += kWatchOutputCheckMs) {
+            if (c.outputClosed()) {
+                return false;
+            }
+            c.clock.sleepMs(kWatchOutputCheckMs);
+        }
+        return !c.outputClosed();
+    };
     for (;;) {
-        c.clock.sleepMs(kWatchPeriodMs);
+        if (!waitWhileRead() || !c.out) {
+            return kExitOk;
+        }
         Snapshot now = shown;
         box.poll(now);
         reportFailures(c, box.statusBar());

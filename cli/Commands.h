@@ -5,6 +5,7 @@
 #include "link/Clock.h"
 #include "usb/Driver.h"
 
+#include <functional>
 #include <iosfwd>
 
 namespace telmar::cli {
@@ -16,11 +17,15 @@ struct Context {
     link::Clock& clock;
     std::ostream& out;
     std::ostream& err;
+    // True once nobody reads `out` any more (the reader of a pipe has gone): --watch
+    // then ends at once and gives the box back rather than at its next change.
+    std::function<bool()> outputClosed = [] { return false; };
 };
 
 // Each returns the program's exit code.
 int runList(Context& c);
-// With --watch it returns only when the box cannot be found at the start.
+// With --watch it returns only when the box cannot be found at the start or the
+// output is closed (0).
 int runStatus(Context& c);
 int runGet(Context& c);
 int runSet(Context& c);
@@ -28,5 +33,7 @@ int runHpd(Context& c);
 
 // The control panel's poll period, which --watch keeps.
 inline constexpr std::uint32_t kWatchPeriodMs = 3000;
+// How often --watch looks whether its output is still read while it waits.
+inline constexpr std::uint32_t kWatchOutputCheckMs = 50;
 
 } // namespace telmar::cli

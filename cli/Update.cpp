@@ -62,9 +62,11 @@ void TerminalUi::finishBar() {
         out_ << "\n" << std::flush;
         barOpen_ = false;
     }
+    endWarningRun();
 }
 
 void TerminalUi::drawStatusLine(std::string_view text, int /*y*/) {
+    endWarningRun();
     // The procedure draws its progress line after each block; we show blocks done.
     if (done_ < blocks_ && text == updater::progressLine(done_, blocks_)) {
         progress();
@@ -126,13 +128,30 @@ void TerminalUi::progress() {
 }
 
 void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
+    if (warnings_.repeats(text, caption)) {
+        return;
+    }
     finishBar();
-    err_ << boxLine(text, caption) << std::endl;
+    warning(text, caption, 0);
+    warnings_.start(text, caption);
+}
+
+void TerminalUi::endWarningRun() {
+    if (const std::uint64_t repeats = warnings_.end()) {
+        warning(warnings_.text(), warnings_.caption(), repeats);
+    }
+}
+
+void TerminalUi::warning(std::string_view text, std::string_view caption, std::uint64_t repeats) {
+    err_ << boxLine(text, caption) << (repeats > 0 ? moreTimes(repeats) : "") << std::endl;
     if (style_ == Style::Json) {
-        out_ << jsonLine({{"event", "warning"},
-                          {"caption", latin1ToUtf8(trimRight(caption))},
-                          {"text", latin1ToUtf8(trimRight(text))}})
-             << std::endl;
+        JsonValue event{{"event", "warning"},
+                        {"caption", latin1ToUtf8(trimRight(caption))},
+                        {"text", latin1ToUtf8(trimRight(text))}};
+        if (repeats > 0) {
+            event["repeated"] = repeats;
+        }
+        out_ << jsonLine(event) << std::endl;
     }
 }
 
@@ -237,6 +256,8 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
         return finish(c, kExitNoBox, "no-box");
     case Outcome::BoxInUse:
         return finish(c, kExitFailed, "box-in-use");
+    case Outcome::BoxFailed:
+        return finish(c, kExitFailed, "box-failed");
     case Outcome::Refused:
         return finish(c, kExitFailed, "refused");
     case Outcome::Aborted:

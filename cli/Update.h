@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/Commands.h"
+#include "cli/WarningRun.h"
 #include "link/Clock.h"
 #include "updater/UserInterface.h"
 
@@ -19,7 +20,8 @@ std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t 
 
 // The flash procedure's view of a terminal or a pipe. Lines go to `out` (a progress
 // bar on a terminal, one line per 10 % otherwise, JSON lines with --json); boxes go
-// to `err` as one line each, and also to `out` as JSON events with --json.
+// to `err` as one line each, and also to `out` as JSON events with --json. A run of the
+// same box is shown once, and its count when the run ends (see WarningRun).
 class TerminalUi final : public updater::UserInterface {
   public:
     enum class Style { Bar, Plain, Json };
@@ -33,11 +35,13 @@ class TerminalUi final : public updater::UserInterface {
 
     std::optional<int> endCode() const { return endCode_; }
     std::uint32_t blocksDone() const { return done_; }
-    // Ends an open progress bar line.
+    // Ends an open progress bar line and a run of warnings.
     void finishBar();
 
   private:
     void progress();
+    void endWarningRun();
+    void warning(std::string_view text, std::string_view caption, std::uint64_t repeats);
     std::optional<std::uint32_t> leftMs(std::uint32_t nowMs) const;
 
     Style style_;
@@ -50,6 +54,7 @@ class TerminalUi final : public updater::UserInterface {
     std::uint32_t firstBlockMs_ = 0;
     std::uint32_t lastDecile_ = 0;
     bool barOpen_ = false;
+    WarningRun warnings_;
     std::optional<int> endCode_;
 };
 

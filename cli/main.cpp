@@ -20,6 +20,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -35,10 +36,15 @@ bool isTerminal(std::FILE* stream) {
 #endif
 }
 
-// The backend the options ask for, else the one TELMAR_USB_BACKEND names; nullptr
-// for a name the composition root does not know.
+// The backend the options ask for, else the one TELMAR_USB_BACKEND names; nullptr,
+// said on `err`, for a name the composition root does not know.
 std::unique_ptr<usb::Driver> makeDriver(const cli::Options& options, std::ostream& err) {
     if (!options.backend) {
+        // An unknown name in the variable is the same usage error as in the option.
+        if (const std::string problem = backends::backendVariableProblem(); !problem.empty()) {
+            err << "telmarctl: " << problem << std::endl;
+            return nullptr;
+        }
         return backends::createDriver();
     }
     for (const backends::BackendEntry& entry : backends::backendTable()) {
@@ -49,6 +55,16 @@ std::unique_ptr<usb::Driver> makeDriver(const cli::Options& options, std::ostrea
     err << "telmarctl: unknown backend " << *options.backend << " (expected " << cli::backendNames()
         << ")" << std::endl;
     return nullptr;
+}
+
+// A pipe whose reader has gone, or a terminal hung up.
+bool outputClosed() {
+#ifdef _WIN32
+    return false;
+#else
+    pollfd p{STDOUT_FILENO, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+#endif
 }
 
 } // namespace
@@ -81,7 +97,7 @@ int main(int argc, char* argv[]) {
         return cli::kExitUsage;
     }
     link::SteadyClock clock;
-    cli::Context context{options, *driver, clock, std::cout, std::cerr};
+    cli::Context context{options, *driver, clock, std::cout, std::cerr, outputClosed};
     switch (options.command) {
     case cli::Command::List:
         return cli::runList(context);

@@ -21,6 +21,7 @@ UpdaterLink::UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& message
 
 UpdaterLink::Connect UpdaterLink::connectDevice() {
     deviceHandle_ = usb::kNoHandle;
+    bool flushFailed = false;
     const std::optional<std::uint32_t> index = findSerial(
         driver_, kBoxSerial, [this] { messages_.showWarning(kSerialFailedText, kLinkCaption); });
     if (!index) {
@@ -35,13 +36,17 @@ UpdaterLink::Connect UpdaterLink::connectDevice() {
     if (open) {
         deviceHandle_ = opened;
         open = driver_.flushBuffers(deviceHandle_, 1, 1) == usb::kSuccess;
+        flushFailed = !open;
     }
     if (!open) {
         TELMAR_LOG(base::LogArea::Link,
                    index ? "connect: link name, open or flush failed (" + driver_.lastError() + ")"
                          : std::string("connect: no box"));
         closeDeviceHandle(driver_, messages_, deviceHandle_);
-        return index ? Connect::NotOpened : Connect::NotFound;
+        if (!index) {
+            return Connect::NotFound;
+        }
+        return flushFailed ? Connect::NotPrepared : Connect::NotOpened;
     }
     TELMAR_LOG(base::LogArea::Link, "connect: the box at index " + std::to_string(*index));
     return Connect::Opened;

@@ -23,9 +23,10 @@ class UpdaterLink {
     UpdaterLink(usb::Driver& driver, Clock& clock, MessageSink& messages, LineSink& lines);
 
     enum class Connect {
-        Opened,    // deviceHandle() is open
-        NotFound,  // no device has the serial; the link has said so
-        NotOpened, // the box is there but could not be opened or prepared; nothing shown
+        Opened,      // deviceHandle() is open
+        NotFound,    // no device has the serial; the link has said so
+        NotOpened,   // the box is there but could not be opened; nothing shown
+        NotPrepared, // opened, but its buffers could not be flushed; closed again, nothing shown
     };
 
     // Afterwards deviceHandle() is an open handle, or kNoHandle when no box was opened.

@@ -9,6 +9,7 @@
 #include "qt/PanelFont.h"
 
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QMessageBox>
 #include <iostream>
 #include <memory>
 
@@ -36,6 +37,12 @@ int main(int argc, char* argv[]) {
     backends::installQtLog();
     panel::installPanelFont();
     const std::unique_ptr<usb::Driver> driver = backends::createDriver();
+    if (!driver) {
+        // The line went to standard error too; a window user sees this.
+        QMessageBox::critical(nullptr, QStringLiteral("LUMORA_GUI"),
+                              QString::fromStdString(backends::backendVariableProblem()));
+        return 2;
+    }
     link::SteadyClock clock;
     panel::QtDialogs dialogs;
 

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -63,32 +62,6 @@ std::string defaultPrivateFolder() {
     // /tmp is shared: whoever makes a name there first owns it, so the socket lives in a
     // folder that is checked before use rather than under a guessable name of its own.
     return "/tmp/telmar-sim-" + std::to_string(::getuid());
-}
-
-bool preparePrivateFolder(const std::string& folder, std::string& error) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        error = "cannot make " + folder + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0) {
-        error = "cannot look at " + folder + ": " + std::strerror(errno);
-        return false;
-    }
-    if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
-        error = folder + " is not a folder (a link or a file lies there); refusing to use it";
-        return false;
-    }
-    if (st.st_uid != ::getuid()) {
-        error = folder + " belongs to uid " + std::to_string(st.st_uid) +
-                ", not to this user; refusing to use it";
-        return false;
-    }
-    if ((st.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
-        error = folder + " is open to other users and cannot be closed: " + std::strerror(errno);
-        return false;
-    }
-    return true;
 }
 
 std::string socketPathProblem(const std::string& path) {

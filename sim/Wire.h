@@ -36,11 +36,9 @@ std::vector<std::string> splitWords(std::string_view line);
 // $TELMAR_SIM_SOCKET, else $XDG_RUNTIME_DIR/telmar-sim.sock, else
 // /tmp/telmar-sim-<uid>/sim.sock in a folder only its owner may use.
 std::string defaultSocketPath();
-// The private folder the default path lies in, or "" when a variable chose the path.
+// The private folder the default path lies in (base::preparePrivateFolder makes and
+// checks it), or "" when a variable chose the path.
 std::string defaultPrivateFolder();
-// Makes `folder` (mode 0700) if it is missing, then checks it is a real folder of this
-// user that nobody else can enter; a symlink or another owner's folder is refused.
-bool preparePrivateFolder(const std::string& folder, std::string& error);
 
 // Longest socket path a Unix socket address holds.
 constexpr std::size_t kMaxSocketPath = 107;

@@ -5,6 +5,7 @@
 #include "app/ProgramInfo.h"
 #include "base/Numbers.h"
 #include "base/Printable.h"
+#include "base/PrivateFolder.h"
 #include "sim/Daemon.h"
 #include "sim/Faults.h"
 #include "sim/Scenarios.h"
@@ -193,9 +194,9 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
     }
 
     std::string error;
-    if (const auto folder = defaultPrivateFolder(); options.socketPath == defaultSocketPath() &&
-                                                    !folder.empty() &&
-                                                    !preparePrivateFolder(folder, error)) {
+    if (const auto folder = defaultPrivateFolder();
+        options.socketPath == defaultSocketPath() && !folder.empty() &&
+        !telmar::base::preparePrivateFolder(folder, error)) {
         std::cerr << "telmar-sim: " << telmar::base::printable(error, 300) << "\n";
         return kExitUnreachable;
     }

@@ -78,7 +78,10 @@ FlashUpdate::Outcome FlashUpdate::FlashUpdateThread() {
     UpdateLock* lock = safeguards_.lock;
     if (lock != nullptr && !lock->tryLock()) {
         TELMAR_LOG(kLog, "refused: another update holds the lock");
-        ui_.showWarning(kAnotherUpdateText, kSafetyCaption);
+        const std::string problem = lock->problem();
+        ui_.showWarning(problem.empty() ? std::string(kAnotherUpdateText)
+                                        : problem + "\nNothing was sent to the box.",
+                        kSafetyCaption);
         return Outcome::Refused;
     }
     const Outcome outcome = run();
@@ -100,6 +103,11 @@ FlashUpdate::Outcome FlashUpdate::run() {
         // never learn that the control panel still holds the box.
         ui_.showWarning(kBoxInUseText, kSafetyCaption);
         return Outcome::BoxInUse;
+    case link::UpdaterLink::Connect::NotPrepared:
+        // Opened, so nobody else holds it: "in use" would send the user after a
+        // program that is not there.
+        ui_.showWarning(kBoxNotPreparedText, kSafetyCaption);
+        return Outcome::BoxFailed;
     case link::UpdaterLink::Connect::Opened:
         break;
     }

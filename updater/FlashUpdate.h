@@ -58,9 +58,10 @@ std::string fatalErrorLine(std::uint8_t code);
 class FlashUpdate {
   public:
     enum class Outcome {
-        Refused,  // nothing sent: placeholder for a real box, damaged image, or another update
-        NoBox,    // no box with our serial; the link said so
-        BoxInUse, // the box is there but could not be opened
+        Refused,   // nothing sent: placeholder for a real box, damaged image, or another update
+        NoBox,     // no box with our serial; the link said so
+        BoxInUse,  // the box is there but could not be opened
+        BoxFailed, // opened, but it failed the preparation before the first frame
         Completed,
         Aborted,
     };

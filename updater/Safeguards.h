@@ -15,9 +15,12 @@ namespace telmar::updater {
 class UpdateLock {
   public:
     virtual ~UpdateLock() = default;
-    // False when another update holds it; never waits.
+    // False when another update holds it or it cannot be had; never waits.
     virtual bool tryLock() = 0;
     virtual void unlock() = 0;
+    // Why the last tryLock() failed when no other update holds the lock (its folder
+    // or file cannot be trusted or used); empty otherwise.
+    virtual std::string problem() const { return {}; }
 };
 
 // Keeps the machine from sleeping, shutting down or ending the session while the
@@ -52,6 +55,11 @@ inline constexpr std::string_view kBoxInUseText =
     "The TELMAR box was found but could not be opened.\n"
     "Another program is probably using it, such as the control panel (LUMORA_GUI).\n"
     "Close that program, then choose Update Firmware again.";
+
+inline constexpr std::string_view kBoxNotPreparedText =
+    "The TELMAR box was opened, but clearing its USB buffers failed.\n"
+    "Nothing was sent to the box. Unplug it, connect it again, then choose Update Firmware "
+    "again.";
 
 inline constexpr std::string_view kImageDamagedText =
     "The firmware image inside this program is damaged: its CRC-32 differs from the one "

@@ -23,5 +23,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showMode) {
         app::tellUser(app::infoText(option, "LUMORA_GUI", kUsage), "LUMORA_GUI");
         return 0;
     }
+    if (const std::string problem = backends::backendVariableProblem(); !problem.empty()) {
+        app::tellUser(problem + "\n", "LUMORA_GUI");
+        return 2;
+    }
     return win32::runPanel(instance, showMode, backends::createDriver());
 }

@@ -61,13 +61,13 @@ TEST(BackendChoice, KnownNamesAndTheDefault) {
     const Case cases[] = {
         {nullptr, "usb", false}, {"", "usb", false},
         {"usb", "usb", false},   {"sim", "sim", false},
-        {"SIM", "usb", true},    {"simulator", "usb", true},
-        {" sim", "usb", true},   {"\x1b]0;owned\x07\nsim", "usb", true}, // echoed escaped
+        {"SIM", "", true},       {"simulator", "", true},
+        {" sim", "", true},      {"\x1b]0;owned\x07\nsim", "", true}, // echoed escaped
     };
     for (const auto& c : cases) {
         std::ostringstream err;
-        EXPECT_EQ(backends::chooseBackend(c.value, err).name, c.backend)
-            << (c.value ? c.value : "unset");
+        const backends::BackendEntry* entry = backends::chooseBackend(c.value, err);
+        EXPECT_EQ(entry ? entry->name : "", c.backend) << (c.value ? c.value : "unset");
         EXPECT_EQ(lines(err.str()), c.complaint ? 1u : 0u) << err.str();
         EXPECT_EQ(err.str().find('\x1b'), std::string::npos);
         if (c.complaint) {
@@ -77,9 +77,9 @@ TEST(BackendChoice, KnownNamesAndTheDefault) {
 }
 
 // What each value of the variable gives a program: the driver kind and whether it
-// complained.
+// complained. An unknown name gives no driver at all, never the real box.
 TEST(DriverFactory, BackendVariablePicksTheDriver) {
-    enum class Kind { Usb, Sim, NoBox };
+    enum class Kind { Usb, Sim, NoBox, None };
     struct Case {
         const char* value;
         Kind kind;
@@ -93,7 +93,7 @@ TEST(DriverFactory, BackendVariablePicksTheDriver) {
 #else
         {"sim", Kind::NoBox, true},
 #endif
-        {"hardware", Kind::Usb, true},
+        {"hardware", Kind::None, true},
     };
     for (const auto& c : cases) {
         ScopedEnv backend("TELMAR_USB_BACKEND", c.value);
@@ -101,8 +101,14 @@ TEST(DriverFactory, BackendVariablePicksTheDriver) {
         testing::internal::CaptureStderr();
         const auto driver = backends::createDriver();
         const std::string err = testing::internal::GetCapturedStderr();
-        ASSERT_NE(driver, nullptr);
         const char* name = c.value != nullptr ? c.value : "unset";
+        EXPECT_EQ(backends::backendVariableProblem().empty(), c.kind != Kind::None) << name;
+        if (c.kind == Kind::None) {
+            EXPECT_EQ(driver, nullptr) << name;
+            EXPECT_EQ(lines(err), 1u) << err;
+            continue;
+        }
+        ASSERT_NE(driver, nullptr);
         Kind kind = Kind::NoBox;
         if (dynamic_cast<usb::LibusbDriver*>(driver.get()) != nullptr) {
             kind = Kind::Usb;

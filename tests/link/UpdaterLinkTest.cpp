@@ -128,7 +128,9 @@ TEST_P(UpdaterConnectFaults, EndTheAttemptSilently) {
         driver.setFailedOpenHandle(0x4242);
     }
     // The box is there: the caller must be able to tell the user it is in use.
-    EXPECT_EQ(link.connectDevice(), link::UpdaterLink::Connect::NotOpened);
+    EXPECT_EQ(link.connectDevice(), GetParam().call == Call::Flush
+                                        ? link::UpdaterLink::Connect::NotPrepared
+                                        : link::UpdaterLink::Connect::NotOpened);
     EXPECT_EQ(link.deviceHandle(), usb::kNoHandle);
     EXPECT_TRUE(messages.warnings().empty());
     EXPECT_EQ(driver.ordinals().back() == kClose, GetParam().closes);

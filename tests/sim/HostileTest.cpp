@@ -2,6 +2,7 @@
 // The simulated box and its clients under hostile and overloading input: a real
 // telmar-sim daemon pushed past its limits, and small in-test servers that pose as one.
 
+#include "base/PrivateFolder.h"
 #include "link/PanelLink.h"
 #include "link/UpdaterLink.h"
 #include "protocol/ControlProtocol.h"
@@ -566,7 +567,7 @@ TEST(HostileServer, TheDefaultFolderMustBePrivateAndOurOwn) {
     }
     for (const auto& c : cases) {
         std::string error;
-        EXPECT_EQ(sim::preparePrivateFolder(c.path, error), c.accepted) << c.path << ": " << error;
+        EXPECT_EQ(base::preparePrivateFolder(c.path, error), c.accepted) << c.path << ": " << error;
         struct stat st {};
         if (c.accepted) {
             ASSERT_EQ(::lstat(c.path.c_str(), &st), 0);

@@ -218,6 +218,9 @@ std::string runUpdaterSession(usb::Driver& driver, link::Clock& clock,
     case updater::FlashUpdate::Outcome::BoxInUse:
         seen.add("-- box in use");
         break;
+    case updater::FlashUpdate::Outcome::BoxFailed:
+        seen.add("-- box failed");
+        break;
     case updater::FlashUpdate::Outcome::Completed:
         seen.add("-- completed");
         break;

@@ -125,18 +125,19 @@ TEST(UpdateLock, ASecondUpdateSendsNothingAndEveryRunGivesTheLockBack) {
 }
 
 TEST(BoxInUse, FoundButUnopenableBoxIsShownNotSilent) {
-    // Open refused (another program holds the box), or opened but unusable.
+    // Open refused (another program holds the box), or opened but its buffers not cleared.
     for (const Call failing : {Call::Open, Call::Flush}) {
-        SCOPED_TRACE(static_cast<int>(failing));
+        const bool open = failing == Call::Open;
         FlashRun run(updater::fpga2::variant());
         run.driver.failCall(failing);
-        EXPECT_EQ(run.flash.FlashUpdateThread(), Outcome::BoxInUse);
+        EXPECT_EQ(run.flash.FlashUpdateThread(), open ? Outcome::BoxInUse : Outcome::BoxFailed);
         EXPECT_TRUE(run.driver.writtenFrames().empty());
         EXPECT_EQ(run.driver.openHandles(), 0);
         const auto warnings = run.ui.of(UiEvent::Warning);
         ASSERT_EQ(warnings.size(), 1u);
-        EXPECT_TRUE(mentions(warnings[0], "found but could not be opened"));
-        EXPECT_TRUE(mentions(warnings[0], "control panel"));
+        EXPECT_TRUE(mentions(warnings[0], open ? "found but could not be opened"
+                                               : "clearing its USB buffers failed"));
+        EXPECT_EQ(mentions(warnings[0], "control panel"), open);
         EXPECT_EQ(run.lineTexts().back(), padded("preparing...", 26));
     }
 }

@@ -2,12 +2,14 @@
 #include "updater/qt/ReflasherMain.h"
 
 #include "backends/DriverFactory.h"
+#include "updater/Texts.h"
 #include "updater/qt/UpdaterWindow.h"
 #include "updater/qtcore/LogindInhibitor.h"
 #include "updater/qtcore/QtUpdateLock.h"
 #include "updater/qtcore/TerminationSignals.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <cstdlib>
 
 namespace telmar::updater {
@@ -15,6 +17,11 @@ namespace telmar::updater {
 int runReflasher(const Variant& variant, link::Clock& clock,
                  const std::function<void(UpdaterWindow&)>& started) {
     std::unique_ptr<usb::Driver> driver = backends::createDriver();
+    if (!driver) {
+        QMessageBox::critical(nullptr, QString::fromStdString(programName(variant)),
+                              QString::fromStdString(backends::backendVariableProblem()));
+        return 2;
+    }
     QtUpdateLock lock;
     LogindInhibitor inhibitor;
     TerminationSignals termination;

@@ -19,6 +19,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showMode) {
             updater::programName(variant));
         return 0;
     }
+    if (const std::string problem = backends::backendVariableProblem(); !problem.empty()) {
+        app::tellUser(problem + "\n", updater::programName(variant));
+        return 2;
+    }
     return updater::win32::runUpdater(instance, showMode, variant,
                                       [] { return backends::createDriver(); });
 }

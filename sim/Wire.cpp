@@ -208,7 +208,9 @@ int connectUnix(const std::string& path, int timeoutMs, ConnectError* error) {
             // The listener's queue is full: it is not taking connections (yet).
             const int left = remainingMs(deadline);
             if (left == 0) {
-                return fail(fd, Kind::Busy, "the simulator on " + path + " does not accept");
+                return fail(fd, Kind::Busy,
+                            "the simulator on " + path +
+                                " is too busy to accept a connection (its queue is full)");
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 10)));
             continue;
@@ -305,7 +307,7 @@ ControlReply sendControl(const std::string& socketPath, const std::string& reque
     LineBuffer buffer;
     if (!net::sendAll(fd, request + "\n", remainingMs(deadline))) {
         net::closeFd(fd);
-        reply.error = "the simulator on " + socketPath + " does not listen";
+        reply.error = "the simulator on " + socketPath + " did not take the request";
         return reply;
     }
     std::size_t answerSize = 0;

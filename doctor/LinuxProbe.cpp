@@ -3,6 +3,7 @@
 #include "doctor/Probes.h"
 #include "usb/UsbIdList.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/utsname.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace telmar::doctor {
@@ -183,6 +185,10 @@ UsbSystem probeUsbSystem() {
             }
         }
     }
+
+    std::sort(usb.devices.begin(), usb.devices.end(), [](const UsbNode& a, const UsbNode& b) {
+        return std::tie(a.bus, a.address) < std::tie(b.bus, b.address);
+    });
 
     for (const char* folder : kRuleFolders) {
         const std::string path = std::string(folder) + "/" + kRuleName;

@@ -5,7 +5,7 @@ deps_packages=(
     clang libclang-rt-dev
     libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev dbus-daemon
-    libusb-1.0-0-dev
+    libusb-1.0-0-dev nlohmann-json3-dev
     xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation
     umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils

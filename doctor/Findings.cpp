@@ -295,10 +295,12 @@ std::string_view verdictName(Verdict verdict) {
 std::string formatText(const Findings& findings) {
     std::string text;
     for (const auto& k : findings.checks) {
-        const std::string tag = "[" + std::string(verdictName(k.verdict)) + "]";
-        text += tag + std::string(10 - tag.size(), ' ') + k.id + ": " + k.found + "\n";
+        // Appended piece by piece: GCC 12 warns about the temporaries of a `+` chain here.
+        const std::string_view name = verdictName(k.verdict);
+        text.append("[").append(name).append("]").append(8 - name.size(), ' ');
+        text.append(k.id).append(": ").append(k.found).append("\n");
         if (!k.fix.empty()) {
-            text += "          fix: " + k.fix + "\n";
+            text.append("          fix: ").append(k.fix).append("\n");
         }
     }
     text += findings.usable ? "A TELMAR box is ready to use.\n"

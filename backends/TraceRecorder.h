@@ -75,6 +75,7 @@ class TraceRecorder final : public usb::Driver {
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
     std::string lastError() const override { return inner_->lastError(); }
+    std::string reachProblem() const override { return inner_->reachProblem(); }
     bool simulatedBox() const override { return inner_->simulatedBox(); }
 
   private:

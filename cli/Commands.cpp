@@ -28,6 +28,13 @@ void reportFailures(Context& c, CollectedStatus& status) {
     }
 }
 
+// What the backend knows of why no box can be reached, one line after the link's text.
+void reportReachProblem(Context& c) {
+    if (const std::string problem = c.driver.reachProblem(); !problem.empty()) {
+        c.err << "telmarctl: " << problem << std::endl;
+    }
+}
+
 // Opens the box, or says why not; the exit code when it failed.
 std::optional<int> openBox(Context& c, BoxSession& box) {
     switch (box.open(c.options.serial)) {
@@ -42,11 +49,13 @@ std::optional<int> openBox(Context& c, BoxSession& box) {
         if (c.options.serial != kDefaultSerial) {
             c.err << "telmarctl: no box with the serial " << c.options.serial << std::endl;
         }
+        reportReachProblem(c);
         return kExitNoBox;
     case BoxSession::Opened::OpenFailed:
         c.err << "telmarctl: the box was found but could not be opened; is another program, "
                  "such as the control panel, using it?"
               << std::endl;
+        reportReachProblem(c);
         return kExitFailed;
     }
     return kExitFailed;
@@ -80,15 +89,7 @@ void printSettings(Context& c, const std::optional<protocol::SettingsMirror>& mi
 
 void printSnapshot(Context& c, const Snapshot& s) {
     if (c.options.json) {
-        static constexpr std::array<std::string_view, StatusLines::Count> kKeys = {
-            "input", "encryption", "color", "source", "hdr", "deep_color", "audio"};
-        JsonValue json{{"version", latin1ToUtf8(s.version)}};
-        for (std::size_t i = 0; i < kKeys.size(); ++i) {
-            json[std::string(kKeys[i])] = latin1ToUtf8(s.lines.text[i]);
-        }
-        json["input_present"] = s.lines.inputPresent;
-        json["settings"] = settingsJson(s.settings);
-        c.out << jsonLine(json) << std::endl;
+        c.out << snapshotJson(s) << std::endl;
         return;
     }
     c.out << latin1ForTerminal(s.version) << "\n";
@@ -101,10 +102,23 @@ void printSnapshot(Context& c, const Snapshot& s) {
 
 } // namespace
 
+std::string snapshotJson(const Snapshot& s) {
+    static constexpr std::array<std::string_view, StatusLines::Count> kKeys = {
+        "input", "encryption", "color", "source", "hdr", "deep_color", "audio"};
+    JsonValue json{{"version", latin1ToUtf8(s.version)}};
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        json[std::string(kKeys[i])] = latin1ToUtf8(s.lines.text[i]);
+    }
+    json["input_present"] = s.lines.inputPresent;
+    json["settings"] = settingsJson(s.settings);
+    return jsonLine(json);
+}
+
 int runList(Context& c) {
     std::uint32_t count = 0;
     if (c.driver.getNumDevices(count) != usb::kSuccess) {
         c.err << "telmarctl: the USB devices could not be counted" << std::endl;
+        reportReachProblem(c);
         return kExitNoBox;
     }
     const auto deviceString = [&](std::uint32_t index, std::uint32_t option) {
@@ -159,6 +173,7 @@ int runList(Context& c) {
     c.out << std::flush;
     if (found == 0) {
         c.err << "telmarctl: no TELMAR box found (serial " << c.options.serial << ")" << std::endl;
+        reportReachProblem(c);
         return kExitNoBox;
     }
     return kExitOk;

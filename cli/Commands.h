@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <string>
 
 namespace telmar::cli {
 
@@ -30,6 +31,10 @@ int runStatus(Context& c);
 int runGet(Context& c);
 int runSet(Context& c);
 int runHpd(Context& c);
+
+struct Snapshot;
+// What `status --json` prints for a snapshot, without the newline.
+std::string snapshotJson(const Snapshot& snapshot);
 
 // The control panel's poll period, which --watch keeps.
 inline constexpr std::uint32_t kWatchPeriodMs = 3000;

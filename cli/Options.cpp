@@ -17,13 +17,14 @@ struct CommandName {
     Command command;
     std::string_view name;
 };
-constexpr std::array<CommandName, 6> kCommands = {{
+constexpr std::array<CommandName, 7> kCommands = {{
     {Command::List, "list"},
     {Command::Status, "status"},
     {Command::Get, "get"},
     {Command::Set, "set"},
     {Command::Hpd, "hpd"},
     {Command::Update, "update"},
+    {Command::Doctor, "doctor"},
 }};
 
 std::optional<Command> commandNamed(std::string_view name) {
@@ -79,7 +80,8 @@ Parsed parseArguments(std::span<const std::string> args) {
             }
             return args[++i];
         };
-        const bool takesValue = arg == "--backend" || arg == "--serial" || arg == "--image";
+        const bool takesValue =
+            arg == "--backend" || arg == "--serial" || arg == "--image" || arg == "--report";
         if (takesValue) {
             const auto value = takeValue();
             if (!value) {
@@ -89,6 +91,8 @@ Parsed parseArguments(std::span<const std::string> args) {
                 o.backend = *value;
             } else if (arg == "--serial") {
                 o.serial = *value;
+            } else if (arg == "--report") {
+                o.report = *value;
             } else {
                 o.image = *value;
             }
@@ -138,6 +142,9 @@ Parsed parseArguments(std::span<const std::string> args) {
     if (o.watch && o.command != Command::Status) {
         return fail("--watch belongs to status");
     }
+    if (o.report && o.command != Command::Doctor) {
+        return fail("--report belongs to doctor");
+    }
     if ((o.image || o.yes) && o.command != Command::Update) {
         return fail(std::string(o.image ? "--image" : "--yes") + " belongs to update");
     }
@@ -149,6 +156,7 @@ Parsed parseArguments(std::span<const std::string> args) {
     case Command::List:
     case Command::Status:
     case Command::Hpd:
+    case Command::Doctor:
         if (!operands.empty()) {
             return fail("unexpected argument " + operands.front());
         }
@@ -226,6 +234,8 @@ std::string usageText() {
            "  hpd                         the HPD/reset pulse\n"
            "  update fpga1|fpga2 [--image FILE] [--yes]\n"
            "                              write a flash image to the box\n"
+           "  doctor [--report FILE]      why the box can or cannot be reached; FILE: a report\n"
+           "                              for a bug report\n"
            "\n"
            "Settings:\n" +
            settingWords() +
@@ -263,6 +273,15 @@ std::string commandUsage(Command command) {
                "count x 512 bytes), to the box. Asks before it starts unless --yes; without a\n"
                "terminal --yes is required. An interrupt while the image is written is deferred\n"
                "until the write has ended.\n";
+    case Command::Doctor:
+        return "usage: telmarctl [--json] doctor [--report FILE]\n"
+               "Checks the way to the box: the backend, the USB library, the devices with the\n"
+               "box's USB ids, whether this user may open them, kernel drivers, programs that\n"
+               "hold them, the udev rule, the simulator, and each box's serial and firmware.\n"
+               "Every problem comes with the step that fixes it. --report FILE also writes one\n"
+               "JSON document for a bug report: the findings, the versions and a short\n"
+               "read-only session with the box as a trace. Exit code 0 when a box is usable,\n"
+               "1 when a problem was found, 3 when no box is there.\n";
     case Command::Help:
     case Command::Version:
         break;

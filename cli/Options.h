@@ -22,7 +22,7 @@ enum ExitCode : int {
 // no other.
 inline constexpr std::string_view kDefaultSerial = link::kBoxSerial;
 
-enum class Command { Help, Version, List, Status, Get, Set, Hpd, Update };
+enum class Command { Help, Version, List, Status, Get, Set, Hpd, Update, Doctor };
 
 struct Options {
     Command command = Command::Help;
@@ -35,9 +35,10 @@ struct Options {
     bool watch = false;             // status --watch
     std::string setting;            // get [SETTING], set SETTING VALUE
     std::string value;
-    std::string flash;                // update fpga1|fpga2
-    std::optional<std::string> image; // update --image FILE
-    bool yes = false;                 // update --yes
+    std::string flash;                 // update fpga1|fpga2
+    std::optional<std::string> image;  // update --image FILE
+    bool yes = false;                  // update --yes
+    std::optional<std::string> report; // doctor --report FILE
 };
 
 struct Parsed {

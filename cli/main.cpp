@@ -4,7 +4,9 @@
 #include "app/ProgramInfo.h"
 #include "backends/BackendChoice.h"
 #include "backends/DriverFactory.h"
+#include "backends/TraceRecorder.h"
 #include "cli/Commands.h"
+#include "cli/Doctor.h"
 #include "cli/Options.h"
 #include "cli/Update.h"
 #include "link/Clock.h"
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -67,6 +70,39 @@ bool outputClosed() {
 #endif
 }
 
+// The backend the doctor looks at, and what chose it.
+cli::DoctorSetup doctorSetup(const cli::Options& options, std::ostream& err) {
+    cli::DoctorSetup setup;
+    const char* variable = std::getenv(backends::kBackendVariable);
+    if (options.backend) {
+        setup.backend = *options.backend;
+        setup.backendWhy = "--backend " + *options.backend;
+    } else {
+        std::ostringstream quiet; // an unknown value has ended the program before this
+        const backends::BackendEntry* chosen = backends::chooseBackend(variable, quiet);
+        setup.backend = chosen != nullptr ? std::string(chosen->name) : std::string();
+        const bool set = variable != nullptr && *variable != '\0';
+        setup.backendWhy =
+            set && setup.backend == variable
+                ? std::string(backends::kBackendVariable) + "=" + variable
+            : set ? std::string(backends::kBackendVariable) + " names no backend; the default"
+                  : "the default; TELMAR_USB_BACKEND is not set";
+    }
+    (void)err;
+    setup.version = std::string(app::kVersion);
+    setup.record = [backend = setup.backend](usb::Driver& inner, std::ostream& trace) {
+        std::vector<std::unique_ptr<backends::EntrySink>> sinks;
+        const backends::TraceHeader header{.program = "telmarctl",
+                                           .backend = backend,
+                                           .started = {},
+                                           .simulatedBox = inner.simulatedBox()};
+        sinks.push_back(std::make_unique<backends::TraceWriter>(trace, header));
+        return std::unique_ptr<usb::Driver>(std::make_unique<backends::TraceRecorder>(
+            std::make_unique<cli::BorrowedDriver>(inner), std::move(sinks)));
+    };
+    return setup;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -111,6 +147,8 @@ int main(int argc, char* argv[]) {
         return cli::runHpd(context);
     case cli::Command::Update:
         return cli::runUpdate(context, std::cin, isTerminal(stdin), isTerminal(stdout));
+    case cli::Command::Doctor:
+        return cli::runDoctor(context, doctorSetup(options, std::cerr));
     case cli::Command::Help:
     case cli::Command::Version:
         break;

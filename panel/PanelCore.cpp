@@ -17,8 +17,8 @@ constexpr auto kLog = base::LogArea::Panel;
 
 PanelCore::PanelCore(usb::Driver& driver, link::Clock& clock, PanelView& view,
                      std::function<void()> wake)
-    : view_(view), wake_(std::move(wake)), link_(driver, clock, boxes_), protocol_(link_, status_) {
-}
+    : view_(view), wake_(std::move(wake)), driver_(driver), link_(driver, clock, boxes_),
+      protocol_(link_, status_) {}
 
 PanelCore::~PanelCore() {
     shutdown();
@@ -209,6 +209,7 @@ void PanelCore::startUp() {
             view_.showWarning(kNotFoundText);
             view_.setSearching(true);
         });
+        tellReachProblem();
         return;
     }
     if (!link_.openDevice(index)) {
@@ -217,6 +218,7 @@ void PanelCore::startUp() {
             view_.showOpenFailed();
             view_.setSearching(true);
         });
+        tellReachProblem();
         return;
     }
     connectedStart();
@@ -264,8 +266,10 @@ void PanelCore::search() {
     }
     std::uint32_t index = 0;
     if (!link_.findAndOpenQuietly(link::kBoxSerial, index)) {
+        tellReachProblem();
         return;
     }
+    tellReachProblem();
     post([this] {
         view_.setSearching(false);
         view_.showWarning("");
@@ -283,6 +287,17 @@ void PanelCore::writeSetting(const SettingWrite& write) {
     if (!accepted) {
         checkStillAttached(before);
     }
+}
+
+void PanelCore::tellReachProblem() {
+    // Held on the status bar until it changes: a box that is there but cannot be opened
+    // must not look like no box at all.
+    std::string problem = driver_.reachProblem();
+    if (problem == shownProblem_) {
+        return;
+    }
+    shownProblem_ = problem;
+    post([this, problem = std::move(problem)] { view_.showStatusMessage(problem, 0); });
 }
 
 void PanelCore::checkStillAttached(std::uint64_t succeededBefore) {

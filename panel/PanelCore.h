@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -68,7 +69,8 @@ class PanelView {
     virtual void showVersion(std::string_view text) = 0;
     // The seven status lines, each into its label of kStatusLabels.
     virtual void showStatus(const status::StatusLines& lines) = 0;
-    // A status-bar message shown for `timeoutMs`; it replaces the one shown.
+    // A status-bar message shown for `timeoutMs` (0: until replaced); it replaces the
+    // one shown.
     virtual void showStatusMessage(std::string_view text, int timeoutMs) = 0;
 
     // Check states from code: no click handler runs and nothing is written to the box.
@@ -174,6 +176,9 @@ class PanelCore {
     void writeSetting(const SettingWrite& write);
     // After requests that all failed: is the box still on the bus?
     void checkStillAttached(std::uint64_t succeededBefore);
+    // Why the box cannot be reached (Driver::reachProblem), onto the status bar when it
+    // changed; cleared once the box is found.
+    void tellReachProblem();
     // Shell side.
     void applySettings(const link::Reply& reply, std::uint64_t writesAtStart);
     void finishWrite(const SettingWrite& write, bool accepted);
@@ -184,6 +189,8 @@ class PanelCore {
 
     PanelView& view_;
     std::function<void()> wake_;
+    usb::Driver& driver_;
+    std::string shownProblem_; // worker side only
     BoxRelay boxes_{*this};
     StatusRelay status_{*this};
     link::PanelLink link_;

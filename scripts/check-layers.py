@@ -32,7 +32,8 @@ ALLOWED = {
     "updater/qtcore": {"updater", "link", "usb"} | BASICS,
     "updater/qt": {"updater", "updater/qtcore", "link", "usb", "app"} | BASICS,
     "updater/win32": {"updater", "link", "usb", "app"} | BASICS,
-    "cli": {"updater", "updater/qtcore", "updater/win32", "panel", "app"} | CORE,
+    "doctor": {"usb", "sim"} | BASICS,
+    "cli": {"updater", "updater/qtcore", "updater/win32", "panel", "doctor", "app"} | CORE,
 }
 # The files that build a program: the only ones that choose a driver.
 COMPOSITION_ROOT = {"backends", "backends/qt"}

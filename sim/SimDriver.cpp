@@ -61,7 +61,26 @@ bool takeFault(std::int64_t& counter) {
     return true;
 }
 
+// What a program on the sim backend tells its user when the daemon cannot be reached.
+std::string reachText(const net::ConnectError& why, const std::string& socket) {
+    switch (why.kind) {
+    case net::ConnectError::Kind::NoServer:
+        return "No simulator is running on " + base::printable(socket, 200) +
+               ": start one with telmar-sim serve";
+    case net::ConnectError::Kind::Busy:
+        return "The simulator on " + base::printable(socket, 200) +
+               " is too busy to accept a connection: try again, or run telmarctl doctor";
+    default:
+        return "The simulator cannot be reached: " + base::printable(why.text, 300);
+    }
+}
+
 } // namespace
+
+std::string SimDriver::reachProblem() const {
+    std::lock_guard lock(mutex_);
+    return reachProblem_;
+}
 
 // One device request on a fresh connection: the connection and the answer line; fd is
 // -1 when the daemon cannot be reached, with the reason in `why`.
@@ -75,6 +94,10 @@ struct SimDriver::Answer {
 SimDriver::Answer SimDriver::ask(const std::string& request) {
     Answer a;
     a.fd = net::connectUnix(socketPath_, net::kConnectTimeoutMs, &a.why);
+    {
+        std::lock_guard lock(mutex_);
+        reachProblem_ = a.fd >= 0 ? std::string{} : reachText(a.why, socketPath_);
+    }
     if (a.fd < 0) {
         if (a.why.kind != net::ConnectError::Kind::NoServer) {
             complain(kUnreachable, a.why.text);

@@ -49,6 +49,8 @@ class SimDriver final : public usb::Driver {
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
     bool simulatedBox() const override { return true; }
+    // No simulator on the socket, one too busy to accept, or one not to be trusted.
+    std::string reachProblem() const override;
 
     const std::string& socketPath() const { return socketPath_; }
 
@@ -60,7 +62,8 @@ class SimDriver final : public usb::Driver {
     void complain(int kind, const std::string& text);
 
     std::string socketPath_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
+    std::string reachProblem_; // under mutex_
     std::map<usb::Handle, std::shared_ptr<Port>> ports_;
     usb::Handle nextHandle_ = 0x51D0;
     std::atomic<std::uint32_t> readTimeoutMs_{kDefaultTimeoutMs};

@@ -151,7 +151,9 @@ int connectUnix(const std::string& path, int timeoutMs, ConnectError* error) {
             // The listener's queue is full: it is not taking connections (yet).
             const int left = remainingMs(deadline);
             if (left == 0) {
-                return fail(fd, Kind::Busy, "the simulator on " + path + " does not accept");
+                return fail(fd, Kind::Busy,
+                            "the simulator on " + path +
+                                " is too busy to accept a connection (its queue is full)");
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 10)));
             continue;
@@ -254,7 +256,7 @@ ControlReply sendControl(const std::string& socketPath, const std::string& reque
         auto line = net::readLine(fd, buffer, sent ? remainingMs(deadline) : 0);
         if (!line) {
             reply.error = sent ? "no answer from the simulator on " + socketPath
-                               : "the simulator on " + socketPath + " does not listen";
+                               : "the simulator on " + socketPath + " did not take the request";
             break;
         }
         answerSize += line->size() + 1;

@@ -2,17 +2,12 @@
 #include "updater/Safeguards.h"
 
 #include "updater/Crc32.h"
+#include "usb/MissingLibrary.h"
 
 namespace telmar::updater {
 
 std::string missingLibraryText(std::wstring_view libraryName) {
-    std::string name;
-    for (wchar_t c : libraryName) {
-        name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return name + " could not be loaded.\n" + "The updater reaches the TELMAR box only through " +
-           name + ", the USB library of the box's maker. Put " + name +
-           " in the same folder as this program, then start the program again.";
+    return usb::missingLibraryText(libraryName, "The updater");
 }
 
 std::string refusalBeforeFirstFrame(const Variant& variant, const usb::Driver& driver) {

@@ -75,6 +75,12 @@ class Driver {
     // The backend's own words for its latest failure ("write: LIBUSB_ERROR_PIPE"),
     // for logs and traces; empty when it has none. The status stays what counts.
     virtual std::string lastError() const { return {}; }
+
+    // Why no box can be reached, in words for the user, when the backend knows more
+    // than "none is there": its library is missing, a device with the box's id is on
+    // the bus but this user may not open it or another program holds it, no simulator
+    // answers. Empty otherwise. The latest count, device string or open decides it.
+    virtual std::string reachProblem() const { return {}; }
 };
 
 // Queue status reported by checkRxQueue; the link does not examine it.

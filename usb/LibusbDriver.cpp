@@ -85,6 +85,18 @@ std::vector<std::uint8_t> portPath(libusb_device* device) {
     return {ports.begin(), ports.begin() + n};
 }
 
+// "1-4.2": bus 1, port 4, port 2 of the hub behind it; the name sysfs gives it too.
+std::string linkName(libusb_device* device) {
+    std::string name = std::to_string(libusb_get_bus_number(device));
+    char sep = '-';
+    for (const std::uint8_t port : portPath(device)) {
+        name += sep;
+        name += std::to_string(port);
+        sep = '.';
+    }
+    return name;
+}
+
 void copyString(char* buffer, const std::string& text) {
     const std::size_t n = std::min(text.size(), kDeviceStringSize - 1);
     std::memcpy(buffer, text.data(), n);
@@ -223,6 +235,23 @@ struct LibusbDriver::Impl {
 
     mutable std::mutex errorMutex;
     std::string lastError;
+    std::string reachProblem;
+
+    void setReachProblem(std::string text) {
+        std::lock_guard lock(errorMutex);
+        reachProblem = std::move(text);
+    }
+    // A refusal by the system, for the user: which device, and where to look.
+    void refused(libusb_device* device, int rc) {
+        const std::string where = "USB " + linkName(device);
+        if (rc == LIBUSB_ERROR_ACCESS) {
+            setReachProblem("A device with the box's USB id (" + where +
+                            ") is attached, but this user may not open it: run telmarctl doctor");
+        } else if (rc == LIBUSB_ERROR_BUSY) {
+            setReachProblem("The box (" + where +
+                            ") is held by another program: run telmarctl doctor");
+        }
+    }
 
     // Keeps the operation and libusb's name for the failure; the status stays coarse.
     Status fail(std::string_view operation, std::string_view why, Status status) {
@@ -400,8 +429,11 @@ LibusbDriver::~LibusbDriver() = default;
 
 Status LibusbDriver::getNumDevices(std::uint32_t& count) {
     if (impl_->context == nullptr) {
+        impl_->setReachProblem(std::string("libusb cannot start (") +
+                               libusb_error_name(impl_->initResult) + "): run telmarctl doctor");
         return impl_->failLibusb("getNumDevices: libusb_init", impl_->initResult);
     }
+    impl_->setReachProblem({});
     std::lock_guard lock(impl_->mutex);
     const int rc = impl_->refreshList();
     if (rc != LIBUSB_SUCCESS) {
@@ -441,17 +473,9 @@ Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uin
         std::snprintf(text, sizeof text, "%04x", desc.idProduct);
         copyString(buffer, text);
         return kSuccess;
-    case kStringLinkName: {
-        std::string name = "usb:" + std::to_string(libusb_get_bus_number(device));
-        char sep = '-';
-        for (const std::uint8_t port : portPath(device)) {
-            name += sep;
-            name += std::to_string(port);
-            sep = '.';
-        }
-        copyString(buffer, name);
+    case kStringLinkName:
+        copyString(buffer, "usb:" + linkName(device));
         return kSuccess;
-    }
     default:
         break;
     }
@@ -470,6 +494,7 @@ Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uin
         lock.unlock();
         const int rc = impl_->openUsb(device, &usb);
         if (rc != LIBUSB_SUCCESS) {
+            impl_->refused(device, rc);
             return impl_->failLibusb("getDeviceString", rc);
         }
     }
@@ -500,6 +525,7 @@ Status LibusbDriver::open(std::uint32_t index, Handle& handle) {
         return impl_->fail("open", "no device at index " + std::to_string(index), kDeviceNotFound);
     }
     const auto fail = [&](int rc) {
+        impl_->refused(dev->device, rc);
         if (dev->usb != nullptr) {
             libusb_close(dev->usb);
         }
@@ -661,6 +687,11 @@ Status LibusbDriver::flushBuffers(Handle handle, std::uint8_t flushTransmit,
 std::string LibusbDriver::lastError() const {
     std::lock_guard lock(impl_->errorMutex);
     return impl_->lastError;
+}
+
+std::string LibusbDriver::reachProblem() const {
+    std::lock_guard lock(impl_->errorMutex);
+    return impl_->reachProblem;
 }
 
 Status LibusbDriver::setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {

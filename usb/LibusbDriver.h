@@ -45,6 +45,9 @@ class LibusbDriver final : public Driver {
                         std::uint32_t& queueStatus) override;
     // "write: LIBUSB_ERROR_PIPE": the operation and libusb's name for its error.
     std::string lastError() const override;
+    // A device of the box's ids that the system refused to open (permission, or
+    // claimed by another program); empty after a count finds nothing in the way.
+    std::string reachProblem() const override;
 
   private:
     struct Impl;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "usb/VendorDllDriver.h"
 
+#include "usb/MissingLibrary.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -107,6 +109,10 @@ bool VendorDllDriver::libraryAvailable(const wchar_t* libraryName) {
 
 bool VendorDllDriver::simulatedBox() const {
     return impl_->simulatedBox;
+}
+
+std::string VendorDllDriver::reachProblem() const {
+    return loaded() ? std::string{} : missingLibraryText(kLibraryName, "This program");
 }
 
 Status VendorDllDriver::getNumDevices(std::uint32_t& count) {

@@ -28,6 +28,8 @@ class VendorDllDriver final : public Driver {
     // the vendor's library does not have.
     static constexpr const char* kSimulatedBoxExport = "TelmarStandinSimulatedBox";
     bool simulatedBox() const override;
+    // Without the library: which file is missing and where it belongs.
+    std::string reachProblem() const override;
 
     Status getNumDevices(std::uint32_t& count) override;
     Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;

@@ -417,8 +417,12 @@ void PanelWindow::showStatus(const status::StatusLines& lines) {
 void PanelWindow::showStatusMessage(std::string_view text, int timeoutMs) {
     const std::wstring wide = widen(text);
     SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-    // A later message replaces this one and its time.
-    SetTimer(window_, kStatusTimer, static_cast<UINT>(timeoutMs), nullptr);
+    // A later message replaces this one and its time; 0 keeps it until then.
+    if (timeoutMs > 0) {
+        SetTimer(window_, kStatusTimer, static_cast<UINT>(timeoutMs), nullptr);
+    } else {
+        KillTimer(window_, kStatusTimer);
+    }
 }
 
 void PanelWindow::setTwoWay(TwoWay setting, bool firstChecked) {

@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "app/ProgramInfo.h"
 #include "app/Win32Output.h"
+#include "backends/BackendChoice.h"
 #include "backends/DriverFactory.h"
+#include "usb/MissingLibrary.h"
+#include "usb/VendorDllDriver.h"
 #include "win32/PanelShell.h"
 
+#include <cstdlib>
+#include <iostream>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -13,6 +19,10 @@ constexpr std::string_view kUsage =
     "\n"
     "The TELMAR control panel: finds the box, shows its firmware version and the\n"
     "status of its HDMI input, polls it every 3 seconds and writes its settings.\n";
+
+// As the updater: without the vendor's library the window could only say that no box
+// is connected, so the missing file is named before any window opens.
+constexpr int kMissingLibraryExitCode = 2;
 
 } // namespace
 
@@ -26,6 +36,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showMode) {
     if (const std::string problem = backends::backendVariableProblem(); !problem.empty()) {
         app::tellUser(problem + "\n", "LUMORA_GUI");
         return 2;
+    }
+    const backends::BackendEntry* backend =
+        backends::chooseBackend(std::getenv(backends::kBackendVariable), std::cerr);
+    if (backend != nullptr && backend->name == "usb" && !usb::VendorDllDriver::libraryAvailable()) {
+        const std::string text =
+            usb::missingLibraryText(usb::VendorDllDriver::kLibraryName, "The control panel");
+        MessageBoxW(nullptr, std::wstring(text.begin(), text.end()).c_str(), L"TELMAR GUI",
+                    MB_OK | MB_ICONERROR);
+        return kMissingLibraryExitCode;
     }
     return win32::runPanel(instance, showMode, backends::createDriver());
 }

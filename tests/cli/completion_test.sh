@@ -34,7 +34,9 @@ expect() { # expected words... -- command line words (the last is the one comple
     fi
 }
 
-expect list status get set hpd update -- ""
+expect list status get set hpd update doctor -- ""
+expect --report -- doctor --rep
+expect FILE -- doctor --report ""
 expect status -- --json st
 expect --watch -- status --wa
 expect usb sim replay -- --backend ""

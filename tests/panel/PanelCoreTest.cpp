@@ -140,6 +140,24 @@ TEST(PanelCore, GoneIsNotSilent) {
 }
 
 // A tick that finds the box still busy with a request is dropped, not queued.
+// A box the backend knows of but cannot reach is said on the status bar, once, until found.
+TEST(PanelCore, WhyNoBoxCanBeReachedStaysOnTheStatusBarUntilTheBoxIsFound) {
+    const std::string why = "this user may not open it: run telmarctl doctor";
+    CoreRig rig(false);
+    rig.driver.setReachProblem(why);
+    rig.started();
+    EXPECT_EQ(rig.view.warning, "CONNECT TELMAR AND RESTART GUI");
+    rig.core.searchTick();
+    rig.settle();
+    EXPECT_EQ(rig.view.messages, std::vector<std::string>{why});
+    rig.driver.setReachProblem("");
+    rig.driver.addDevice("2031");
+    rig.core.searchTick();
+    rig.settle();
+    EXPECT_EQ(rig.core.connection(), Connection::Connected);
+    EXPECT_EQ(rig.view.messages, (std::vector<std::string>{why, ""}));
+}
+
 TEST(PanelCore, TicksWhileBusyAreDropped) {
     CoreRig rig;
     rig.started();

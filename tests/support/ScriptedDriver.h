@@ -83,6 +83,11 @@ class ScriptedDriver final : public usb::Driver {
     void setFailedOpenHandle(std::optional<usb::Handle> handle) { failedOpenHandle_ = handle; }
     // What simulatedBox() answers; a real device's driver says false.
     void setSimulatedBox(bool simulated) { simulatedBox_ = simulated; }
+    // What reachProblem() answers.
+    void setReachProblem(std::string text) {
+        std::lock_guard lock(mutex_);
+        reachProblem_ = std::move(text);
+    }
     // The read reports this many bytes read, whatever it delivered (models a faulty driver).
     void setReportedReadCount(std::optional<std::uint32_t> count) { reportedReadCount_ = count; }
 
@@ -110,6 +115,10 @@ class ScriptedDriver final : public usb::Driver {
     usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                              std::uint32_t& queueStatus) override;
     bool simulatedBox() const override { return simulatedBox_; }
+    std::string reachProblem() const override {
+        std::lock_guard lock(mutex_);
+        return reachProblem_;
+    }
 
   private:
     struct Device {
@@ -150,6 +159,7 @@ class ScriptedDriver final : public usb::Driver {
     std::optional<std::uint32_t> reportedReadCount_;
     std::optional<usb::Handle> failedOpenHandle_;
     bool simulatedBox_ = false;
+    std::string reachProblem_;
 };
 
 } // namespace telmar::test

@@ -6,6 +6,7 @@
 #include "updater/Crc32.h"
 #include "updater/FlashUpdate.h"
 #include "updater/Frames.h"
+#include "updater/Safeguards.h"
 #include "updater/Texts.h"
 #include "updater/Variant.h"
 
@@ -129,14 +130,35 @@ void TerminalUi::progress() {
     }
 }
 
+std::string terminalWording(std::string_view boxText) {
+    std::string text(boxText);
+    constexpr std::string_view kMenuAgain = "choose Update Firmware again";
+    if (const auto at = text.find(kMenuAgain); at != std::string::npos) {
+        text.replace(at, kMenuAgain.size(), "run telmarctl update again");
+    }
+    // The placeholder refusal tells a window user how to build a real updater; here a
+    // real image file is one option away.
+    constexpr std::string_view kBuildReal = "build the updater with the real image: ";
+    if (const auto at = text.find(kBuildReal); at != std::string::npos) {
+        text.replace(at, std::string::npos, "give the real image file with --image FILE.");
+    }
+    return text;
+}
+
 void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
+    const std::string words = terminalWording(trimRight(text));
+    if (words.empty()) {
+        return;
+    }
+    const std::string_view shownCaption =
+        trimRight(caption) == updater::kSafetyCaption ? std::string_view{} : caption;
     finishBar();
-    err_ << boxLine(text, caption) << std::endl;
+    err_ << boxLine(words, shownCaption) << std::endl;
     if (style_ == Style::Json) {
         out_ << JsonObject{}
                     .add("event", "warning")
-                    .add("caption", latin1ToUtf8(trimRight(caption)))
-                    .add("text", latin1ToUtf8(trimRight(text)))
+                    .add("caption", latin1ToUtf8(trimRight(shownCaption)))
+                    .add("text", latin1ToUtf8(words))
                     .str()
              << std::endl;
     }

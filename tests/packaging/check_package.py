@@ -444,9 +444,6 @@ def cmd_zip(args, tmp):
                   "zip: README.txt must name SiUSBXp.dll and use Windows line ends")
             for p in programs:
                 check(f"{p}.exe" in readme, f"zip: README.txt does not name {p}.exe")
-            for b in ("FPGA1", "FPGA2"):
-                if f"Reflasher-{b}" not in programs:
-                    check(f"Reflasher-{b}.exe" not in readme, f"zip: README.txt names the left-out Reflasher-{b}.exe")
             if not updaters:
                 check("--image FILE" in readme, "zip: README.txt does not say how to write an image file")
 

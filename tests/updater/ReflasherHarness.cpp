@@ -4,8 +4,8 @@
 // user would: it chooses Update Firmware at once and answers every box, printing
 // each box's text on stdout. Used by the end-to-end safety tests.
 //   reflasher-harness fpga1|fpga2 [--stay|--watch]
-//   --stay: keep the window open afterwards; --watch: answer no box, only report each
-//   box as it appears ("shown: ") and disappears ("gone: ").
+//   --stay: keep the window open afterwards; --watch: answer no box, only say how many
+//   are on screen whenever that changes ("boxes: N").
 #include "tests/support/ScaledClock.h"
 #include "updater/Variant.h"
 #include "updater/qt/ReflasherMain.h"
@@ -38,26 +38,21 @@ int main(int argc, char* argv[]) {
     return updater::runReflasher(variant, clock, [stay, watch](updater::UpdaterWindow& window) {
         auto* answer = new QTimer(&window);
         QObject::connect(answer, &QTimer::timeout, [watch] {
-            static QStringList seen;
-            QStringList now;
+            static int shown = 0;
+            int now = 0;
             for (QWidget* w : QApplication::topLevelWidgets()) {
                 if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
-                    const QString text = box->text().replace(QLatin1Char('\n'), ' ');
+                    ++now;
                     if (!watch) {
-                        say(QStringLiteral("box: ") + text);
+                        say(QStringLiteral("box: ") + box->text().replace(QLatin1Char('\n'), ' '));
                         box->accept();
-                    } else if (!seen.contains(text)) {
-                        say(QStringLiteral("shown: ") + text);
                     }
-                    now.append(text);
                 }
             }
-            for (const QString& text : seen) {
-                if (!now.contains(text)) {
-                    say(QStringLiteral("gone: ") + text);
-                }
+            if (watch && now != shown) {
+                say(QStringLiteral("boxes: %1").arg(now));
             }
-            seen = now;
+            shown = now;
         });
         answer->start(20);
         QObject::connect(&window, &updater::UpdaterWindow::updateFinished, &window,

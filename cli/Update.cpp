@@ -7,6 +7,7 @@
 #include "updater/Crc32.h"
 #include "updater/FlashUpdate.h"
 #include "updater/Frames.h"
+#include "updater/Safeguards.h"
 #include "updater/Texts.h"
 #include "updater/Variant.h"
 
@@ -127,13 +128,34 @@ void TerminalUi::progress() {
     }
 }
 
+std::string terminalWording(std::string_view boxText) {
+    std::string text(boxText);
+    constexpr std::string_view kMenuAgain = "choose Update Firmware again";
+    if (const auto at = text.find(kMenuAgain); at != std::string::npos) {
+        text.replace(at, kMenuAgain.size(), "run telmarctl update again");
+    }
+    // The placeholder refusal tells a window user how to build a real updater; here a
+    // real image file is one option away.
+    constexpr std::string_view kBuildReal = "build the updater with the real image: ";
+    if (const auto at = text.find(kBuildReal); at != std::string::npos) {
+        text.replace(at, std::string::npos, "give the real image file with --image FILE.");
+    }
+    return text;
+}
+
 void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
-    if (warnings_.repeats(text, caption)) {
+    const std::string words = terminalWording(trimRight(text));
+    if (words.empty()) {
+        return;
+    }
+    const std::string_view shownCaption =
+        trimRight(caption) == updater::kSafetyCaption ? std::string_view{} : caption;
+    if (warnings_.repeats(words, shownCaption)) {
         return;
     }
     finishBar();
-    warning(text, caption, 0);
-    warnings_.start(text, caption);
+    warning(words, shownCaption, 0);
+    warnings_.start(words, shownCaption);
 }
 
 void TerminalUi::endWarningRun() {

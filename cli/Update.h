@@ -18,9 +18,15 @@ namespace telmar::cli {
 std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs,
                         std::optional<std::uint32_t> leftMs);
 
+// A box's text as a terminal user reads it: what it says about the window's menu
+// says what to type instead.
+std::string terminalWording(std::string_view boxText);
+
 // The flash procedure's view of a terminal or a pipe. Lines go to `out` (a progress
 // bar on a terminal, one line per 10 % otherwise, JSON lines with --json); boxes go
-// to `err` as one line each, and also to `out` as JSON events with --json. A run of the
+// to `err` as one line each in terminal wording, without the window's title as their
+// caption, and also to `out` as JSON events with --json. A box without text (the
+// fatal path's) adds nothing to the line drawn before it and is left out. A run of the
 // same box is shown once, and its count when the run ends (see WarningRun).
 class TerminalUi final : public updater::UserInterface {
   public:

@@ -17,8 +17,8 @@ std::string refusalBeforeFirstFrame(const Variant& variant, const usb::Driver& d
     if (variant.placeholderImage && !driver.simulatedBox()) {
         const std::string build(variant.buildName);
         return "This program carries a placeholder image, not TELMAR firmware.\n"
-               "It writes only to a simulated box, and has sent nothing to this one: the "
-               "placeholder would leave a real box unusable.\n"
+               "It writes only to a simulated box and has sent nothing: the placeholder would "
+               "leave a real box unusable.\n"
                "To update a real box, build the updater with the real image: cmake -DTELMAR_" +
                build + "_IMAGE=/path/to/image.bin (see the README, \"Flash images\").";
     }

@@ -33,6 +33,10 @@ inline constexpr std::string_view kExitRefusedText =
     "The firmware is being written to the TELMAR box.\n"
     "Do not close this program and do not disconnect the box until the write has ended.";
 
+// Drawn at y 80 over the greeting's "Connect USB cable to TELMAR" when a request to
+// end the program (SIGTERM, SIGINT, SIGHUP) waits for the write.
+inline constexpr std::string_view kClosingAfterWriteLine = "Finishing the write, then closing";
+
 // The four lines the window greets the user with, at y 10, 30, 80 and 100.
 void drawGreeting(link::LineSink& lines, const Variant& variant);
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "backends/NoBoxDriver.h"
 #include "cli/BoxSession.h"
 #include "cli/Options.h"
 #include "cli/SettingNames.h"
@@ -6,6 +7,7 @@
 #include "cli/Update.h"
 #include "tests/support/VirtualClock.h"
 #include "updater/FlashUpdate.h"
+#include "updater/Safeguards.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -184,6 +186,27 @@ TEST(CliProgress, TheEstimateCountsFromTheFirstBlock) {
                              "\"remaining_ms\":4000}"),
               std::string::npos)
         << out.str();
+}
+
+// The updater's boxes as the terminal prints them: terminal wording, no window title
+// as a prefix, nothing for the fatal path's text-less box.
+TEST(CliBoxes, TheUpdatersBoxesReadAsTerminalLines) {
+    updater::Variant placeholder = updater::fpga2::variant();
+    placeholder.placeholderImage = true;
+    link::VirtualClock clock;
+    std::ostringstream out, err;
+    TerminalUi ui(TerminalUi::Style::Plain, 50, clock, out, err);
+    ui.showWarning(updater::kFatalBoxText, updater::kCriticalCaption);
+    ui.showWarning(updater::kBoxInUseText, updater::kSafetyCaption);
+    ui.showWarning(updater::refusalBeforeFirstFrame(placeholder, backends::NoBoxDriver{}),
+                   updater::kSafetyCaption);
+    EXPECT_EQ(err.str(), "telmarctl: The TELMAR box was found but could not be opened.\nAnother "
+                         "program is probably using it, such as the control panel (LUMORA_GUI)."
+                         "\nClose that program, then run telmarctl update again.\ntelmarctl: This "
+                         "program carries a placeholder image, not TELMAR firmware.\nIt writes "
+                         "only to a simulated box and has sent nothing: the placeholder would "
+                         "leave a real box unusable.\nTo update a real box, give the real image "
+                         "file with --image FILE.\n");
 }
 
 } // namespace

@@ -137,6 +137,9 @@ def check_desktop_and_icons(share, programs):
         entry = desktop_entry(entry_path)
         check(entry.get("Exec", "").split(" ")[0] == p, f"{entry_path}: Exec={entry.get('Exec')}, expected {p}")
         check(entry.get("Icon") == ident, f"{entry_path}: Icon={entry.get('Icon')}, expected {ident}")
+        # Qt names the window class after the program: docks group its windows by it.
+        check(entry.get("StartupWMClass") == p,
+              f"{entry_path}: StartupWMClass={entry.get('StartupWMClass')}, expected {p}")
         check(entry.get("Type") == "Application" and entry.get("Name") and entry.get("Comment")
               and entry.get("Categories"), f"{entry_path}: Type, Name, Comment or Categories missing")
         v = run(["desktop-file-validate", entry_path], timeout=30)
@@ -183,6 +186,9 @@ def check_man_pages(share, programs, version):
         check(source is None or source.group(1) == version,
               f"{path}: made for telmar {source.group(1) if source else None}, not {version}")
         check("@" not in text.replace("\\@", ""), f"{path}: an unreplaced @VARIABLE@")
+        for named in re.findall(r"^\.BR (\S+) \(1\)", text, re.M):
+            named = named.replace("\\-", "-")
+            check(named in programs, f"{path}: SEE ALSO names {named}, which is not installed")
         if groff:
             g = run([groff, "-man", "-ww", "-z", "-t"], input=text, timeout=30)
             check(g.returncode == 0 and not g.stderr.strip(), f"{path}: groff says {g.stderr.strip()}")
@@ -203,6 +209,9 @@ def check_programs(bindir, programs, version):
         h = run([exe, "--help"], timeout=20, env=env)
         check(h.returncode == 0 and "usage" in h.stdout.lower(),
               f"{p} --help: rc {h.returncode}, {h.stdout[:80]!r} {h.stderr.strip()[:200]}")
+        # An updater with a placeholder image can only update the simulated box.
+        check(not (p.startswith("Reflasher") and "placeholder" in h.stdout),
+              f"{p} carries a placeholder image and must not be installed")
 
 
 # ---- the udev rule --------------------------------------------------------------------
@@ -410,8 +419,13 @@ def cmd_zip(args, tmp):
     if not check(os.path.exists(path), f"no {top}.zip in {os.listdir(out)}"):
         return
     programs = read_programs(args.windows_build)
-    check({"Reflasher-FPGA1", "Reflasher-FPGA2"} <= set(programs),
-          f"the Windows build installs {programs}, without both updaters")
+    # "BUILD PLACEHOLDER(0|1) PATH" per updater the build made.
+    with open(os.path.join(args.windows_build, "reflasher-images.txt")) as f:
+        images = dict(line.split()[:2] for line in f if line.strip())
+    real = {f"Reflasher-{b}" for b, placeholder in images.items() if placeholder == "0"}
+    updaters = {p for p in programs if p.startswith("Reflasher")}
+    check(updaters == real, f"the Windows build installs the updaters {sorted(updaters)}, "
+          f"expected those with real images {sorted(real)}")
     with zipfile.ZipFile(path) as z:
         names = {n for n in z.namelist() if not n.endswith("/")}
         expected = {f"{top}/{p}.exe" for p in programs} | {f"{top}/README.txt", f"{top}/LICENSE.txt"}
@@ -430,6 +444,8 @@ def cmd_zip(args, tmp):
                   "zip: README.txt must name SiUSBXp.dll and use Windows line ends")
             for p in programs:
                 check(f"{p}.exe" in readme, f"zip: README.txt does not name {p}.exe")
+            if not updaters:
+                check("--image FILE" in readme, "zip: README.txt does not say how to write an image file")
 
 
 def cmd_images(args, tmp):

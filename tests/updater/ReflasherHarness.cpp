@@ -3,7 +3,9 @@
 // deferred signals, window), with its pauses a hundred times shorter, driven as a
 // user would: it chooses Update Firmware at once and answers every box, printing
 // each box's text on stdout. Used by the end-to-end safety tests.
-//   reflasher-harness fpga1|fpga2 [--stay]   (--stay: keep the window open afterwards)
+//   reflasher-harness fpga1|fpga2 [--stay|--watch]
+//   --stay: keep the window open afterwards; --watch: answer no box, only say how many
+//   are on screen whenever that changes ("boxes: N").
 #include "tests/support/ScaledClock.h"
 #include "updater/Variant.h"
 #include "updater/qt/ReflasherMain.h"
@@ -28,18 +30,29 @@ void say(const QString& text) {
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const bool fpga1 = argc > 1 && std::string_view(argv[1]) == "fpga1";
-    const bool stay = argc > 2 && std::string_view(argv[2]) == "--stay";
+    const std::string_view mode = argc > 2 ? argv[2] : "";
+    const bool stay = mode == "--stay";
+    const bool watch = mode == "--watch";
     test::ScaledClock clock(1, 100);
     const updater::Variant& variant = fpga1 ? updater::fpga1::variant() : updater::fpga2::variant();
-    return updater::runReflasher(variant, clock, [stay](updater::UpdaterWindow& window) {
+    return updater::runReflasher(variant, clock, [stay, watch](updater::UpdaterWindow& window) {
         auto* answer = new QTimer(&window);
-        QObject::connect(answer, &QTimer::timeout, [] {
+        QObject::connect(answer, &QTimer::timeout, [watch] {
+            static int shown = 0;
+            int now = 0;
             for (QWidget* w : QApplication::topLevelWidgets()) {
                 if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
-                    say(QStringLiteral("box: ") + box->text().replace(QLatin1Char('\n'), ' '));
-                    box->accept();
+                    ++now;
+                    if (!watch) {
+                        say(QStringLiteral("box: ") + box->text().replace(QLatin1Char('\n'), ' '));
+                        box->accept();
+                    }
                 }
             }
+            if (watch && now != shown) {
+                say(QStringLiteral("boxes: %1").arg(now));
+            }
+            shown = now;
         });
         answer->start(20);
         QObject::connect(&window, &updater::UpdaterWindow::updateFinished, &window,

@@ -3,13 +3,15 @@
 
 #include "updater/qt/LineCanvas.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+#include <condition_variable>
 #include <cstdlib>
-#include <future>
 #include <memory>
+#include <mutex>
 
 namespace telmar::updater {
 
@@ -20,6 +22,19 @@ void QtUserInterface::drawStatusLine(std::string_view text, int y) {
         Qt::QueuedConnection);
 }
 
+UserAnsweredBox::UserAnsweredBox(const QString& caption, const QString& text, QWidget* parent)
+    : QMessageBox(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent) {}
+
+void UserAnsweredBox::closeEvent(QCloseEvent* event) {
+    // The box's own answer (QDialog::done) closes it without a close event; a
+    // spontaneous one is the user's click on the frame's close button.
+    if (!event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    QMessageBox::closeEvent(event);
+}
+
 void QtUserInterface::showWarning(std::string_view text, std::string_view caption) {
     auto* app = QCoreApplication::instance();
     const QString boxText = toQString(text);
@@ -28,21 +43,32 @@ void QtUserInterface::showWarning(std::string_view text, std::string_view captio
         QMessageBox::warning(nullptr, boxCaption, boxText);
         return;
     }
+    // Set only by the box's answer. A box destroyed unanswered (the process is ending)
+    // leaves the worker waiting: the fatal path must not run on behind boxes nobody saw.
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable given;
+        bool answered = false;
+    };
+    auto answer = std::make_shared<Answer>();
     // Not modal: like an ownerless box, it stops only the worker, never the window.
-    auto dismissed = std::make_shared<std::promise<void>>();
-    std::future<void> done = dismissed->get_future();
     QMetaObject::invokeMethod(
         app,
-        [boxText, boxCaption, dismissed] {
-            auto* box = new QMessageBox(QMessageBox::Warning, boxCaption, boxText, QMessageBox::Ok);
+        [boxText, boxCaption, answer] {
+            auto* box = new UserAnsweredBox(boxCaption, boxText);
             box->setObjectName(QStringLiteral("workerWarning"));
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->setWindowModality(Qt::NonModal);
-            QObject::connect(box, &QDialog::finished, box, [dismissed] { dismissed->set_value(); });
+            QObject::connect(box, &QDialog::finished, box, [answer] {
+                const std::lock_guard lock(answer->mutex);
+                answer->answered = true;
+                answer->given.notify_all();
+            });
             box->show();
         },
         Qt::QueuedConnection);
-    done.wait();
+    std::unique_lock lock(answer->mutex);
+    answer->given.wait(lock, [&] { return answer->answered; });
 }
 
 void QtUserInterface::endProcess(int exitCode) {

@@ -28,6 +28,13 @@ int runReflasher(const Variant& variant, link::Clock& clock,
     UpdaterWindow window(variant, *driver, clock, {.lock = &lock, .writeGuard = &inhibitor});
     QObject::connect(&termination, &TerminationSignals::requested, &window,
                      &UpdaterWindow::requestTermination);
+    // The program ends when its window closes, and only then. Qt's own end on the
+    // last closed window asks every window to close first, boxes included, so a
+    // worker's box could be answered by the program instead of its user.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(
+        &window, &UpdaterWindow::closed, &window, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
     window.show();
     if (started) {
         started(window);

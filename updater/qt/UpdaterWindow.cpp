@@ -101,7 +101,7 @@ void UpdaterWindow::updateFirmware() {
         return;
     }
     updateAction_->setEnabled(false);
-    worker_ = QThread::create([this] { flash_->FlashUpdateThread(); });
+    worker_ = QThread::create([this] { outcome_ = flash_->FlashUpdateThread(); });
     connect(worker_, &QThread::finished, this, &UpdaterWindow::workerFinished);
     worker_->start();
 }
@@ -111,6 +111,11 @@ void UpdaterWindow::workerFinished() {
     delete worker_;
     worker_ = nullptr;
     updateAction_->setEnabled(true);
+    if (outcome_ == FlashUpdate::Outcome::BoxInUse) {
+        // The refusal box has said why; "preparing..." would promise an update that
+        // is not coming.
+        canvas_->drawLine(toQString(variant_.titleLine), kFirstLineY);
+    }
     emit updateFinished();
     if (terminationPending_) {
         close();
@@ -119,6 +124,9 @@ void UpdaterWindow::workerFinished() {
 
 void UpdaterWindow::requestTermination() {
     if (flash_->writing()) {
+        if (!terminationPending_) {
+            canvas_->drawLine(toQString(kClosingAfterWriteLine), kThirdLineY);
+        }
         terminationPending_ = true;
         return;
     }
@@ -160,6 +168,7 @@ void UpdaterWindow::showAbout() {
 void UpdaterWindow::closeEvent(QCloseEvent* event) {
     if (!flash_->writing()) {
         event->accept();
+        emit closed();
         return;
     }
     // Ending the program now would leave the box half-written.
@@ -168,8 +177,8 @@ void UpdaterWindow::closeEvent(QCloseEvent* event) {
         exitRefused_->raise();
         return;
     }
-    auto* box = new QMessageBox(QMessageBox::Warning, toQString(kExitRefusedCaption),
-                                toQString(kExitRefusedText), QMessageBox::Ok, this);
+    auto* box =
+        new UserAnsweredBox(toQString(kExitRefusedCaption), toQString(kExitRefusedText), this);
     box->setObjectName(QStringLiteral("exitRefusedBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     exitRefused_ = box;

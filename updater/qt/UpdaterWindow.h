@@ -45,6 +45,8 @@ class UpdaterWindow final : public QMainWindow {
 
   signals:
     void updateFinished();
+    // The window has accepted a close: the program ends.
+    void closed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -59,6 +61,7 @@ class UpdaterWindow final : public QMainWindow {
     std::unique_ptr<FlashUpdate> flash_;
     QAction* updateAction_ = nullptr;
     QThread* worker_ = nullptr;
+    FlashUpdate::Outcome outcome_ = FlashUpdate::Outcome::Refused; // written by the worker
     QPointer<QDialog> about_;
     QPointer<QMessageBox> exitRefused_;
     bool terminationPending_ = false;

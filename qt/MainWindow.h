@@ -23,6 +23,7 @@ class LumoraForm;
 namespace telmar::panel {
 
 class LinkBoxes;
+class SignalDetailsPanel;
 class WindowDialogs;
 
 // What the window talks to. main() passes the real driver, clock and boxes; tests
@@ -60,6 +61,7 @@ class MainWindow : public QMainWindow, private PanelView {
     bool searching() const;
     const link::PanelLink& link() const { return core_.link(); }
     const PanelCore& core() const { return core_; }
+    SignalDetailsPanel& signalDetails() { return *details_; }
 
   public slots:
     void on_ProgressChange(int a, int b);
@@ -99,6 +101,8 @@ class MainWindow : public QMainWindow, private PanelView {
     void showOpenFailed() override;
 
     void nameControls();
+    // View > Signal Details; not a slot, so the form's slot table stays as it is.
+    void viewSignalDetails();
     void clearStatusLabels();
     // What both the close event and the destructor do, in this order.
     void releaseAndExit();
@@ -106,6 +110,8 @@ class MainWindow : public QMainWindow, private PanelView {
 
     PanelServices services_;
     PanelCore core_;
+    // Before the core's first status update, which it feeds.
+    std::unique_ptr<SignalDetailsPanel> details_;
     QProgressBar* progressBar = nullptr;
     QTimer* searchTimer_ = nullptr;
     std::unique_ptr<Ui::LumoraForm> ui;

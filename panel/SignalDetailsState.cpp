@@ -39,15 +39,35 @@ const status::SignalDetails* SignalDetailsState::take(const status::StatusUpdate
         return &*latest_;
     }
     input_ = DetailsInput::Signal;
-    if (shown_ && *shown_ == *latest_) {
+    status::SignalDetails next = *latest_;
+    if (shown_) {
+        // A block whose read failed this once says nothing new: its values stay, unmarked,
+        // rather than flicker to "not read" and back.
+        const auto& read = update.blocks.read;
+        if (!read[2]) {
+            next.source = shown_->source;
+        }
+        if (!read[3]) {
+            next.hdr = shown_->hdr;
+        }
+        if (!read[4]) {
+            next.audio = shown_->audio;
+        }
+        for (std::size_t i = 2; i < read.size(); ++i) {
+            if (!read[i]) {
+                next.raw[i] = shown_->raw[i];
+            }
+        }
+    }
+    if (shown_ && *shown_ == next) {
         return &*latest_;
     }
     if (shown_) {
-        for (std::string& key : status::changedKeys(*shown_, *latest_)) {
+        for (std::string& key : status::changedKeys(*shown_, next)) {
             marks_.insert_or_assign(std::move(key), nowMs);
         }
     }
-    shown_ = latest_;
+    shown_ = std::move(next);
     view_ = status::detailsView(*shown_);
     return &*latest_;
 }

@@ -55,6 +55,13 @@ TEST(SignalDetailsState, MarksLastTheirTimeAcrossTheClockWrap) {
     EXPECT_FALSE(state.marked("video.format", start + 10 + mark));
     EXPECT_FALSE(state.marked("source.vendor", start + 10));
     EXPECT_FALSE(state.nextMarkEnd(start + 10 + mark));
+    // A read of block 14 that failed once keeps the HDR values, unmarked.
+    auto partial = updateFor("4k60-hdr");
+    partial.blocks.read[3] = false;
+    partial.blocks.replies[3] = {};
+    state.take(partial, Connection::Connected, start + 10 + mark);
+    EXPECT_TRUE(state.shown()->hdr && state.shown()->hdr->metadata);
+    EXPECT_FALSE(state.nextMarkEnd(start + 10 + mark));
     // Without the box nothing is decoded and the last values stay, stale.
     EXPECT_EQ(state.take(updateFor("1080p60"), Connection::Disconnected, start + 20), nullptr);
     EXPECT_TRUE(state.stale());

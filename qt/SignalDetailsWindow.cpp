@@ -128,6 +128,7 @@ SignalDetailsWindow::SignalDetailsWindow(const SignalDetailsState& state,
     history_->setHorizontalHeaderLabels({tr("Time (UTC)"), tr("Event"), tr("Change")});
     history_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     history_->verticalHeader()->hide();
+    history_->verticalHeader()->setDefaultSectionSize(history_->fontMetrics().height() + 6);
     history_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     history_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     history_->horizontalHeader()->setStretchLastSection(true);
@@ -251,6 +252,7 @@ void SignalDetailsWindow::fillHistory() {
     for (int i = 0; i < remove; ++i) {
         history_->removeRow(0);
     }
+    const bool added = static_cast<std::size_t>(history_->rowCount()) < entries.size();
     for (auto i = static_cast<std::size_t>(history_->rowCount()); i < entries.size(); ++i) {
         const status::HistoryEntry& e = entries[i];
         const int row = history_->rowCount();
@@ -258,6 +260,9 @@ void SignalDetailsWindow::fillHistory() {
         history_->setItem(row, 0, new QTableWidgetItem(latin1(status::isoTime(e.time))));
         history_->setItem(row, 1, new QTableWidgetItem(latin1(status::changeKindName(e.kind))));
         history_->setItem(row, 2, new QTableWidgetItem(latin1(e.text)));
+    }
+    if (added) {
+        history_->scrollToBottom();
     }
 }
 

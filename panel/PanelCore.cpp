@@ -405,6 +405,7 @@ void PanelCore::restoreSetting(const SettingWrite& write) {
 void PanelCore::showStatus(const status::StatusUpdate& update) {
     lines_.apply(update);
     view_.showStatus(lines_);
+    view_.showSignal(update);
 }
 
 void PanelCore::showDisconnected() {

@@ -69,6 +69,9 @@ class PanelView {
     virtual void showVersion(std::string_view text) = 0;
     // The seven status lines, each into its label of kStatusLabels.
     virtual void showStatus(const status::StatusLines& lines) = 0;
+    // The update behind them, with the blocks as read, for a view that shows more of
+    // the signal; an empty update when the box or its input is gone.
+    virtual void showSignal(const status::StatusUpdate& update) { (void)update; }
     // A status-bar message shown for `timeoutMs` (0: until replaced); it replaces the
     // one shown.
     virtual void showStatusMessage(std::string_view text, int timeoutMs) = 0;

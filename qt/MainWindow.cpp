@@ -3,13 +3,17 @@
 
 #include "panel/ControlNames.h"
 #include "qt/Dialogs.h"
+#include "qt/SignalDetailsWindow.h"
 #include "ui_LumoraForm.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtCore/QTimerEvent>
+#include <QtGui/QAction>
 #include <QtGui/QCloseEvent>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QStatusBar>
 #include <cstdlib>
@@ -51,8 +55,18 @@ MainWindow::MainWindow(PanelServices services, QWidget* parent)
                     },
                     Qt::QueuedConnection);
             }),
+      details_(std::make_unique<SignalDetailsPanel>(
+          DetailsServices{services_.clock, services_.dialogs})),
       ui(std::make_unique<Ui::LumoraForm>()) {
     ui->setupUi(this);
+    // In code, not in the form: the form is the fixed 350x400 window both shells share.
+    auto* viewMenu = new QMenu(tr("&View"), this);
+    viewMenu->setObjectName(QStringLiteral("menuView"));
+    QAction* details = viewMenu->addAction(tr("Signal &Details"));
+    details->setObjectName(QStringLiteral("actionSignalDetails"));
+    details->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    connect(details, &QAction::triggered, this, [this] { viewSignalDetails(); });
+    menuBar()->insertMenu(ui->menuHelp->menuAction(), viewMenu);
     progressBar = new QProgressBar(this);
     statusBar()->addPermanentWidget(progressBar);
     progressBar->hide();
@@ -73,6 +87,7 @@ void MainWindow::releaseAndExit() {
     // The core goes first: it closes the open link box, abandons the exchange in flight
     // and closes the device, so nothing reaches the form once it is released.
     core_.shutdown();
+    details_->close();
     ui.reset();
     stopPollTimer();
     searchTimer_->stop();
@@ -114,6 +129,10 @@ void MainWindow::showStatus(const status::StatusLines& lines) {
     for (std::size_t i = 0; i < kStatusLabels.size(); ++i) {
         findChild<QLabel*>(QLatin1String(kStatusLabels[i]))->setText(fromLatin1(lines.text[i]));
     }
+}
+
+void MainWindow::showSignal(const status::StatusUpdate& update) {
+    details_->take(update, core_.connection());
 }
 
 void MainWindow::showStatusMessage(std::string_view text, int timeoutMs) {
@@ -250,6 +269,12 @@ void MainWindow::FileAbout() {
         tr("LUMORA_GUI version %1\n\nControl panel for the TELMAR box: shows what arrives on "
            "its HDMI input and sets the box's options over USB.")
             .arg(QStringLiteral(TELMAR_VERSION)));
+}
+
+void MainWindow::viewSignalDetails() {
+    if (ui) {
+        details_->open();
+    }
 }
 
 void MainWindow::on_ProgressChange(int a, int b) {

@@ -23,6 +23,7 @@ class LumoraForm;
 namespace telmar::panel {
 
 class LinkBoxes;
+class SignalDetailsPanel;
 class WindowDialogs;
 
 // What the window talks to. main() passes the real driver, clock and boxes; tests
@@ -60,6 +61,7 @@ class MainWindow : public QMainWindow, private PanelView {
     bool searching() const;
     const link::PanelLink& link() const { return core_.link(); }
     const PanelCore& core() const { return core_; }
+    SignalDetailsPanel& signalDetails() { return *details_; }
 
   public slots:
     void on_ProgressChange(int a, int b);
@@ -86,6 +88,7 @@ class MainWindow : public QMainWindow, private PanelView {
     void showWarning(std::string_view text) override;
     void showVersion(std::string_view text) override;
     void showStatus(const status::StatusLines& lines) override;
+    void showSignal(const status::StatusUpdate& update) override;
     void showStatusMessage(std::string_view text, int timeoutMs) override;
     void setTwoWay(TwoWay setting, bool firstChecked) override;
     void setGuiControl(bool on) override;
@@ -99,12 +102,16 @@ class MainWindow : public QMainWindow, private PanelView {
     void showOpenFailed() override;
 
     void nameControls();
+    // View > Signal Details; not a slot, so the form's slot table stays as it is.
+    void viewSignalDetails();
     // What both the close event and the destructor do, in this order.
     void releaseAndExit();
     void write(const SettingWrite& write);
 
     PanelServices services_;
     PanelCore core_;
+    // Before the core's first status update, which it feeds.
+    std::unique_ptr<SignalDetailsPanel> details_;
     QProgressBar* progressBar = nullptr;
     QTimer* searchTimer_ = nullptr;
     std::unique_ptr<Ui::LumoraForm> ui;

@@ -10,7 +10,9 @@
 // way to a person or a reader of JSON. One rule for all of it:
 // - on a terminal and in the debug log, printable() below: printable ASCII as it is,
 //   every other byte as \xNN, cut at a bound;
-// - the box's own texts are Latin-1 and are shown as UTF-8 (latin1ToUtf8);
+// - the box's own texts are Latin-1, shown with every control byte as '?' (in a window, a
+//   list or on a terminal a source's name can then neither wrap a line nor drive the
+//   terminal) and as UTF-8 where UTF-8 is read (latin1ToUtf8);
 // - JSON is written as UTF-8 by the library, an invalid byte replaced by U+FFFD.
 namespace telmar::base {
 
@@ -35,6 +37,21 @@ inline std::string printable(std::string_view text, std::size_t maxBytes = 80) {
     }
     if (shown < text.size()) {
         out += "... (" + std::to_string(text.size()) + " bytes)";
+    }
+    return out;
+}
+
+// C0, DEL and C1: the bytes of Latin-1 text that are no character to show.
+constexpr bool isControlByte(unsigned char c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
+}
+
+inline std::string printableLatin1(std::string_view latin1) {
+    std::string out(latin1);
+    for (char& c : out) {
+        if (isControlByte(static_cast<unsigned char>(c))) {
+            c = '?';
+        }
     }
     return out;
 }

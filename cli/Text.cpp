@@ -5,20 +5,8 @@
 
 namespace telmar::cli {
 
-namespace {
-
-bool isControl(unsigned char c) {
-    return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
-}
-
-} // namespace
-
 std::string latin1ForTerminal(std::string_view latin1) {
-    std::string shown(latin1);
-    std::replace_if(
-        shown.begin(), shown.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); },
-        '?');
-    return latin1ToUtf8(shown);
+    return latin1ToUtf8(base::printableLatin1(latin1));
 }
 
 std::string_view trimRight(std::string_view text) {

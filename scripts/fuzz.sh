@@ -6,6 +6,12 @@
 #                                    over its committed seeds; fails on any finding
 #   scripts/fuzz.sh TARGET SECONDS   run one for longer; new inputs go to
 #                                    build-fuzz/corpus/TARGET, findings to build-fuzz/findings
+#   scripts/fuzz.sh --campaign MINUTES [JOBS]
+#                                    every target for MINUTES each, JOBS at a time (default
+#                                    1); corpora grow in build-fuzz/corpus, every finding of
+#                                    every target lands in build-fuzz/findings, and a table
+#                                    of executions per target is written to
+#                                    build-fuzz/campaign.txt; fails when anything was found
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -52,8 +58,30 @@ case "${1:-}" in
         fi
     done
     ;;
+--campaign)
+    minutes=${2:?how many minutes per target}
+    jobs=${3:-1}
+    build
+    mkdir -p "$dir/logs"
+    rm -f "$dir/findings"/* 2>/dev/null || true
+    targets | xargs -P "$jobs" -I{} bash -c '
+        "$0" --one {} "$1" >"$2/logs/{}.log" 2>&1 || true' "$0" "$((minutes * 60))" "$dir"
+    {
+        printf '%-22s %12s %8s\n' target executions findings
+        for name in $(targets); do
+            execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$dir/logs/$name.log" |
+                grep -o '[0-9]*$' || echo 0)
+            found=$(find "$dir/findings" -name "$name-*" 2>/dev/null | wc -l)
+            printf '%-22s %12s %8s\n' "$name" "${execs:-0}" "$found"
+        done
+    } | tee "$dir/campaign.txt"
+    [ -z "$(ls -A "$dir/findings" 2>/dev/null)" ]
+    ;;
+--one) # used by --campaign: a target already built, for SECONDS
+    run "$2" "$dir/corpus/$2" -max_total_time="$3" -print_final_stats=1
+    ;;
 '' | -h | --help)
-    sed -n '3,9p' "$0"
+    sed -n '3,15p' "$0"
     ;;
 *)
     name=$1

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "status/SignalDetails.h"
 
-#include "status/PrintableText.h"
+#include "base/Printable.h"
 
 #include <cmath>
 
@@ -40,7 +40,7 @@ std::string fieldText(const Bytes& b, std::size_t offset, std::size_t width) {
     for (std::size_t i = offset; i < offset + width && b[i] != 0; ++i) {
         text.push_back(static_cast<char>(b[i]));
     }
-    return printableLatin1(text);
+    return base::printableLatin1(text);
 }
 
 // HDMI_VIC 1 to 4 have the timings of these CTA codes.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "status/SignalHistory.h"
 
-#include "status/PrintableText.h"
+#include "base/Printable.h"
 
 #include <array>
 #include <cstdio>
@@ -198,7 +198,7 @@ void SignalHistory::writeCsv(std::ostream& out) const {
     out << "time,event,change,keys\n";
     for (const auto& e : entries_) {
         out << isoTime(e.time) << ',' << csvField(changeKindName(e.kind)) << ','
-            << csvField(latin1ToUtf8(e.text)) << ',' << csvField(joined(e.keys, " ")) << '\n';
+            << csvField(base::latin1ToUtf8(e.text)) << ',' << csvField(joined(e.keys, " ")) << '\n';
     }
 }
 
@@ -206,7 +206,7 @@ void SignalHistory::writeJsonLines(std::ostream& out) const {
     for (const auto& e : entries_) {
         const nlohmann::json line = {{"time", isoTime(e.time)},
                                      {"event", changeKindName(e.kind)},
-                                     {"change", latin1ToUtf8(e.text)},
+                                     {"change", base::latin1ToUtf8(e.text)},
                                      {"keys", e.keys}};
         out << line.dump() << '\n';
     }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The signal details against the reference's worked examples, and any bytes at all.
+#include "base/Printable.h"
 #include "status/DetailsRows.h"
-#include "status/PrintableText.h"
 #include "status/SignalHistory.h"
 
 #include <gtest/gtest.h>
@@ -198,7 +198,7 @@ void expectPrintableRows(const status::SignalDetails& d, const std::vector<std::
             seen.push_back(row.key);
             ASSERT_FALSE(row.value.empty()) << row.key;
             for (const char c : row.value) {
-                ASSERT_FALSE(status::isControlByte(static_cast<unsigned char>(c))) << row.key;
+                ASSERT_FALSE(base::isControlByte(static_cast<unsigned char>(c))) << row.key;
             }
         }
     }

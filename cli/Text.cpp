@@ -17,7 +17,14 @@ std::string_view trimRight(std::string_view text) {
 std::string boxLine(std::string_view text, std::string_view caption) {
     std::string line;
     appendJoined(line, ": ", latin1ForTerminal(trimRight(caption)));
-    appendJoined(line, ": ", latin1ForTerminal(trimRight(text)));
+    // A box's own line breaks stay lines; any other control byte in it is shown as '?'.
+    std::string lines;
+    for (std::string_view rest = trimRight(text); !rest.empty();) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        appendJoined(lines, "\n", latin1ForTerminal(rest.substr(0, end)));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    appendJoined(line, ": ", lines);
     return "telmarctl: " + line;
 }
 

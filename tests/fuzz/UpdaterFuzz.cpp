@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const updater::Variant variant{
         "FUZZ", "",    "",   fpga1 ? updater::kFpga1EnterIspByte2 : updater::kFpga2EnterIspByte2,
         blocks, image, true, {},
-        {}};
+        {},     {}};
 
     sim::Box box;
     link::VirtualClock clock;
@@ -52,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     switch (outcome) {
     case updater::FlashUpdate::Outcome::NoBox:
+    case updater::FlashUpdate::Outcome::Refused:
+    case updater::FlashUpdate::Outcome::BoxInUse:
+    case updater::FlashUpdate::Outcome::BoxFailed:
         FUZZ_CHECK(box.frames() == 0);
         FUZZ_CHECK(ui.exitCodes.empty());
         break;

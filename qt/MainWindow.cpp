@@ -137,7 +137,8 @@ void MainWindow::makeKeyboardAndReaderFriendly() {
     for (QWidget* page : {ui->tab, ui->tab_2}) {
         QList<QWidget*> stops;
         for (QWidget* child : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if ((child->focusPolicy() & Qt::TabFocus) != 0) {
+            // Not by Tab policy: an exclusive group takes it from its unchecked buttons.
+            if (child->focusPolicy() != Qt::NoFocus) {
                 stops.append(child);
             }
         }

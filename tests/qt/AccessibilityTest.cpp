@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// What a screen reader gets from the window: each readout's value as its name (the events
-// that announce a change need a real bus: tests/qt/atspi_test.py), a name on every focus
-// stop, Tab row by row, menu mnemonics.
+// What a screen reader gets from the window (the announcements need a real bus, see
+// atspi_test.py): readouts named by their values, named focus stops in layout order.
+#include "panel/ControlNames.h"
 #include "qt/MainWindow.h"
 #include "tests/qt/PanelHarness.h"
 #include "ui_LumoraForm.h"
@@ -12,123 +12,68 @@
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTabBar>
-#include <memory>
 
 using telmar::panel::MainWindow;
 using telmar::test::Panel;
-using telmar::test::settle;
 
 namespace {
-
 QString nameOf(QObject* object) {
-    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(object);
-    return iface != nullptr ? iface->text(QAccessible::Name) : QString();
+    return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
 }
-
-QString descriptionOf(QObject* object) {
-    return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Description);
-}
-
 } // namespace
 
 class AccessibilityTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void readoutsAreReadAsTheirValues_data() {
-        QTest::addColumn<bool>("attached");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("spoken");
-        QTest::addColumn<QString>("description");
-        QTest::newRow("input") << true << "label_video_format"
-                               << "Input : 3840x2160p60"
-                               << "Video format";
-        QTest::newRow("source") << true << "lblVideoSource"
-                                << "Source: Tellux Media Player"
-                                << "Video source";
-        QTest::newRow("hdcp") << true << "lblHdcp"
-                              << "Encryption: HDCP 2.2"
-                              << "HDCP";
-        QTest::newRow("audio") << true << "lblAudio"
-                               << "Audio: L-PCM 48kHz 2.0ch 24bit"
-                               << "Audio";
-        QTest::newRow("version") << true << "labelFw"
-                                 << "ver: 1.023.05"
-                                 << "Firmware version";
-        QTest::newRow("no box: connection") << false << "lblWarning"
-                                            << "CONNECT TELMAR AND RESTART GUI"
-                                            << "Connection";
-        // A blank line still has a name: what it would show.
-        QTest::newRow("no box: blank input") << false << "label_video_format"
-                                             << "Video format"
-                                             << "Video format";
-        QTest::newRow("blank connection") << true << "lblWarning"
-                                          << "Connection"
-                                          << "Connection";
-    }
-
-    void readoutsAreReadAsTheirValues() {
-        QFETCH(bool, attached);
-        QFETCH(QString, label);
-        QFETCH(QString, spoken);
-        QFETCH(QString, description);
-        Panel panel(attached);
-        panel.box.useUhdHdrInput();
-        MainWindow window(panel.services());
-        QVERIFY(settle(window));
-        auto* widget = window.findChild<QLabel*>(label);
-        QVERIFY(widget != nullptr);
-        QCOMPARE(nameOf(widget), spoken);
-        QCOMPARE(descriptionOf(widget), description);
-    }
-
-    void statusBarIsReadAsItsMessage() {
-        Panel panel;
-        MainWindow window(panel.services());
-        QVERIFY(settle(window));
-        window.statusBar()->showMessage("HPD triggered");
-        QCOMPARE(nameOf(window.statusBar()), QString("HPD triggered"));
-        window.statusBar()->clearMessage();
-        QCOMPARE(nameOf(window.statusBar()), QString("Status bar"));
+    void readoutsAreNamedByTheirValues() {
+        for (bool attached : {true, false}) {
+            Panel panel(attached);
+            panel.box.useUhdHdrInput();
+            MainWindow window(panel.services());
+            QVERIFY(telmar::test::settle(window));
+            for (const telmar::panel::Readout& readout : telmar::panel::readouts()) {
+                auto* label = window.findChild<QLabel*>(readout.objectName);
+                const QString text = label->text();
+                QCOMPARE(nameOf(label), text.isEmpty() ? QString(readout.description) : text);
+            }
+            QCOMPARE(nameOf(window.form()->label_video_format),
+                     attached ? QString("Input : 3840x2160p60") : QString("Video format"));
+            window.statusBar()->showMessage("HPD triggered");
+            QCOMPARE(nameOf(window.statusBar()), QString("HPD triggered"));
+            QCOMPARE(nameOf(window.form()->labelLogo), QString("TELMAR logo"));
+        }
     }
 
     void tabFollowsTheLayoutThroughNamedStops() {
         Panel panel;
         panel.box.settings[4] = 1; // GUI control on: the CONTROL page is enabled
         MainWindow window(panel.services());
-        QVERIFY(settle(window));
+        QVERIFY(telmar::test::settle(window));
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         Ui::LumoraForm* f = window.form();
-        f->tabWidget->setCurrentWidget(f->tab_2);
-        // Radio buttons of one group are a single stop (arrows move within it), so Tab
-        // lands on each row's checked choice.
-        const QStringList expected{"rbLedEnable",  "rbFrame720",        "rbEncFollow",
-                                   "rbHtpcEnable", "rbHdmiAudioEnable", "pbHpd"};
-        f->tabWidget->tabBar()->setFocus();
-        QStringList order;
-        for (int i = 0; i < expected.size(); ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QWidget* focused = QApplication::focusWidget();
-            QVERIFY(focused != nullptr);
-            order << focused->objectName();
-            QVERIFY2(!nameOf(focused).isEmpty(), qPrintable(focused->objectName()));
+        // Each page from its tab; a radio group is one stop (arrows move within it).
+        const std::pair<QWidget*, QStringList> pages[] = {
+            {f->tab, {"cbEnableGui", "rbEdidUp", "rbAudioUp"}},
+            {f->tab_2,
+             {"rbLedEnable", "rbFrame720", "rbEncFollow", "rbHtpcEnable", "rbHdmiAudioEnable",
+              "pbHpd"}}};
+        for (const auto& [page, expected] : pages) {
+            f->tabWidget->setCurrentWidget(page);
+            f->tabWidget->tabBar()->setFocus();
+            QStringList order;
+            for (qsizetype i = 0; i < expected.size(); ++i) {
+                QVERIFY(!nameOf(QApplication::focusWidget()).isEmpty());
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                order << QApplication::focusWidget()->objectName();
+            }
+            QCOMPARE(order, expected);
         }
-        QCOMPARE(order, expected);
-        QVERIFY(!nameOf(f->tabWidget->tabBar()).isEmpty());
-        QCOMPARE(nameOf(f->labelLogo), QString("TELMAR logo"));
-    }
-
-    void menusHaveMnemonics() {
-        Panel panel;
-        MainWindow window(panel.services());
-        Ui::LumoraForm* f = window.form();
-        QCOMPARE(f->menuFile->title(), QString("&File"));
-        QCOMPARE(f->menuHelp->title(), QString("&Help"));
-        QCOMPARE(f->actionExit->text(), QString("&Exit"));
-        QCOMPARE(f->actionAbout->text(), QString("&About"));
-        QCOMPARE(f->actionExit->iconText(), QString("Exit"));
+        QCOMPARE((QStringList{f->menuFile->title(), f->menuHelp->title(), f->actionExit->text(),
+                              f->actionAbout->text()}),
+                 (QStringList{"&File", "&Help", "&Exit", "&About"}));
     }
 };
 

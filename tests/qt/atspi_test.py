@@ -1,15 +1,10 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: MIT
-"""Reads the control panel the way a screen reader does: the real LUMORA_GUI on a private
-simulator, under a private Xvfb and session bus with the accessibility bus, found on that
-bus by its process id. The input line reads "Input : 1920x1080p60"; when the simulator's
-input changes, the window announces the new line (object:property-change:accessible-name)
-and the line reads "Input : 3840x2160p60".
+"""The real LUMORA_GUI on a private simulator, Xvfb and session bus, read over AT-SPI as a
+screen reader would: its input line reads "Input : 1920x1080p60", and a new input is
+announced (accessible-name change) and read. Exit code 77 when a tool is missing.
 
     atspi_test.py --gui LUMORA_GUI --sim telmar-sim [--deadline SECONDS]
-
-Exit code 77 (skipped) when Xvfb, dbus-run-session, the accessibility bus or the Python
-bindings of libatspi are missing.
 """
 import argparse
 import ctypes
@@ -21,158 +16,104 @@ import sys
 import tempfile
 import time
 
-SKIP = 77
-FIRST_LINE = "Input : 1920x1080p60"
-SECOND_LINE = "Input : 3840x2160p60"
-
-
-def log(text):
-    print(text, flush=True)
-
 
 def die_with_parent():
     ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
+def start(command, env):
+    return subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+
+
 def stop(process):
-    if process is None or process.poll() is not None:
-        return
-    process.terminate()
-    try:
-        process.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+    if process is not None and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            process.kill()
 
 
-def sim(args, *command):
-    return subprocess.run([args.sim, *command], capture_output=True, text=True, timeout=10)
-
-
-def wait_for(what, deadline, probe, pump=None):
+def wait_for(what, deadline, probe, pump=lambda: None):
     while time.monotonic() < deadline:
-        if pump:
-            pump()
-        found = probe()
-        if found:
+        pump()
+        if found := probe():
             return found
         time.sleep(0.05)
     raise TimeoutError(f"timed out waiting for {what}")
 
 
 def walk(node, depth=0):
-    if node is None or depth > 12:
-        return
-    yield node
-    for i in range(node.get_child_count()):
-        yield from walk(node.get_child_at_index(i), depth + 1)
+    if node is not None and depth < 12:
+        yield node
+        for i in range(node.get_child_count()):
+            yield from walk(node.get_child_at_index(i), depth + 1)
 
 
-def inner(args):
-    """Runs inside the private session bus."""
+def inner(args, deadline):
     import gi
     gi.require_version("Atspi", "2.0")
     from gi.repository import Atspi, GLib
-
-    deadline = time.monotonic() + args.deadline
     announced = []
-    listener = Atspi.EventListener.new(
-        lambda event: announced.append(event.source.get_name() if event.source else ""))
+    listener = Atspi.EventListener.new(lambda event: announced.append(event.source.get_name()))
     listener.register("object:property-change:accessible-name")
-    context = GLib.MainContext.default()
-
-    def pump():
-        while context.iteration(False):
-            pass
-
-    env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-               QT_ACCESSIBILITY="1", TELMAR_USB_BACKEND="sim")
-    gui = subprocess.Popen([args.gui], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+    pump = lambda: GLib.MainContext.default().iteration(False)  # noqa: E731
+    gui = start([args.gui], dict(os.environ, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
+                                 QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", TELMAR_USB_BACKEND="sim"))
     try:
-        def application():
-            desktop = Atspi.get_desktop(0)
-            for i in range(desktop.get_child_count()):
-                app = desktop.get_child_at_index(i)
-                if app is not None and app.get_process_id() == gui.pid:
-                    return app
-            if gui.poll() is not None:
-                raise RuntimeError(f"LUMORA_GUI ended with exit code {gui.returncode}")
-
-        app = wait_for("LUMORA_GUI on the accessibility bus", deadline, application, pump)
-        log(f"found {app.get_name()!r} (pid {gui.pid}) on the accessibility bus")
-
+        desktop = Atspi.get_desktop(0)
+        app = wait_for("LUMORA_GUI on the accessibility bus", deadline, lambda: next(
+            (a for a in map(desktop.get_child_at_index, range(desktop.get_child_count()))
+             if a is not None and a.get_process_id() == gui.pid), None), pump)
         line = wait_for("the input line", deadline, lambda: next(
             (n for n in walk(app) if n.get_description() == "Video format"), None), pump)
-        wait_for(f"{FIRST_LINE!r} (it reads {line.get_name()!r})", deadline,
-                 lambda: line.get_name() == FIRST_LINE, pump)
-        log(f"the input line reads {line.get_name()!r}")
-
-        announced.clear()
-        reply = sim(args, "scenario", "4k60-hdr")
-        if reply.returncode != 0:
-            raise RuntimeError(f"telmar-sim scenario: {reply.stderr.strip()}")
-        wait_for(f"the announcement of {SECOND_LINE!r} (announced: {announced})", deadline,
-                 lambda: SECOND_LINE in announced, pump)
-        if line.get_name() != SECOND_LINE:
+        wait_for(f"'Input : 1920x1080p60', not {line.get_name()!r}", deadline,
+                 lambda: line.get_name() == "Input : 1920x1080p60", pump)
+        print("the input line reads", repr(line.get_name()), flush=True)
+        subprocess.run([args.sim, "scenario", "4k60-hdr"], check=True, timeout=10)
+        wait_for(f"the new line announced (got {announced})", deadline,
+                 lambda: "Input : 3840x2160p60" in announced, pump)
+        if line.get_name() != "Input : 3840x2160p60":
             raise RuntimeError(f"the input line reads {line.get_name()!r} after the change")
-        log(f"announced and read: {SECOND_LINE!r}")
+        print("announced and read: 'Input : 3840x2160p60'", flush=True)
     finally:
-        listener.deregister("object:property-change:accessible-name")
         stop(gui)
     return 0
 
 
-def outer(args):
-    tools = ["/usr/bin/Xvfb", "/usr/bin/dbus-run-session", "/usr/libexec/at-spi-bus-launcher"]
-    missing = [t for t in tools if not os.access(t, os.X_OK)]
-    probe = subprocess.run([sys.executable, "-c", "import gi; gi.require_version('Atspi', "
-                            "'2.0'); from gi.repository import Atspi"], capture_output=True)
-    if missing or probe.returncode != 0:
-        log(f"skipped: missing {missing or 'the Atspi bindings (gir1.2-atspi-2.0)'}")
-        return SKIP
-
+def outer(args, deadline):
+    if not all(os.access(t, os.X_OK) for t in ("/usr/bin/Xvfb", "/usr/bin/dbus-run-session",
+                                                "/usr/libexec/at-spi-bus-launcher")) or \
+            subprocess.run([sys.executable, "-c", "import gi; gi.require_version('Atspi', "
+                            "'2.0')"], capture_output=True).returncode != 0:
+        print("skipped: Xvfb, dbus-run-session, at-spi2-core or gir1.2-atspi-2.0 is missing")
+        return 77
     folder = tempfile.mkdtemp(prefix="telmar-atspi-")
     xvfb = server = None
     try:
         runtime = os.path.join(folder, "run")
-        home = os.path.join(folder, "home")
         os.mkdir(runtime, 0o700)
-        os.mkdir(home, 0o700)
-        env = dict(os.environ, XDG_RUNTIME_DIR=runtime, HOME=home,
-                   XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                   XDG_CACHE_HOME=os.path.join(home, ".cache"),
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY")}
+        env.update(XDG_RUNTIME_DIR=runtime, HOME=folder,
                    TELMAR_SIM_SOCKET=os.path.join(runtime, "sim.sock"))
-        for name in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY"):
-            env.pop(name, None)
-        os.environ.update(env)
-
         read_end, write_end = os.pipe()
         xvfb = subprocess.Popen(["/usr/bin/Xvfb", "-displayfd", str(write_end), "-nolisten",
-                                 "tcp", "-screen", "0", "1024x768x24"],
-                                pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+                                 "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL,
+                                preexec_fn=die_with_parent)
         os.close(write_end)
         with os.fdopen(read_end) as display:
-            number = display.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb gave no display")
-        env["DISPLAY"] = ":" + number
-
-        server = subprocess.Popen([args.sim, "serve", "--scenario", "1080p60"], env=env,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                  preexec_fn=die_with_parent)
-        wait_for("the simulator", time.monotonic() + 10,
-                 lambda: sim(args, "status").returncode == 0)
-
-        run = subprocess.run(["/usr/bin/dbus-run-session", "--", sys.executable,
-                              os.path.abspath(__file__), "--inner", "--gui", args.gui,
-                              "--sim", args.sim, "--deadline", str(args.deadline)],
-                             env=env, timeout=args.deadline + 30, preexec_fn=die_with_parent)
-        return run.returncode
+            env["DISPLAY"] = ":" + display.readline().strip()
+        server = start([args.sim, "serve", "--scenario", "1080p60"], env)
+        wait_for("the simulator", deadline, lambda: subprocess.run(
+            [args.sim, "status"], env=env, capture_output=True).returncode == 0)
+        return subprocess.run(["/usr/bin/dbus-run-session", "--", sys.executable, __file__,
+                               "--inner", "--gui", args.gui, "--sim", args.sim, "--deadline",
+                               str(deadline - time.monotonic())], env=env,
+                              timeout=deadline - time.monotonic() + 10,
+                              preexec_fn=die_with_parent).returncode
     finally:
-        if server is not None and server.poll() is None:
-            sim(args, "stop")
         stop(server)
         stop(xvfb)
         shutil.rmtree(folder, ignore_errors=True)
@@ -185,11 +126,11 @@ def main():
     parser.add_argument("--deadline", type=float, default=60)
     parser.add_argument("--inner", action="store_true")
     args = parser.parse_args()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    deadline = time.monotonic() + args.deadline
     try:
-        return inner(args) if args.inner else outer(args)
-    except (RuntimeError, TimeoutError, subprocess.TimeoutExpired) as error:
-        log(f"FAIL: {error}")
+        return (inner if args.inner else outer)(args, deadline)
+    except (RuntimeError, TimeoutError, subprocess.SubprocessError) as error:
+        print(f"FAIL: {error}", flush=True)
         return 1
 
 

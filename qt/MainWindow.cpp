@@ -114,8 +114,12 @@ void MainWindow::nameControls() {
 
 void MainWindow::showReadout(QLabel* label, const QString& text) {
     label->setText(text);
-    // setAccessibleName sends the NameChanged event a listening screen reader needs.
-    label->setAccessibleName(text.isEmpty() ? label->accessibleDescription() : text);
+    // setAccessibleName sends the NameChanged event a listening screen reader needs; only
+    // on a change, or every poll would announce all seven lines again.
+    const QString name = text.isEmpty() ? label->accessibleDescription() : text;
+    if (label->accessibleName() != name) {
+        label->setAccessibleName(name);
+    }
 }
 
 void MainWindow::makeKeyboardAndReaderFriendly() {

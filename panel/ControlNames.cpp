@@ -25,21 +25,29 @@ constexpr ControlName kNames[] = {
     {"rbHdmiAudioEnable", "Mute HDMI audio: enable", "label_8"},
     {"rbHdmiAudioDisable", "Mute HDMI audio: disable", nullptr},
     {"pbHpd", "HPD/reset: trigger", "label_25"},
-    {"labelFw", "Firmware version", nullptr},
-    {"lblWarning", "Connection", nullptr},
-    {"lblVideoSource", "Video source", nullptr},
-    {"label_video_format", "Video format", nullptr},
-    {"lblColor", "Color space", nullptr},
-    {"lblDeepC", "Deep color", nullptr},
-    {"lblHdcp", "HDCP", nullptr},
-    {"lblHdr", "HDR input", nullptr},
-    {"lblAudio", "Audio", nullptr},
+    {"labelLogo", "TELMAR logo", nullptr},
+};
+
+constexpr Readout kReadouts[] = {
+    {"labelFw", "Firmware version"},
+    {"lblWarning", "Connection"},
+    {"lblVideoSource", "Video source"},
+    {"label_video_format", "Video format"},
+    {"lblColor", "Color space"},
+    {"lblDeepC", "Deep color"},
+    {"lblHdcp", "HDCP"},
+    {"lblHdr", "HDR input"},
+    {"lblAudio", "Audio"},
 };
 
 } // namespace
 
 std::span<const ControlName> controlNames() {
     return kNames;
+}
+
+std::span<const Readout> readouts() {
+    return kReadouts;
 }
 
 } // namespace telmar::panel

@@ -16,6 +16,8 @@
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QTabBar>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -75,6 +77,7 @@ MainWindow::MainWindow(PanelServices services, QWidget* parent)
     searchTimer_->setInterval(kSearchPeriodMs);
     connect(searchTimer_, &QTimer::timeout, this, [this] { core_.searchTick(); });
     nameControls();
+    makeKeyboardAndReaderFriendly();
     ui->labelTitle->setText(QStringLiteral("TELMAR GUI"));
     core_.start();
 }
@@ -109,25 +112,78 @@ void MainWindow::nameControls() {
     }
 }
 
+void MainWindow::showReadout(QLabel* label, const QString& text) {
+    label->setText(text);
+    // setAccessibleName sends the NameChanged event a listening screen reader needs; only
+    // on a change, or every poll would announce all seven lines again.
+    const QString name = text.isEmpty() ? label->accessibleDescription() : text;
+    if (label->accessibleName() != name) {
+        label->setAccessibleName(name);
+    }
+}
+
+void MainWindow::makeKeyboardAndReaderFriendly() {
+    for (const Readout& readout : readouts()) {
+        if (auto* label = findChild<QLabel*>(QLatin1String(readout.objectName))) {
+            label->setAccessibleDescription(translated(readout.description));
+            showReadout(label, label->text());
+        }
+    }
+    QStatusBar* bar = statusBar();
+    bar->setAccessibleDescription(tr("Status bar"));
+    bar->setAccessibleName(bar->accessibleDescription());
+    connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString& message) {
+        bar->setAccessibleName(message.isEmpty() ? bar->accessibleDescription() : message);
+    });
+    ui->tabWidget->tabBar()->setAccessibleName(tr("Pages"));
+
+    // The form's own order follows neither page's rows; Tab goes row by row, left to right.
+    for (QWidget* page : {ui->tab, ui->tab_2}) {
+        QList<QWidget*> stops;
+        for (QWidget* child : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            // Not by Tab policy: an exclusive group takes it from its unchecked buttons.
+            if (child->focusPolicy() != Qt::NoFocus) {
+                stops.append(child);
+            }
+        }
+        std::stable_sort(stops.begin(), stops.end(), [](const QWidget* a, const QWidget* b) {
+            const QPoint pa = a->geometry().topLeft();
+            const QPoint pb = b->geometry().topLeft();
+            return pa.y() != pb.y() ? pa.y() < pb.y() : pa.x() < pb.x();
+        });
+        for (qsizetype i = 1; i < stops.size(); ++i) {
+            QWidget::setTabOrder(stops[i - 1], stops[i]);
+        }
+    }
+
+    // Only the mnemonic marker is added; the texts stay as the form has them.
+    for (QMenu* menu : {ui->menuFile, ui->menuHelp}) {
+        menu->setTitle(QLatin1Char('&') + menu->title());
+    }
+    for (QAction* action : {ui->actionExit, ui->actionAbout}) {
+        action->setText(QLatin1Char('&') + action->text());
+    }
+}
+
 bool MainWindow::searching() const {
     return searchTimer_->isActive();
 }
 
 void MainWindow::showWarning(std::string_view text) {
     if (text.empty()) {
-        ui->lblWarning->clear();
+        showReadout(ui->lblWarning, QString());
     } else {
-        ui->lblWarning->setText(translated(text));
+        showReadout(ui->lblWarning, translated(text));
     }
 }
 
 void MainWindow::showVersion(std::string_view text) {
-    ui->labelFw->setText(fromLatin1(text));
+    showReadout(ui->labelFw, fromLatin1(text));
 }
 
 void MainWindow::showStatus(const status::StatusLines& lines) {
     for (std::size_t i = 0; i < kStatusLabels.size(); ++i) {
-        findChild<QLabel*>(QLatin1String(kStatusLabels[i]))->setText(fromLatin1(lines.text[i]));
+        showReadout(findChild<QLabel*>(QLatin1String(kStatusLabels[i])), fromLatin1(lines.text[i]));
     }
 }
 

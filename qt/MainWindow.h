@@ -11,6 +11,7 @@
 #include <memory>
 
 class QAbstractButton;
+class QLabel;
 class QProgressBar;
 class QTimer;
 class QTimerEvent;
@@ -102,6 +103,10 @@ class MainWindow : public QMainWindow, private PanelView {
     void showOpenFailed() override;
 
     void nameControls();
+    // The keyboard order of each page, the menus' mnemonics and the status bar's text.
+    void makeKeyboardAndReaderFriendly();
+    // Sets a readout label's text and the name a screen reader reads for it.
+    void showReadout(QLabel* label, const QString& text);
     // View > Signal Details; not a slot, so the form's slot table stays as it is.
     void viewSignalDetails();
     // What both the close event and the destructor do, in this order.

@@ -8,6 +8,7 @@ deps_packages=(
     libusb-1.0-0-dev nlohmann-json3-dev
     xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-liberation
     umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
+    at-spi2-core gir1.2-atspi-2.0
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils
     wine wine64 fonts-wine
     librsvg2-bin desktop-file-utils appstream

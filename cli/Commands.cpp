@@ -41,21 +41,11 @@ void reportReachProblem(Context& c) {
 // A session on the command's link: abandoned when the time runs out.
 class Session : public BoxSession {
   public:
-    explicit Session(Context& c) : BoxSession(c.driver, c.clock, c.err), deadline_(c.deadline) {
-        if (deadline_ != nullptr) {
-            deadline_->setOnExpiry([this] { abandon(); });
-        }
-    }
-    ~Session() {
-        if (deadline_ != nullptr) {
-            deadline_->setOnExpiry({});
-        }
-    }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+    explicit Session(Context& c)
+        : BoxSession(c.driver, c.clock, c.err), expiry_(c.deadline, [this] { abandon(); }) {}
 
   private:
-    DeadlineClock* deadline_;
+    OnExpiry expiry_;
 };
 
 // Opens the box, or says why not; the exit code when it failed.

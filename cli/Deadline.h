@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace telmar::cli {
 
@@ -34,6 +35,26 @@ class DeadlineClock final : public link::Clock {
     std::uint32_t startMs_;
     bool expired_ = false;
     std::function<void()> onExpiry_;
+};
+
+// `action` runs if the time of `clock` (none: never) runs out while this lives.
+class OnExpiry {
+  public:
+    OnExpiry(DeadlineClock* clock, std::function<void()> action) : clock_(clock) {
+        if (clock_ != nullptr) {
+            clock_->setOnExpiry(std::move(action));
+        }
+    }
+    ~OnExpiry() {
+        if (clock_ != nullptr) {
+            clock_->setOnExpiry({});
+        }
+    }
+    OnExpiry(const OnExpiry&) = delete;
+    OnExpiry& operator=(const OnExpiry&) = delete;
+
+  private:
+    DeadlineClock* clock_;
 };
 
 } // namespace telmar::cli

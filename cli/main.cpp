@@ -166,9 +166,11 @@ int main(int argc, char* argv[]) {
     std::ostream err(&errLines);
     const bool json = parsed.options ? parsed.options->json
                                      : std::find(args.begin(), args.end(), "--json") != args.end();
+    // The doctor's report is one JSON document that carries its own exit code.
+    const bool ownResult = parsed.options && parsed.options->command == cli::Command::Doctor;
     const auto finish = [&](int code) {
         err.flush();
-        if (json && code != cli::kExitOk) {
+        if (json && code != cli::kExitOk && !ownResult) {
             std::cout << cli::errorJson(errLines.lines(), code) << std::endl;
         }
         return code;

@@ -176,8 +176,9 @@ int main(int argc, char* argv[]) {
         return code;
     };
     if (!parsed.options) {
-        err << "telmarctl: " << parsed.error << "\n"
-            << "Run telmarctl --help for the commands and options." << std::endl;
+        err << "telmarctl: " << parsed.error << std::endl;
+        // A hint for a person, not part of the error.
+        std::cerr << "Run telmarctl --help for the commands and options." << std::endl;
         return finish(cli::kExitUsage);
     }
     const cli::Options& options = *parsed.options;

@@ -40,7 +40,8 @@ std::vector<std::string> CollectedStatus::take() {
 }
 
 BoxSession::BoxSession(usb::Driver& driver, link::Clock& clock, std::ostream& err)
-    : messages_(err), link_(driver, clock, messages_), protocol_(link_, statusBar_) {}
+    : driver_(driver), messages_(err), link_(driver, clock, messages_),
+      protocol_(link_, statusBar_) {}
 
 BoxSession::~BoxSession() {
     link_.closeDevice();
@@ -48,6 +49,11 @@ BoxSession::~BoxSession() {
 }
 
 BoxSession::Opened BoxSession::open(const std::string& serial) {
+    serial_ = serial;
+    std::uint32_t count = 0;
+    if (driver_.getNumDevices(count) != usb::kSuccess) {
+        return Opened::CountFailed;
+    }
     std::uint32_t index = 0;
     if (!link_.findDevice(serial, index)) {
         return Opened::NotFound;
@@ -84,13 +90,27 @@ Snapshot BoxSession::readSnapshot() {
     return snapshot;
 }
 
-void BoxSession::poll(Snapshot& snapshot) {
+bool BoxSession::reopenQuietly() {
+    std::uint32_t index = 0;
+    return link_.findAndOpenQuietly(serial_, index);
+}
+
+bool BoxSession::poll(Snapshot& snapshot) {
+    const std::uint64_t before = link_.exchangesSucceeded();
     // A failed settings read leaves the controls, and so the settings shown, as they were.
     if (auto settings = readSettingsBlock()) {
         snapshot.settings = settings;
     }
     snapshot.lines.apply(status::readStatusUpdate(protocol_));
     messages_.endRun();
+    // One answer is enough to know the box is there; one that answers nothing may only
+    // be slow or faulty, so the bus decides.
+    if (link_.exchangesSucceeded() != before || link_.deviceAttached(serial_)) {
+        return true;
+    }
+    link_.releaseLostDevice();
+    statusBar_.take();
+    return false;
 }
 
 } // namespace telmar::cli

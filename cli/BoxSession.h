@@ -66,8 +66,14 @@ class BoxSession {
     BoxSession(const BoxSession&) = delete;
     BoxSession& operator=(const BoxSession&) = delete;
 
-    enum class Opened { Yes, NotFound, OpenFailed };
+    // CountFailed: the devices could not even be counted, so whether a box is there is
+    // not known (the driver's reachProblem() says why).
+    enum class Opened { Yes, NotFound, OpenFailed, CountFailed };
     Opened open(const std::string& serial);
+    // The search of a session whose box has left: no box lines, no count check.
+    bool reopenQuietly();
+    // Ends the exchange in flight and fails every later one at once; for a time limit.
+    void abandon() { link_.abandon(); }
 
     protocol::ControlProtocol& protocol() { return protocol_; }
     CollectedStatus& statusBar() { return statusBar_; }
@@ -76,12 +82,16 @@ class BoxSession {
     std::optional<protocol::SettingsMirror> readSettings();
     // The start-up reads of the panel: settings, version, status.
     Snapshot readSnapshot();
-    // One poll tick of the panel: settings, then status, applied to `snapshot`.
-    void poll(Snapshot& snapshot);
+    // One poll tick of the panel: settings, then status, applied to `snapshot`. False
+    // when every request failed and the box is no longer on the bus, as the panel
+    // decides it; the box is let go then and its failures are dropped.
+    bool poll(Snapshot& snapshot);
 
   private:
     std::optional<protocol::SettingsMirror> readSettingsBlock();
 
+    usb::Driver& driver_;
+    std::string serial_;
     StderrMessages messages_;
     link::PanelLink link_;
     CollectedStatus statusBar_;

@@ -5,8 +5,11 @@
 #include "cli/SettingNames.h"
 #include "cli/Text.h"
 #include "link/DeviceSearch.h"
+#include "panel/PanelCore.h"
 #include "panel/SettingsControls.h"
 
+#include <chrono>
+#include <ctime>
 #include <ostream>
 #include <string>
 
@@ -35,9 +38,23 @@ void reportReachProblem(Context& c) {
     }
 }
 
+// A session on the command's link: abandoned when the time runs out.
+class Session : public BoxSession {
+  public:
+    explicit Session(Context& c)
+        : BoxSession(c.driver, c.clock, c.err), expiry_(c.deadline, [this] { abandon(); }) {}
+
+  private:
+    OnExpiry expiry_;
+};
+
 // Opens the box, or says why not; the exit code when it failed.
 std::optional<int> openBox(Context& c, BoxSession& box) {
-    switch (box.open(c.options.serial)) {
+    const BoxSession::Opened opened = box.open(c.options.serial);
+    if (c.timedOut()) {
+        return kExitFailed;
+    }
+    switch (opened) {
     case BoxSession::Opened::Yes:
         if (c.options.verbose) {
             c.err << "telmarctl: opened the box with serial " << c.options.serial << std::endl;
@@ -57,8 +74,26 @@ std::optional<int> openBox(Context& c, BoxSession& box) {
               << std::endl;
         reportReachProblem(c);
         return kExitFailed;
+    case BoxSession::Opened::CountFailed:
+        // Not "no box": whether there is one is not known.
+        c.err << "telmarctl: the USB devices could not be counted" << std::endl;
+        reportReachProblem(c);
+        return kExitFailed;
     }
     return kExitFailed;
+}
+
+// A --watch line: text on standard output, or a JSON event there and the text on
+// standard error.
+void watchEvent(Context& c, std::string_view event, std::string_view text) {
+    if (!c.options.json) {
+        c.out << "\n" << text << std::endl;
+        return;
+    }
+    c.out << jsonLine({{"event", event}, {"time", c.eventTime()}}) << std::endl;
+    if (!c.options.quiet) {
+        c.err << "telmarctl: " << text << std::endl;
+    }
 }
 
 std::optional<std::string_view> valueOf(Setting setting,
@@ -102,6 +137,19 @@ void printSnapshot(Context& c, const Snapshot& s) {
 
 } // namespace
 
+std::string Context::utcNow() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
 std::string snapshotJson(const Snapshot& s) {
     static constexpr std::array<std::string_view, StatusLines::Count> kKeys = {
         "input", "encryption", "color", "source", "hdr", "deep_color", "audio"};
@@ -117,9 +165,10 @@ std::string snapshotJson(const Snapshot& s) {
 int runList(Context& c) {
     std::uint32_t count = 0;
     if (c.driver.getNumDevices(count) != usb::kSuccess) {
+        // Whether a box is there is not known, so this is no "no box".
         c.err << "telmarctl: the USB devices could not be counted" << std::endl;
         reportReachProblem(c);
-        return kExitNoBox;
+        return kExitFailed;
     }
     const auto deviceString = [&](std::uint32_t index, std::uint32_t option) {
         char buffer[usb::kDeviceStringSize] = {};
@@ -180,11 +229,14 @@ int runList(Context& c) {
 }
 
 int runStatus(Context& c) {
-    BoxSession box(c.driver, c.clock, c.err);
+    Session box(c);
     if (const auto failed = openBox(c, box)) {
         return *failed;
     }
     Snapshot shown = box.readSnapshot();
+    if (c.timedOut()) {
+        return kExitFailed;
+    }
     const bool complete = box.statusBar().empty();
     reportFailures(c, box.statusBar());
     printSnapshot(c, shown);
@@ -195,19 +247,44 @@ int runStatus(Context& c) {
     // looking, not by the next write.
     const auto waitWhileRead = [&c] {
         for (std::uint32_t waited = 0; waited < kWatchPeriodMs; waited += kWatchOutputCheckMs) {
-            if (c.outputClosed()) {
+            if (c.outputClosed() || c.timedOut()) {
                 return false;
             }
             c.clock.sleepMs(kWatchOutputCheckMs);
         }
-        return !c.outputClosed();
+        return !c.outputClosed() && !c.timedOut();
     };
+    // The panel core's states: polled while connected, looked for every period while
+    // disconnected.
+    panel::Connection connection = panel::Connection::Connected;
     for (;;) {
         if (!waitWhileRead() || !c.out) {
-            return kExitOk;
+            return c.timedOut() ? kExitFailed : kExitOk;
+        }
+        if (connection == panel::Connection::Disconnected) {
+            if (!box.reopenQuietly()) {
+                continue;
+            }
+            connection = panel::Connection::Connected;
+            watchEvent(c, "connected", kWatchBackText);
+            shown = box.readSnapshot();
+            if (c.timedOut()) {
+                return kExitFailed;
+            }
+            reportFailures(c, box.statusBar());
+            printSnapshot(c, shown);
+            continue;
         }
         Snapshot now = shown;
-        box.poll(now);
+        const bool attached = box.poll(now);
+        if (c.timedOut()) {
+            return kExitFailed;
+        }
+        if (!attached) {
+            connection = panel::Connection::Disconnected;
+            watchEvent(c, "disconnected", kWatchGoneText);
+            continue;
+        }
         reportFailures(c, box.statusBar());
         if (now == shown) {
             continue;
@@ -221,11 +298,14 @@ int runStatus(Context& c) {
 }
 
 int runGet(Context& c) {
-    BoxSession box(c.driver, c.clock, c.err);
+    Session box(c);
     if (const auto failed = openBox(c, box)) {
         return *failed;
     }
     const auto settings = box.readSettings();
+    if (c.timedOut()) {
+        return kExitFailed;
+    }
     reportFailures(c, box.statusBar());
     if (!settings) {
         return kExitFailed;
@@ -248,12 +328,15 @@ int runSet(Context& c) {
     if (!write) {
         return kExitUsage;
     }
-    BoxSession box(c.driver, c.clock, c.err);
+    Session box(c);
     if (const auto failed = openBox(c, box)) {
         return *failed;
     }
     if (needsGuiControl(setting->setting)) {
         const auto settings = box.readSettings();
+        if (c.timedOut()) {
+            return kExitFailed;
+        }
         reportFailures(c, box.statusBar());
         if (!settings) {
             return kExitFailed;
@@ -266,11 +349,19 @@ int runSet(Context& c) {
         }
     }
     const bool accepted = box.protocol().writeRegister(write->reg, write->value);
+    if (c.timedOut()) {
+        return kExitFailed;
+    }
     reportFailures(c, box.statusBar());
     if (!accepted) {
         return kExitFailed;
     }
-    const std::string_view confirmation = write->confirmation ? write->confirmation : "";
+    // The panel confirms GUI control by its check box alone; a terminal needs the line.
+    const std::string_view confirmation =
+        write->confirmation                       ? std::string_view(write->confirmation)
+        : setting->setting != Setting::GuiControl ? std::string_view()
+        : c.options.value == "on"                 ? kGuiControlOnText
+                                                  : kGuiControlOffText;
     if (c.options.json) {
         c.out << jsonLine({{"setting", setting->name},
                            {"value", c.options.value},
@@ -283,14 +374,25 @@ int runSet(Context& c) {
 }
 
 int runHpd(Context& c) {
-    BoxSession box(c.driver, c.clock, c.err);
+    Session box(c);
     if (const auto failed = openBox(c, box)) {
         return *failed;
     }
     const panel::SettingWrite write = panel::hpdWrite();
     const bool accepted = box.protocol().writeRegister(write.reg, write.value);
+    if (c.timedOut()) {
+        return kExitFailed;
+    }
     reportFailures(c, box.statusBar());
-    return accepted ? kExitOk : kExitFailed;
+    if (!accepted) {
+        return kExitFailed;
+    }
+    if (c.options.json) {
+        c.out << jsonLine({{"setting", "hpd"}, {"message", kHpdSentText}}) << std::endl;
+    } else {
+        c.out << kHpdSentText << std::endl;
+    }
+    return kExitOk;
 }
 
 } // namespace telmar::cli

@@ -65,6 +65,7 @@ void tryBox(Context& c, doctor::DeviceSeen& d) {
     QuietMessages messages;
     QuietStatus statusBar;
     link::PanelLink link(c.driver, c.clock, messages);
+    const OnExpiry expiry(c.deadline, [&link] { link.abandon(); });
     if (!link.openDevice(d.index)) {
         const std::string problem = c.driver.reachProblem();
         d.error = problem.empty() ? failure(c.driver, usb::kDeviceIoFailed) : problem;
@@ -145,6 +146,7 @@ Json recordedSession(Context& c, const DoctorSetup& setup) {
         std::unique_ptr<usb::Driver> recorder = setup.record(c.driver, trace);
         std::ostringstream quiet;
         BoxSession box(*recorder, c.clock, quiet);
+        const OnExpiry expiry(c.deadline, [&box] { box.abandon(); });
         if (box.open(c.options.serial) == BoxSession::Opened::Yes) {
             session["status"] = Json::parse(snapshotJson(box.readSnapshot()));
         }

@@ -80,8 +80,8 @@ Parsed parseArguments(std::span<const std::string> args) {
             }
             return args[++i];
         };
-        const bool takesValue =
-            arg == "--backend" || arg == "--serial" || arg == "--image" || arg == "--report";
+        const bool takesValue = arg == "--backend" || arg == "--serial" || arg == "--image" ||
+                                arg == "--report" || arg == "--timeout";
         if (takesValue) {
             const auto value = takeValue();
             if (!value) {
@@ -93,6 +93,12 @@ Parsed parseArguments(std::span<const std::string> args) {
                 o.serial = *value;
             } else if (arg == "--report") {
                 o.report = *value;
+            } else if (arg == "--timeout") {
+                o.timeoutMs = parseTimeout(*value);
+                if (!o.timeoutMs) {
+                    return fail("--timeout takes a number of seconds above 0 and up to " +
+                                std::to_string(kMaxTimeoutSeconds) + ", not " + *value);
+                }
             } else {
                 o.image = *value;
             }
@@ -103,10 +109,12 @@ Parsed parseArguments(std::span<const std::string> args) {
         }
         if (arg == "-h" || arg == "--help") {
             help = true;
-        } else if (arg == "--version") {
+        } else if (arg == "-V" || arg == "--version") {
             version = true;
         } else if (arg == "-v" || arg == "--verbose") {
             o.verbose = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            o.quiet = true;
         } else if (arg == "--json") {
             o.json = true;
         } else if (arg == "--watch") {
@@ -138,6 +146,14 @@ Parsed parseArguments(std::span<const std::string> args) {
         return fail("no command given");
     }
     o.command = *command;
+    if (o.quiet && o.verbose) {
+        return fail("--quiet and --verbose exclude each other");
+    }
+    // A flash write cut short would leave the box without firmware; the write keeps
+    // its own time limits.
+    if (o.timeoutMs && o.command == Command::Update) {
+        return fail("--timeout does not apply to update: a flash write is never cut short");
+    }
     // Options that belong to one command only.
     if (o.watch && o.command != Command::Status) {
         return fail("--watch belongs to status");
@@ -213,6 +229,36 @@ Parsed parseArguments(std::span<const std::string> args) {
     return {o, {}};
 }
 
+std::optional<std::uint32_t> parseTimeout(std::string_view text) {
+    // Digits with at most three decimals, so no locale or floating point decides.
+    std::uint64_t ms = 0;
+    std::size_t decimals = 0;
+    bool point = false;
+    bool digits = false;
+    for (const char ch : text) {
+        if (ch == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (ch < '0' || ch > '9' || decimals == 3) {
+            return std::nullopt;
+        }
+        digits = true;
+        decimals += point ? 1 : 0;
+        ms = ms * 10 + static_cast<std::uint64_t>(ch - '0');
+        if (ms > std::uint64_t{kMaxTimeoutSeconds} * 1000) {
+            return std::nullopt;
+        }
+    }
+    for (; decimals < 3; ++decimals) {
+        ms *= 10;
+    }
+    if (!digits || ms == 0 || ms > std::uint64_t{kMaxTimeoutSeconds} * 1000) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(ms);
+}
+
 std::string backendNames() {
     std::string names;
     for (const backends::BackendEntry& entry : backends::backendTable()) {
@@ -223,8 +269,24 @@ std::string backendNames() {
 
 std::string usageText() {
     return "usage: telmarctl [--backend " + backendNames() +
-           "] [--serial S] [-v] [--json] COMMAND ...\n"
-           "       telmarctl --version | --help | COMMAND --help\n"
+           "] [--serial S] [-v|-q] [--json] [--timeout SECONDS]\n"
+           "                 COMMAND ...\n"
+           "       telmarctl -V|--version | -h|--help | COMMAND --help\n"
+           "\n"
+           "Options:\n"
+           "  --backend NAME              the USB backend (" +
+           backendNames() +
+           ")\n"
+           "  --serial S                  the box's serial string (2031)\n"
+           "  -v, --verbose               say more on standard error\n"
+           "  -q, --quiet                 only results and errors: no progress, no notices\n"
+           "  --json                      JSON results on standard output; a failure as\n"
+           "                              {\"error\": ..., \"exit_code\": ...} too\n"
+           "  --timeout SECONDS           end the command after SECONDS (exit code 1); the\n"
+           "                              box is left as it was (not for update)\n"
+           "  -y, --yes                   update: write without asking\n"
+           "  -V, --version               the version\n"
+           "  -h, --help                  this text\n"
            "\n"
            "Commands:\n"
            "  list                        the attached TELMAR boxes\n"
@@ -255,20 +317,23 @@ std::string commandUsage(Command command) {
         return "usage: telmarctl [--json] status [--watch]\n"
                "Prints the firmware version, the seven status lines as the control panel shows\n"
                "them (empty while the box has no input) and every setting. --watch reads the\n"
-               "box every 3000 ms and prints again whenever anything changed, until interrupted.\n";
+               "box every 3000 ms and prints again whenever anything changed, until interrupted.\n"
+               "When the box leaves, --watch says so once (\"TELMAR disconnected\"; with --json\n"
+               "{\"event\":\"disconnected\",...}), looks for it every 3000 ms and prints the\n"
+               "whole status again when it is back.\n";
     case Command::Get:
         return "usage: telmarctl [--json] get [SETTING]\n"
                "Prints one setting's value, or every setting as NAME: VALUE.\n\nSettings:\n" +
                settingWords();
     case Command::Set:
-        return "usage: telmarctl set SETTING VALUE\n"
+        return "usage: telmarctl [--json] set SETTING VALUE\n"
                "Writes the setting and prints the control panel's confirmation. EDID and AUDIO\n"
                "can be set only while gui-control is on.\n\nSettings:\n" +
                settingWords();
     case Command::Hpd:
-        return "usage: telmarctl hpd\nSends the HPD/reset pulse to the box.\n";
+        return "usage: telmarctl [--json] hpd\nSends the HPD/reset pulse to the box.\n";
     case Command::Update:
-        return "usage: telmarctl [--json] update fpga1|fpga2 [--image FILE] [--yes]\n"
+        return "usage: telmarctl [--json] update fpga1|fpga2 [--image FILE] [-y|--yes]\n"
                "Writes the flash image built into telmarctl, or FILE (exactly the build's block\n"
                "count x 512 bytes), to the box. Asks before it starts unless --yes; without a\n"
                "terminal --yes is required. An interrupt while the image is written is deferred\n"

@@ -3,6 +3,7 @@
 
 #include "link/DeviceSearch.h"
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,7 +30,9 @@ struct Options {
     std::optional<std::string> backend; // --backend; unset: TELMAR_USB_BACKEND decides
     std::string serial{kDefaultSerial};
     bool verbose = false;
+    bool quiet = false; // -q: results and errors only, no progress or notices
     bool json = false;
+    std::optional<std::uint32_t> timeoutMs; // --timeout SECONDS: the whole command's bound
 
     std::optional<Command> helpFor; // COMMAND --help
     bool watch = false;             // status --watch
@@ -56,5 +59,11 @@ std::string backendNames();
 // The --help text, for the whole program or one command.
 std::string usageText();
 std::string commandUsage(Command command);
+
+// The longest --timeout, in seconds: a day, well inside the 32-bit millisecond clock.
+inline constexpr std::uint32_t kMaxTimeoutSeconds = 86400;
+// "2", "0.5": a positive number of seconds up to kMaxTimeoutSeconds, as milliseconds
+// (at least 1); nullopt for anything else.
+std::optional<std::uint32_t> parseTimeout(std::string_view text);
 
 } // namespace telmar::cli

@@ -101,6 +101,9 @@ void TerminalUi::progress() {
     }
     const std::uint32_t elapsed = link::elapsedMs(startMs_, now);
     const std::optional<std::uint32_t> left = leftMs(now);
+    if (quiet_) {
+        return;
+    }
     switch (style_) {
     case Style::Json: {
         out_ << jsonLine({{"event", "progress"},
@@ -268,6 +271,7 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
                                     : outputTerminal ? TerminalUi::Style::Bar
                                                      : TerminalUi::Style::Plain;
     TerminalUi ui(style, variant.blockCount, c.clock, c.out, c.err);
+    ui.setQuiet(c.options.quiet);
     const auto outcome = runSafeguarded(variant, c.driver, c.clock, ui, c.err);
     ui.finishBar();
     using Outcome = updater::FlashUpdate::Outcome;

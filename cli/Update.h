@@ -43,6 +43,8 @@ class TerminalUi final : public updater::UserInterface {
     std::uint32_t blocksDone() const { return done_; }
     // Ends an open progress bar line and a run of warnings.
     void finishBar();
+    // -q: no progress, in any style; lines and boxes are still shown.
+    void setQuiet(bool quiet) { quiet_ = quiet; }
 
   private:
     void progress();
@@ -60,6 +62,7 @@ class TerminalUi final : public updater::UserInterface {
     std::uint32_t firstBlockMs_ = 0;
     std::uint32_t lastDecile_ = 0;
     bool barOpen_ = false;
+    bool quiet_ = false;
     WarningRun warnings_;
     std::optional<int> endCode_;
 };

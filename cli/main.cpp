@@ -6,11 +6,15 @@
 #include "backends/DriverFactory.h"
 #include "backends/TraceRecorder.h"
 #include "cli/Commands.h"
+#include "cli/Deadline.h"
 #include "cli/Doctor.h"
+#include "cli/ErrorReport.h"
 #include "cli/Options.h"
+#include "cli/Text.h"
 #include "cli/Update.h"
 #include "link/Clock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -103,6 +107,51 @@ cli::DoctorSetup doctorSetup(const cli::Options& options, std::ostream& err) {
     return setup;
 }
 
+// The command the options name; its exit code. Text for the user goes to `err`.
+int runCommand(const cli::Options& options, std::ostream& err) {
+    std::unique_ptr<usb::Driver> driver = makeDriver(options, err);
+    if (!driver) {
+        return cli::kExitUsage;
+    }
+    link::SteadyClock steady;
+    cli::DeadlineClock clock(steady, options.timeoutMs);
+    cli::Context context{options, *driver, clock, std::cout, err, outputClosed};
+    context.deadline = options.timeoutMs ? &clock : nullptr;
+    int code = cli::kExitOk;
+    switch (options.command) {
+    case cli::Command::List:
+        code = cli::runList(context);
+        break;
+    case cli::Command::Status:
+        code = cli::runStatus(context);
+        break;
+    case cli::Command::Get:
+        code = cli::runGet(context);
+        break;
+    case cli::Command::Set:
+        code = cli::runSet(context);
+        break;
+    case cli::Command::Hpd:
+        code = cli::runHpd(context);
+        break;
+    case cli::Command::Update:
+        code = cli::runUpdate(context, std::cin, isTerminal(stdin), isTerminal(stdout));
+        break;
+    case cli::Command::Doctor:
+        code = cli::runDoctor(context, doctorSetup(options, err));
+        break;
+    case cli::Command::Help:
+    case cli::Command::Version:
+        break;
+    }
+    if (clock.expired()) {
+        err << "telmarctl: timed out after " << *options.timeoutMs / 1000.0
+            << " s; the box was left as it was" << std::endl;
+        return cli::kExitFailed;
+    }
+    return code;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -111,10 +160,26 @@ int main(int argc, char* argv[]) {
 #endif
     const std::vector<std::string> args(argv + 1, argv + argc);
     const cli::Parsed parsed = cli::parseArguments(args);
+    // Standard error is kept so that with --json a failure is also one JSON object on
+    // standard output, the usage error of a command line that asked for JSON included.
+    cli::TeeLines errLines(std::cerr.rdbuf());
+    std::ostream err(&errLines);
+    const bool json = parsed.options ? parsed.options->json
+                                     : std::find(args.begin(), args.end(), "--json") != args.end();
+    // The doctor's report is one JSON document that carries its own exit code.
+    const bool ownResult = parsed.options && parsed.options->command == cli::Command::Doctor;
+    const auto finish = [&](int code) {
+        err.flush();
+        if (json && code != cli::kExitOk && !ownResult) {
+            std::cout << cli::errorJson(errLines.lines(), code) << std::endl;
+        }
+        return code;
+    };
     if (!parsed.options) {
-        std::cerr << "telmarctl: " << parsed.error << "\n"
-                  << "Run telmarctl --help for the commands and options." << std::endl;
-        return cli::kExitUsage;
+        err << "telmarctl: " << parsed.error << std::endl;
+        // A hint for a person, not part of the error.
+        std::cerr << "Run telmarctl --help for the commands and options." << std::endl;
+        return finish(cli::kExitUsage);
     }
     const cli::Options& options = *parsed.options;
     switch (options.command) {
@@ -122,36 +187,15 @@ int main(int argc, char* argv[]) {
         std::cout << (options.helpFor ? cli::commandUsage(*options.helpFor) : cli::usageText());
         return cli::kExitOk;
     case cli::Command::Version:
-        std::cout << app::versionLine("telmarctl");
+        if (options.json) {
+            std::cout << cli::jsonLine({{"program", "telmarctl"}, {"version", app::kVersion}})
+                      << std::endl;
+        } else {
+            std::cout << app::versionLine("telmarctl");
+        }
         return cli::kExitOk;
     default:
         break;
     }
-
-    std::unique_ptr<usb::Driver> driver = makeDriver(options, std::cerr);
-    if (!driver) {
-        return cli::kExitUsage;
-    }
-    link::SteadyClock clock;
-    cli::Context context{options, *driver, clock, std::cout, std::cerr, outputClosed};
-    switch (options.command) {
-    case cli::Command::List:
-        return cli::runList(context);
-    case cli::Command::Status:
-        return cli::runStatus(context);
-    case cli::Command::Get:
-        return cli::runGet(context);
-    case cli::Command::Set:
-        return cli::runSet(context);
-    case cli::Command::Hpd:
-        return cli::runHpd(context);
-    case cli::Command::Update:
-        return cli::runUpdate(context, std::cin, isTerminal(stdin), isTerminal(stdout));
-    case cli::Command::Doctor:
-        return cli::runDoctor(context, doctorSetup(options, std::cerr));
-    case cli::Command::Help:
-    case cli::Command::Version:
-        break;
-    }
-    return cli::kExitOk;
+    return finish(runCommand(options, err));
 }

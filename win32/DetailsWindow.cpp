@@ -14,8 +14,9 @@ namespace {
 using base::widen;
 
 constexpr UINT_PTR kMarkTimer = 1;
-constexpr int kCopyId = 1;
-constexpr int kNoticeId = 2; // how the Wine test finds the notice
+// Clear of IDOK and IDCANCEL, which the dialog keys send.
+constexpr int kCopyId = 101;
+constexpr int kNoticeId = 102; // how the Wine test finds the notice
 constexpr int kMargin = 8;
 constexpr int kRawLines = 6;
 // Marked fields stand out as in the other shell.
@@ -267,6 +268,10 @@ LRESULT DetailsWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         if (LOWORD(wParam) == kCopyId && HIWORD(wParam) == BN_CLICKED) {
             copyRaw();
+            return 0;
+        }
+        if (LOWORD(wParam) == IDCANCEL) { // Escape
+            SendMessageW(window_, WM_CLOSE, 0, 0);
             return 0;
         }
         break;

@@ -263,7 +263,7 @@ int details(const wchar_t* seconds) {
                  text.erase(0, end + 2)) {
                 say("raw\t" + utf8(text.substr(0, end)));
             }
-        } else if (kind == L"Static" && GetDlgCtrlID(child) == 2) {
+        } else if (kind == L"Static" && GetDlgCtrlID(child) == 102) {
             say("notice=" + oneLine(windowText(child)));
         }
     }

@@ -241,10 +241,6 @@ int details(const wchar_t* seconds) {
         return noWindow(L"LUMORA_DETAILS");
     }
     sayWindow(window);
-    RECT outer{};
-    GetWindowRect(window, &outer);
-    say("outer=" + std::to_string(outer.left) + "," + std::to_string(outer.top) + "," +
-        std::to_string(outer.right - outer.left) + "," + std::to_string(outer.bottom - outer.top));
     std::vector<HWND> children;
     EnumChildWindows(window, collectChild, reinterpret_cast<LPARAM>(&children));
     for (HWND child : children) {

@@ -6,6 +6,7 @@
 #include "link/Clock.h"
 #include "panel/PanelCore.h"
 #include "panel/SettingsControls.h"
+#include "win32/DetailsWindow.h"
 #include "win32/FormFonts.h"
 #include "win32/FormTable.h"
 #include "win32/resource.h"
@@ -134,7 +135,8 @@ class PanelWindow final : private panel::PanelView {
   public:
     PanelWindow(HINSTANCE instance, FormTable form, std::unique_ptr<usb::Driver> driver)
         : instance_(instance), form_(std::move(form)), driver_(std::move(driver)),
-          core_(*driver_, clock_, *this, [this] { PostMessageW(window_, kDeliver, 0, 0); }) {}
+          core_(*driver_, clock_, *this, [this] { PostMessageW(window_, kDeliver, 0, 0); }),
+          details_(instance, clock_) {}
 
     bool create();
     void start() {
@@ -147,6 +149,7 @@ class PanelWindow final : private panel::PanelView {
     }
     HWND window() const { return window_; }
     HWND currentPage() const { return pages_.empty() ? nullptr : pages_[currentPage_]; }
+    HWND detailsWindow() const { return details_.window(); }
 
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -161,6 +164,9 @@ class PanelWindow final : private panel::PanelView {
     void showWarning(std::string_view text) override { setText("lblWarning", widen(text)); }
     void showVersion(std::string_view text) override { setText("labelFw", widen(text)); }
     void showStatus(const status::StatusLines& lines) override;
+    void showSignal(const status::StatusUpdate& update) override {
+        details_.take(update, core_.connection());
+    }
     void showStatusMessage(std::string_view text, int timeoutMs) override;
     void setTwoWay(TwoWay setting, bool firstChecked) override;
     void setGuiControl(bool on) override { setChecked("cbEnableGui", on); }
@@ -210,6 +216,7 @@ class PanelWindow final : private panel::PanelView {
     void fitFont(const FormControl& c, HWND hwnd);
     HWND createPage(const FormPage& page, const RECT& area);
     void selectPage(int index);
+    void addViewMenu();
 
     void runSlot(const std::string& slot);
     void endPanel();
@@ -221,6 +228,7 @@ class PanelWindow final : private panel::PanelView {
     std::unique_ptr<usb::Driver> driver_;
     link::SteadyClock clock_;
     panel::PanelCore core_;
+    DetailsWindow details_;
     BoxThread linkBox_;
     BoxThread windowBoxes_;
     bool ended_ = false;
@@ -391,7 +399,20 @@ bool PanelWindow::create() {
         SetWindowPos(page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     selectPage(0);
+    addViewMenu();
     return true;
+}
+
+// In code, not in the resources: the generated menu is the form's, which both shells
+// share; View sits before Help, as in the other shell.
+void PanelWindow::addViewMenu() {
+    HMENU bar = GetMenu(window_);
+    HMENU view = CreatePopupMenu();
+    AppendMenuW(view, MF_STRING, IDM_SIGNAL_DETAILS, L"Signal &Details\tCtrl+D");
+    const int count = GetMenuItemCount(bar);
+    InsertMenuW(bar, static_cast<UINT>(std::max(0, count - 1)), MF_BYPOSITION | MF_POPUP,
+                reinterpret_cast<UINT_PTR>(view), L"&View");
+    DrawMenuBar(window_);
 }
 
 void PanelWindow::selectPage(int index) {
@@ -534,6 +555,10 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             selectPage(currentPage_ + (id == IDM_NEXT_PAGE ? 1 : -1));
             return 0;
         }
+        if (id == IDM_SIGNAL_DETAILS) {
+            details_.open();
+            return 0;
+        }
         std::string sender = form_.actionOf(id);
         if (sender.empty() && HIWORD(wParam) == BN_CLICKED) {
             const auto it = namesById_.find(id);
@@ -645,7 +670,8 @@ std::wstring fromUtf8(std::string_view text) {
 }
 
 int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driver) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
     std::string error;
@@ -670,6 +696,7 @@ int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driv
     windowClass.lpszMenuName = L"MAINMENU";
     windowClass.lpszClassName = kPanelWindowClass;
     RegisterClassExW(&windowClass);
+    DetailsWindow::registerClass(instance);
 
     // Never destroyed: File > Exit ends the process from inside its own slot.
     thePanel = new PanelWindow(instance, std::move(*form), std::move(driver));
@@ -687,6 +714,10 @@ int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driv
         }
         HWND page = thePanel->currentPage();
         if (page != nullptr && IsDialogMessageW(page, &msg)) {
+            continue;
+        }
+        HWND details = thePanel->detailsWindow();
+        if (details != nullptr && IsChild(details, msg.hwnd) && IsDialogMessageW(details, &msg)) {
             continue;
         }
         TranslateMessage(&msg);

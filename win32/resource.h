@@ -10,5 +10,7 @@
 // Ctrl+Tab and Ctrl+Shift+Tab (and Ctrl+PgDn, Ctrl+PgUp) move between the pages.
 #define IDM_NEXT_PAGE 40003
 #define IDM_PREVIOUS_PAGE 40004
+// View > Signal Details, Ctrl+D; the menu item is added in code.
+#define IDM_SIGNAL_DETAILS 40005
 
 #define IDR_ACCELERATORS 101

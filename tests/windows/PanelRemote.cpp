@@ -16,6 +16,9 @@
 //   panel-remote boxes SECONDS N     answer N message boxes of the program with OK,
 //                                    printing "box<TAB>caption<TAB>text" for each
 //                                    (N = 0: wait for one and leave it open)
+//   panel-remote details SECONDS     wait for View > Signal Details; print its window,
+//                                    notice, "row<TAB>field<TAB>value" per list line
+//                                    and "raw<TAB>line" per line of hex
 //
 // EXE is the program's file: the form table is read from its resources.
 // Exit codes: 0 done, 1 a text does not fit, 2 timed out or no window, 3 bad arguments.
@@ -23,10 +26,13 @@
 #include "win32/FormFonts.h"
 #include "win32/FormTable.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 #include <windows.h>
 
 namespace {
@@ -183,6 +189,83 @@ std::wstring remoteStatusText(HWND bar) {
     return text.c_str();
 }
 
+// A list view's texts live in the program's memory too: one item and buffer there.
+std::vector<std::pair<std::string, std::string>> remoteListRows(HWND list) {
+    std::vector<std::pair<std::string, std::string>> rows;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(list, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                                     PROCESS_QUERY_INFORMATION,
+                                 FALSE, pid);
+    constexpr std::size_t kChars = 512;
+    auto* remote =
+        process == nullptr
+            ? nullptr
+            : static_cast<char*>(VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + kChars * 2,
+                                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    const auto count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; remote != nullptr && i < count; ++i) {
+        std::string cells[2];
+        for (int column = 0; column < 2; ++column) {
+            LVITEMW item{};
+            item.iSubItem = column;
+            item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+            item.cchTextMax = kChars;
+            std::wstring text(kChars, L'\0');
+            WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+            const auto length = static_cast<std::size_t>(SendMessageW(
+                list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote)));
+            ReadProcessMemory(process, item.pszText, text.data(), kChars * 2, nullptr);
+            text.resize(std::min(length, kChars - 1));
+            cells[column] = oneLine(text);
+        }
+        rows.emplace_back(cells[0], cells[1]);
+    }
+    if (remote != nullptr) {
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
+    return rows;
+}
+
+BOOL CALLBACK collectChild(HWND window, LPARAM param) {
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+int details(const wchar_t* seconds) {
+    HWND window = waitForWindow(L"LUMORA_DETAILS", deadlineAfter(seconds));
+    if (window == nullptr) {
+        return noWindow(L"LUMORA_DETAILS");
+    }
+    sayWindow(window);
+    std::vector<HWND> children;
+    EnumChildWindows(window, collectChild, reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children) {
+        const std::wstring kind = className(child);
+        if (kind == L"SysListView32") {
+            for (const auto& [field, value] : remoteListRows(child)) {
+                say("row\t" + field + "\t" + value);
+            }
+        } else if (kind == L"Edit") {
+            // GetWindowText gives another program's edit its caption, not its text.
+            std::wstring text(
+                static_cast<std::size_t>(SendMessageW(child, WM_GETTEXTLENGTH, 0, 0) + 1), L'\0');
+            text.resize(static_cast<std::size_t>(SendMessageW(
+                child, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+            for (std::size_t end; (end = text.find(L"\r\n")) != std::wstring::npos;
+                 text.erase(0, end + 2)) {
+                say("raw\t" + utf8(text.substr(0, end)));
+            }
+        } else if (kind == L"Static" && GetDlgCtrlID(child) == 102) {
+            say("notice=" + oneLine(windowText(child)));
+        }
+    }
+    return 0;
+}
+
 int statusText() {
     HWND window = mainWindow();
     HWND bar = nullptr;
@@ -287,6 +370,9 @@ int wmain(int argc, wchar_t** argv) {
     if (verb == L"status" && argc == 2) {
         return statusText();
     }
+    if (verb == L"details" && argc == 3) {
+        return details(argv[2]);
+    }
     if (verb == L"boxes" && argc == 4) {
         return boxes(argv[2], argv[3]);
     }
@@ -299,6 +385,6 @@ int wmain(int argc, wchar_t** argv) {
         return form ? click(*form, utf8(argv[3])) : 2;
     }
     say("usage: panel-remote find SECONDS | resize W H | controls EXE | click EXE NAME | "
-        "command ID | close | status | fit EXE | boxes SECONDS COUNT");
+        "command ID | close | status | fit EXE | boxes SECONDS COUNT | details SECONDS");
     return 3;
 }

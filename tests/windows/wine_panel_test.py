@@ -10,9 +10,12 @@ beside it, and drives it from outside with panel-remote.exe:
 2. Every button and check box of the form is clicked; after each click the box's
    settings (the stand-in's state dump) hold the value the control stands for, the
    status bar shows its confirmation, and the radio button's partners are unchecked.
+   View > Signal Details opens its window: the four sections, the HDR mastering data of
+   4k60-hdr and the hex of the five blocks.
 3. The poll picks up a change of input (Latin-1 bytes of the source name shown as such).
-4. The box is unplugged: "TELMAR disconnected", blank lines, controls disabled; plugged
-   in again: found without a restart.
+4. The box is unplugged: "TELMAR disconnected", blank lines, controls disabled, the
+   details window says so and keeps the last values; plugged in again: found without a
+   restart.
    The window has the form's size and stops at its maximum size; Help > About shows
    its box and the window stays usable meanwhile.
 5. File > Exit ends the program with exit code 0 and the device closed.
@@ -21,7 +24,7 @@ beside it, and drives it from outside with panel-remote.exe:
 7. A third run is closed while the link's box waits for the user: exit code 0.
 
     wine_panel_test.py --windows-build DIR --version VERSION [--deadline SECONDS]
-                       [--screenshot PNG]
+                       [--screenshot PNG] [--details-screenshot PNG]
 
 Set-up, clean-up, time limits and the skip rule (exit code 77 only where Wine cannot
 start) are those of winetest.py.
@@ -39,7 +42,9 @@ from winetest import (Failure, WineSession, expect, log, read_ppm, read_state,  
 
 WINDOW_CLASS = "LUMORA_GUI"
 WINDOW_TITLE = "TELMAR GUI"
-IDM_EXIT, IDM_ABOUT, IDM_NEXT_PAGE = 40001, 40002, 40003
+IDM_EXIT, IDM_ABOUT, IDM_NEXT_PAGE, IDM_SIGNAL_DETAILS = 40001, 40002, 40003, 40005
+DETAILS_SECTIONS = [(title, "") for title in ("Video", "HDR", "Source", "Audio")]
+HDR_MAX_LUMINANCE = ("Max mastering luminance", "1000 cd/m2")
 WINE_FONTS = "/usr/share/wine/fonts"
 
 STATUS_LABELS = ("lblVideoSource", "label_video_format", "lblColor", "lblDeepC", "lblHdcp",
@@ -95,6 +100,7 @@ class PanelSession(WineSession):
     def __init__(self, args):
         super().__init__(args.windows_build, args.deadline)
         self.screenshot = args.screenshot
+        self.details_screenshot = args.details_screenshot
         self.version = args.version
         self.exe = os.path.join(self.app, "LUMORA_GUI.exe")
         self.page = PAGE_EDID
@@ -226,6 +232,38 @@ class PanelSession(WineSession):
                            input=shot.stdout, check=True, timeout=30)
             log(f"screenshot saved to {self.screenshot}")
 
+    def wait_details(self, what, predicate, at_most=10):
+        """Reads the details window until predicate(notice, rows, raw lines) holds."""
+        stop = time.monotonic() + at_most
+        while True:
+            _, lines = self.remote("details", "10", at_most=10)
+            info = dict(line.split("=", 1) for line in lines if "=" in line and "\t" not in line)
+            rows = [tuple(line.split("\t")[1:3]) for line in lines if line.startswith("row\t")]
+            raw = [line.split("\t", 1)[1] for line in lines if line.startswith("raw\t")]
+            if predicate(info.get("notice"), rows, raw):
+                return info, rows, raw
+            if time.monotonic() > stop:
+                raise Failure(f"signal details: no {what} within {at_most} s: notice "
+                              f"{info.get('notice')!r}, rows {rows[:20]}, raw {raw}")
+            time.sleep(0.2)
+
+    def check_details(self):
+        self.remote("command", str(IDM_SIGNAL_DETAILS))
+        info, rows, raw = self.wait_details(
+            "HDR mastering data of 4k60-hdr",
+            lambda notice, rows, _: notice == "" and HDR_MAX_LUMINANCE in rows)
+        expect([r for r in rows if r in DETAILS_SECTIONS] == DETAILS_SECTIONS,
+               f"signal details sections {rows}")
+        expect([line[:13] for line in raw] == [f"Block {n}:  E0" for n in range(11, 16)],
+               f"signal details raw hex {raw}")
+        log(f"View > Signal Details: {len(rows)} lines, {HDR_MAX_LUMINANCE}, blocks 11-15")
+        if self.details_screenshot:
+            left, top, width, height = info["client"].split(",")  # no frame without a WM
+            shot = subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root",
+                                   "-crop", f"{width}x{height}+{left}+{top}", "+repage",
+                                   self.details_screenshot], timeout=self.deadline.left(30))
+            expect(shot.returncode == 0, "import could not take the details window's picture")
+
     def window_info(self):
         _, lines = self.remote("find", "5", at_most=5)
         return dict(line.split("=", 1) for line in lines if "=" in line)
@@ -277,6 +315,7 @@ class PanelSession(WineSession):
         self.check_screen(client)
         self.check_fit("4k60-hdr")
         self.check_maximum_size()
+        self.check_details()
 
         # Help > About: a box of its own that leaves the window working (a click lands).
         self.remote("command", str(IDM_ABOUT))
@@ -301,6 +340,8 @@ class PanelSession(WineSession):
         expect("Café" in source, f"source line {source!r} does not show Latin-1 as such")
         log(f"poll picked up the new input: {source!r}")
         self.check_fit("spd-markup")
+        _, kept, _ = self.wait_details("new source", lambda _n, rows, _r: any(
+            "Caf\u00e9" in value for _, value in rows))
 
         # The window is read from outside while it may be half-way through an update,
         # so each wait asks for the whole picture at once.
@@ -310,6 +351,9 @@ class PanelSession(WineSession):
                       and all(c[name][4] == "" for name in STATUS_LABELS)
                       and not c["rbLedEnable"][2] and not c["cbEnableGui"][2], 10)
         self.check_fit("disconnected")
+        _, rows, _ = self.wait_details("notice of the box gone",
+                                       lambda notice, _, _r: notice == "TELMAR disconnected")
+        expect(rows == kept, f"signal details without the box: {rows}, expected the last {kept}")
         self.command("plug")
         self.wait_for(process, "the box found again, lines and controls back",
                       lambda c: c["lblWarning"][4] == "" and c["lblAudio"][4]
@@ -413,6 +457,7 @@ def main():
     parser.add_argument("--deadline", type=float, default=150,
                         help="seconds for the whole test, clean-up not included")
     parser.add_argument("--screenshot", help="where to keep a picture of the window")
+    parser.add_argument("--details-screenshot", help="where to keep one of Signal Details")
     args = parser.parse_args()
     session = PanelSession(args)
     return run_test(session, session.run, "LUMORA_GUI.exe under Wine: all checks passed")

@@ -5,6 +5,7 @@
 #include "link/Clock.h"
 #include "usb/Driver.h"
 
+#include <chrono>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -21,6 +22,10 @@ struct Context {
     // True once nobody reads `out` any more (the reader of a pipe has gone): --watch
     // then ends at once and gives the box back rather than at its next change.
     std::function<bool()> outputClosed = [] { return false; };
+    // The time `status --watch --json` stamps on each change.
+    std::function<std::chrono::system_clock::time_point()> now = [] {
+        return std::chrono::system_clock::now();
+    };
 };
 
 // Each returns the program's exit code.
@@ -33,7 +38,8 @@ int runSet(Context& c);
 int runHpd(Context& c);
 
 struct Snapshot;
-// What `status --json` prints for a snapshot, without the newline.
+// What `status --json` prints for a snapshot, without the newline: the contract
+// docs/telmarctl-status.schema.json describes.
 std::string snapshotJson(const Snapshot& snapshot);
 
 // The control panel's poll period, which --watch keeps.

@@ -111,6 +111,8 @@ Parsed parseArguments(std::span<const std::string> args) {
             o.json = true;
         } else if (arg == "--watch") {
             o.watch = true;
+        } else if (arg == "--details") {
+            o.details = true;
         } else if (arg == "--yes" || arg == "-y") {
             o.yes = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -141,6 +143,9 @@ Parsed parseArguments(std::span<const std::string> args) {
     // Options that belong to one command only.
     if (o.watch && o.command != Command::Status) {
         return fail("--watch belongs to status");
+    }
+    if (o.details && o.command != Command::Status) {
+        return fail("--details belongs to status");
     }
     if (o.report && o.command != Command::Doctor) {
         return fail("--report belongs to doctor");
@@ -228,7 +233,9 @@ std::string usageText() {
            "\n"
            "Commands:\n"
            "  list                        the attached TELMAR boxes\n"
-           "  status [--watch]            firmware version, the seven status lines, the settings\n"
+           "  status [--watch] [--details]\n"
+           "                              firmware version, the seven status lines, the settings;\n"
+           "                              --details: everything the box reports about its input\n"
            "  get [SETTING]               one setting, or all of them\n"
            "  set SETTING VALUE           change a setting\n"
            "  hpd                         the HPD/reset pulse\n"
@@ -252,10 +259,13 @@ std::string commandUsage(Command command) {
                "2031 unless --serial): index, serial and USB ids where the backend knows them.\n"
                "Exit code 3 when there is none.\n";
     case Command::Status:
-        return "usage: telmarctl [--json] status [--watch]\n"
+        return "usage: telmarctl [--json] status [--watch] [--details]\n"
                "Prints the firmware version, the seven status lines as the control panel shows\n"
-               "them (empty while the box has no input) and every setting. --watch reads the\n"
-               "box every 3000 ms and prints again whenever anything changed, until interrupted.\n";
+               "them (empty while the box has no input) and every setting. --details adds the\n"
+               "signal details: video, HDR, source and audio, and the status blocks in hex\n"
+               "(--json always has them). --watch reads the box every 3000 ms and prints again\n"
+               "whenever anything changed, until interrupted; with --json one object per\n"
+               "change, with its time and the keys that changed.\n";
     case Command::Get:
         return "usage: telmarctl [--json] get [SETTING]\n"
                "Prints one setting's value, or every setting as NAME: VALUE.\n\nSettings:\n" +

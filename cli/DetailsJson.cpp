@@ -82,11 +82,32 @@ JsonValue videoJson(const VideoDetails& v) {
     };
 }
 
+// The mastering display's and the content's values use 0 for "unknown": a source
+// without them sends a Type 1 frame of zeros.
+JsonValue known(std::uint16_t code) {
+    return code == 0 ? JsonValue() : JsonValue(code);
+}
+
+bool unknownPoint(const Chromaticity& c) {
+    return c.xCode == 0 && c.yCode == 0;
+}
+
 JsonValue hdrJson(const HdrDetails& h) {
-    const auto& m = h.metadata;
-    JsonValue primaries;
-    if (m) {
-        primaries = {{"red", point(m->red)}, {"green", point(m->green)}, {"blue", point(m->blue)}};
+    JsonValue primaries, white, gamut, maxLuminance, minLuminance, maxCll, maxFall;
+    if (const auto& m = h.metadata) {
+        if (!unknownPoint(m->red) || !unknownPoint(m->green) || !unknownPoint(m->blue)) {
+            primaries = {
+                {"red", point(m->red)}, {"green", point(m->green)}, {"blue", point(m->blue)}};
+            gamut = name(gamutName(m->gamut));
+        }
+        if (!unknownPoint(m->white)) {
+            white = point(m->white);
+        }
+        maxLuminance = known(m->maxLuminance);
+        minLuminance =
+            m->minLuminanceCode == 0 ? JsonValue() : JsonValue(rounded(m->minLuminance(), 1e4));
+        maxCll = known(m->maxCll);
+        maxFall = known(m->maxFall);
     }
     return {
         {"present", h.present},
@@ -95,14 +116,12 @@ JsonValue hdrJson(const HdrDetails& h) {
         {"eotf", maybe(h.eotfCode, [](std::uint8_t c) { return name(eotfName(c)); })},
         {"descriptor_id", maybe(h.descriptorId)},
         {"primaries", primaries},
-        {"white_point", maybe(m, [](const MasteringMetadata& x) { return point(x.white); })},
-        {"gamut", maybe(m, [](const MasteringMetadata& x) { return name(gamutName(x.gamut)); })},
-        {"max_luminance_cd_m2",
-         maybe(m, [](const MasteringMetadata& x) { return x.maxLuminance; })},
-        {"min_luminance_cd_m2",
-         maybe(m, [](const MasteringMetadata& x) { return rounded(x.minLuminance(), 1e4); })},
-        {"max_cll_cd_m2", maybe(m, [](const MasteringMetadata& x) { return x.maxCll; })},
-        {"max_fall_cd_m2", maybe(m, [](const MasteringMetadata& x) { return x.maxFall; })},
+        {"white_point", white},
+        {"gamut", gamut},
+        {"max_luminance_cd_m2", maxLuminance},
+        {"min_luminance_cd_m2", minLuminance},
+        {"max_cll_cd_m2", maxCll},
+        {"max_fall_cd_m2", maxFall},
     };
 }
 

@@ -235,8 +235,11 @@ int runList(Context& c) {
             }
             devices.push_back(std::move(json));
         } else {
-            c.out << i << " " << base::printable(c.options.serial)
-                  << (ids ? " " + base::printable(*vid) + ":" + base::printable(*pid) : "") << "\n";
+            c.out << i << " " << base::printable(c.options.serial);
+            if (ids) {
+                c.out << " " << base::printable(*vid) << ":" << base::printable(*pid);
+            }
+            c.out << "\n";
         }
     }
     if (c.options.json) {

@@ -39,6 +39,35 @@ std::vector<std::string> CollectedStatus::take() {
     return distinct;
 }
 
+void applyStatus(const status::StatusUpdate& update, Snapshot& snapshot) {
+    snapshot.lines.apply(update);
+    const auto& read = update.blocks.read;
+    // Without block 11 nothing is known; the details stay as they were, like the lines.
+    if (!read[0]) {
+        return;
+    }
+    status::SignalDetails next = status::decodeSignalDetails(update.blocks);
+    if (snapshot.details && next.video.inputPresent) {
+        // A block that failed this once says nothing new, as in the details window: its
+        // values stay rather than flicker to null and back under --watch.
+        if (!read[2]) {
+            next.source = snapshot.details->source;
+        }
+        if (!read[3]) {
+            next.hdr = snapshot.details->hdr;
+        }
+        if (!read[4]) {
+            next.audio = snapshot.details->audio;
+        }
+        for (std::size_t i = 2; i < read.size(); ++i) {
+            if (!read[i]) {
+                next.raw[i] = snapshot.details->raw[i];
+            }
+        }
+    }
+    snapshot.details = std::move(next);
+}
+
 BoxSession::BoxSession(usb::Driver& driver, link::Clock& clock, std::ostream& err)
     : driver_(driver), messages_(err), link_(driver, clock, messages_),
       protocol_(link_, statusBar_) {}
@@ -85,7 +114,7 @@ Snapshot BoxSession::readSnapshot() {
     if (protocol_.readBlock(protocol::block::Version, version, protocol::block_count::Version)) {
         snapshot.version = status::versionText(version);
     }
-    snapshot.lines.apply(status::readStatusUpdate(protocol_));
+    applyStatus(status::readStatusUpdate(protocol_), snapshot);
     messages_.endRun();
     return snapshot;
 }
@@ -101,7 +130,7 @@ bool BoxSession::poll(Snapshot& snapshot) {
     if (auto settings = readSettingsBlock()) {
         snapshot.settings = settings;
     }
-    snapshot.lines.apply(status::readStatusUpdate(protocol_));
+    applyStatus(status::readStatusUpdate(protocol_), snapshot);
     messages_.endRun();
     // One answer is enough to know the box is there; one that answers nothing may only
     // be slow or faulty, so the bus decides.

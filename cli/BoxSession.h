@@ -54,8 +54,13 @@ struct Snapshot {
     std::string version; // "ver: ..." (Latin-1), empty when the version block could not be read
     StatusLines lines;
     std::optional<protocol::SettingsMirror> settings; // nullopt when the read failed
+    // Blocks 11 to 15 decoded; nullopt until the input status block has been read.
+    std::optional<status::SignalDetails> details;
     bool operator==(const Snapshot&) const = default;
 };
+
+// Applies one status update as the panel does: the seven lines, and the details.
+void applyStatus(const status::StatusUpdate& update, Snapshot& snapshot);
 
 // One box, found by its serial string and opened, with the control panel's link and
 // requests on it. Closed when this goes.

@@ -2,15 +2,18 @@
 #include "cli/Commands.h"
 
 #include "cli/BoxSession.h"
+#include "cli/DetailsJson.h"
 #include "cli/SettingNames.h"
 #include "cli/Text.h"
 #include "link/DeviceSearch.h"
 #include "panel/PanelCore.h"
 #include "panel/SettingsControls.h"
+#include "status/DetailsRows.h"
 
 #include <chrono>
 #include <ctime>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 namespace telmar::cli {
@@ -90,7 +93,7 @@ void watchEvent(Context& c, std::string_view event, std::string_view text) {
         c.out << "\n" << text << std::endl;
         return;
     }
-    c.out << jsonLine({{"event", event}, {"time", c.eventTime()}}) << std::endl;
+    c.out << jsonLine({{"event", event}, {"time", isoTime(c.now())}}) << std::endl;
     if (!c.options.quiet) {
         c.err << "telmarctl: " << text << std::endl;
     }
@@ -122,44 +125,100 @@ void printSettings(Context& c, const std::optional<protocol::SettingsMirror>& mi
     }
 }
 
+void printDetails(Context& c, const Snapshot& s) {
+    if (!s.details) {
+        c.out << "\nSignal details: not read\n";
+        return;
+    }
+    const status::DetailsView view = status::detailsView(*s.details);
+    for (const status::DetailsSection& section : view.sections) {
+        c.out << "\n" << section.title << "\n";
+        for (const status::DetailRow& row : section.rows) {
+            c.out << row.label << ": " << latin1ForTerminal(row.value) << "\n";
+        }
+    }
+    c.out << "\nRaw\n";
+    for (const status::RawBlockText& block : view.raw) {
+        c.out << "Block " << unsigned{block.number} << ": " << block.hex << "\n";
+    }
+}
+
+// The text `status` prints; --watch prints again when it differs.
+std::string snapshotText(Context& c, const Snapshot& s) {
+    std::ostringstream text;
+    Context to{c.options, c.driver, c.clock, text, c.err};
+    to.out << latin1ForTerminal(s.version) << "\n";
+    for (const std::string& line : s.lines.text) {
+        to.out << latin1ForTerminal(line) << "\n";
+    }
+    printSettings(to, s.settings);
+    if (c.options.details) {
+        printDetails(to, s);
+    }
+    return text.str();
+}
+
+JsonValue statusJson(const Snapshot& s) {
+    static constexpr std::array<std::string_view, StatusLines::Count> kKeys = {
+        "input", "encryption", "color", "source", "hdr", "deep_color", "audio"};
+    const status::VideoDetails* video = s.details ? &s.details->video : nullptr;
+    const std::string format = video ? status::formatName(*video) : std::string();
+    JsonValue input{
+        {"present", s.lines.inputPresent},
+        {"format", s.lines.inputPresent && !format.empty() ? JsonValue(format) : JsonValue()},
+        {"hdcp", video ? JsonValue(std::string(status::hdcpName(video->hdcp))) : JsonValue()}};
+    JsonValue lines = JsonValue::object();
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        lines[std::string(kKeys[i])] = latin1ToUtf8(s.lines.text[i]);
+    }
+    return {{"version", latin1ToUtf8(s.version)},
+            {"input", std::move(input)},
+            {"lines", std::move(lines)},
+            {"settings", settingsJson(s.settings)},
+            {"details", s.details ? detailsJson(*s.details) : JsonValue()},
+            {"raw", s.details ? rawJson(*s.details) : JsonValue()}};
+}
+
 void printSnapshot(Context& c, const Snapshot& s) {
     if (c.options.json) {
         c.out << snapshotJson(s) << std::endl;
+    } else {
+        c.out << snapshotText(c, s) << std::flush;
+    }
+}
+
+// --watch: prints `now` when what it shows differs from `shown`, and makes it the one
+// shown. With --json each object carries its time and the paths that changed, the
+// first all of its keys.
+void printChange(Context& c, const std::optional<Snapshot>& shown, const Snapshot& now) {
+    if (!c.options.json) {
+        const std::string text = snapshotText(c, now);
+        if (!shown || text != snapshotText(c, *shown)) {
+            c.out << (shown ? "\n" : "") << text << std::flush;
+        }
         return;
     }
-    c.out << latin1ForTerminal(s.version) << "\n";
-    for (const std::string& line : s.lines.text) {
-        c.out << latin1ForTerminal(line) << "\n";
+    JsonValue json = statusJson(now);
+    std::vector<std::string> changed;
+    if (shown) {
+        changed = changedPaths(statusJson(*shown), json);
+    } else {
+        for (const auto& item : json.items()) {
+            changed.push_back(item.key());
+        }
     }
-    printSettings(c, s.settings);
-    c.out << std::flush;
+    if (changed.empty()) {
+        return;
+    }
+    json["time"] = isoTime(c.now());
+    json["changed"] = changed;
+    c.out << jsonLine(json) << std::endl;
 }
 
 } // namespace
 
-std::string Context::utcNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    char text[32] = {};
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 std::string snapshotJson(const Snapshot& s) {
-    static constexpr std::array<std::string_view, StatusLines::Count> kKeys = {
-        "input", "encryption", "color", "source", "hdr", "deep_color", "audio"};
-    JsonValue json{{"version", latin1ToUtf8(s.version)}};
-    for (std::size_t i = 0; i < kKeys.size(); ++i) {
-        json[std::string(kKeys[i])] = latin1ToUtf8(s.lines.text[i]);
-    }
-    json["input_present"] = s.lines.inputPresent;
-    json["settings"] = settingsJson(s.settings);
-    return jsonLine(json);
+    return jsonLine(statusJson(s));
 }
 
 int runList(Context& c) {
@@ -212,8 +271,11 @@ int runList(Context& c) {
             }
             devices.push_back(std::move(json));
         } else {
-            c.out << i << " " << base::printable(c.options.serial)
-                  << (ids ? " " + base::printable(*vid) + ":" + base::printable(*pid) : "") << "\n";
+            c.out << i << " " << base::printable(c.options.serial);
+            if (ids) {
+                c.out << " " << base::printable(*vid) << ":" << base::printable(*pid);
+            }
+            c.out << "\n";
         }
     }
     if (c.options.json) {
@@ -239,10 +301,11 @@ int runStatus(Context& c) {
     }
     const bool complete = box.statusBar().empty();
     reportFailures(c, box.statusBar());
-    printSnapshot(c, shown);
     if (!c.options.watch) {
+        printSnapshot(c, shown);
         return complete ? kExitOk : kExitFailed;
     }
+    printChange(c, std::nullopt, shown);
     // Nothing else is written between changes, so a reader that has gone is noticed by
     // looking, not by the next write.
     const auto waitWhileRead = [&c] {
@@ -289,11 +352,8 @@ int runStatus(Context& c) {
         if (now == shown) {
             continue;
         }
+        printChange(c, shown, now);
         shown = now;
-        if (!c.options.json) {
-            c.out << "\n";
-        }
-        printSnapshot(c, shown);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "link/Clock.h"
 #include "usb/Driver.h"
 
+#include <chrono>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -25,11 +26,12 @@ struct Context {
     // The clock under --timeout, when there is one: sessions abandon their link when
     // it expires, and a command that finds it expired prints no result.
     DeadlineClock* deadline = nullptr;
-    // The wall time of a --watch event, "2026-01-31T12:00:00Z".
-    std::function<std::string()> eventTime = utcNow;
+    // The time `status --watch --json` stamps on each change.
+    std::function<std::chrono::system_clock::time_point()> now = [] {
+        return std::chrono::system_clock::now();
+    };
 
     bool timedOut() const { return deadline != nullptr && deadline->expired(); }
-    static std::string utcNow();
 };
 
 // Each returns the program's exit code.
@@ -43,7 +45,8 @@ int runSet(Context& c);
 int runHpd(Context& c);
 
 struct Snapshot;
-// What `status --json` prints for a snapshot, without the newline.
+// What `status --json` prints for a snapshot, without the newline: the contract
+// docs/telmarctl-status.schema.json describes.
 std::string snapshotJson(const Snapshot& snapshot);
 
 // The control panel's poll period, which --watch keeps.

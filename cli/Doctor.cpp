@@ -121,19 +121,6 @@ void driverPass(Context& c, doctor::Facts& f) {
     }
 }
 
-std::string utcNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 // The short read-only session of a report, as `telmarctl status` runs it: find and open
 // the box, read its settings, version and status, close it.
 Json recordedSession(Context& c, const DoctorSetup& setup) {
@@ -221,7 +208,7 @@ Json report(Context& c, const DoctorSetup& setup, const doctor::Facts& facts,
     versions["os"] = doctor::operatingSystem();
     Json j{{"report", "telmarctl doctor"},
            {"format", 1},
-           {"created", utcNow()},
+           {"created", isoTime(std::chrono::system_clock::now())},
            {"versions", std::move(versions)},
            {"findings", doctor::toJson(findings)},
            {"facts", doctor::toJson(facts)},

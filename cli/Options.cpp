@@ -119,6 +119,8 @@ Parsed parseArguments(std::span<const std::string> args) {
             o.json = true;
         } else if (arg == "--watch") {
             o.watch = true;
+        } else if (arg == "--details") {
+            o.details = true;
         } else if (arg == "--yes" || arg == "-y") {
             o.yes = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -157,6 +159,9 @@ Parsed parseArguments(std::span<const std::string> args) {
     // Options that belong to one command only.
     if (o.watch && o.command != Command::Status) {
         return fail("--watch belongs to status");
+    }
+    if (o.details && o.command != Command::Status) {
+        return fail("--details belongs to status");
     }
     if (o.report && o.command != Command::Doctor) {
         return fail("--report belongs to doctor");
@@ -290,7 +295,9 @@ std::string usageText() {
            "\n"
            "Commands:\n"
            "  list                        the attached TELMAR boxes\n"
-           "  status [--watch]            firmware version, the seven status lines, the settings\n"
+           "  status [--watch] [--details]\n"
+           "                              firmware version, the seven status lines, the settings;\n"
+           "                              --details: everything the box reports about its input\n"
            "  get [SETTING]               one setting, or all of them\n"
            "  set SETTING VALUE           change a setting\n"
            "  hpd                         the HPD/reset pulse\n"
@@ -314,13 +321,16 @@ std::string commandUsage(Command command) {
                "2031 unless --serial): index, serial and USB ids where the backend knows them.\n"
                "Exit code 3 when there is none.\n";
     case Command::Status:
-        return "usage: telmarctl [--json] status [--watch]\n"
+        return "usage: telmarctl [--json] status [--watch] [--details]\n"
                "Prints the firmware version, the seven status lines as the control panel shows\n"
-               "them (empty while the box has no input) and every setting. --watch reads the\n"
-               "box every 3000 ms and prints again whenever anything changed, until interrupted.\n"
-               "When the box leaves, --watch says so once (\"TELMAR disconnected\"; with --json\n"
-               "{\"event\":\"disconnected\",...}), looks for it every 3000 ms and prints the\n"
-               "whole status again when it is back.\n";
+               "them (empty while the box has no input) and every setting. --details adds the\n"
+               "signal details: video, HDR, source and audio, and the status blocks in hex\n"
+               "(--json always has them). --watch reads the box every 3000 ms and prints again\n"
+               "whenever anything changed, until interrupted; with --json one object per\n"
+               "change, with its time and the keys that changed. When the box leaves, --watch\n"
+               "says so once (\"TELMAR disconnected\"; with --json "
+               "{\"event\":\"disconnected\",...}),\n"
+               "looks for it every 3000 ms and prints the whole status again when it is back.\n";
     case Command::Get:
         return "usage: telmarctl [--json] get [SETTING]\n"
                "Prints one setting's value, or every setting as NAME: VALUE.\n\nSettings:\n" +

@@ -36,6 +36,7 @@ struct Options {
 
     std::optional<Command> helpFor; // COMMAND --help
     bool watch = false;             // status --watch
+    bool details = false;           // status --details
     std::string setting;            // get [SETTING], set SETTING VALUE
     std::string value;
     std::string flash;                 // update fpga1|fpga2

@@ -12,7 +12,7 @@ deps_packages=(
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils
     wine wine64 fonts-wine
     librsvg2-bin desktop-file-utils appstream
-    nlohmann-json3-dev openbox
+    nlohmann-json3-dev openbox python3-jsonschema
 )
 
 install_deps() {

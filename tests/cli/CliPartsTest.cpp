@@ -93,6 +93,35 @@ TEST(CliText, BoxTextIsUtf8AndCannotDriveTheTerminal) {
     EXPECT_EQ(trimRight("   "), "");
 }
 
+// --watch with an input: a block whose read failed this once keeps its details, a
+// failed input status block keeps them all, and a new read replaces them.
+TEST(CliStatusDetails, AFailedBlockReadKeepsItsDetails) {
+    status::StatusUpdate update;
+    update.blocks.read.fill(true);
+    for (auto& reply : update.blocks.replies) {
+        reply.fill(0x5A);
+    }
+    update.blocks.replies[0][6] = 0xC0; // input present
+    update.blocks.replies[3][2] = 0x87; // a DRM InfoFrame, version 1, 26 bytes
+    update.blocks.replies[3][3] = 0x01;
+    update.blocks.replies[3][4] = 0x1A;
+    Snapshot snapshot;
+    applyStatus(update, snapshot);
+    ASSERT_TRUE(snapshot.details && snapshot.details->video.inputPresent);
+    const status::SignalDetails first = *snapshot.details;
+    for (std::size_t failed : {0u, 2u, 3u, 4u}) {
+        status::StatusUpdate next = update;
+        next.blocks.read[failed] = false;
+        next.blocks.replies[failed].fill(0);
+        applyStatus(next, snapshot);
+        EXPECT_EQ(*snapshot.details, first) << "block " << 11 + failed;
+    }
+    status::StatusUpdate changed = update;
+    changed.blocks.replies[3][6] = 0x03;
+    applyStatus(changed, snapshot);
+    EXPECT_NE(snapshot.details->hdr, first.hdr);
+}
+
 TEST(CliStatusLines, AnUpdateChangesTheLinesAsTheWindowChangesItsLabels) {
     using Video = status::StatusUpdate::Video;
     const status::VideoLines video{"Input : 1920x1080p60", "Encryption: none",

@@ -15,10 +15,13 @@
 #include "tests/support/TempFolder.h"
 #include "updater/Variant.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 namespace telmar {
@@ -127,14 +130,22 @@ TEST_F(Telmarctl, StatusShowsWhatThePanelShowsForEachScenario) {
         ASSERT_EQ(json.exitCode, 0) << json.err;
         const char* keys[] = {"input", "encryption", "color", "source",
                               "hdr",   "deep_color", "audio"};
-        EXPECT_NE(json.out.find("\"version\":" + cli::jsonLine(panel.version)), std::string::npos);
+        const auto object = nlohmann::json::parse(json.out);
+        EXPECT_EQ(object["version"], cli::latin1ToUtf8(panel.version));
         for (std::size_t i = 0; i < panel.lines.size(); ++i) {
-            EXPECT_NE(json.out.find(cli::jsonLine(keys[i]) + ":" +
-                                    cli::jsonLine(cli::latin1ToUtf8(panel.lines[i]))),
-                      std::string::npos)
-                << keys[i] << " in " << json.out;
+            EXPECT_EQ(object["lines"][keys[i]], cli::latin1ToUtf8(panel.lines[i])) << keys[i];
         }
-        EXPECT_NE(json.out.find("\"settings\":{\"gui-control\":"), std::string::npos);
+        EXPECT_EQ(object["input"]["present"], !panel.lines[0].empty());
+        EXPECT_TRUE(object["settings"].contains("gui-control"));
+
+        // --details: the normal status, then each section's rows.
+        const CliResult details = run({"status", "--details"});
+        ASSERT_EQ(details.exitCode, 0) << details.err;
+        EXPECT_EQ(details.out.substr(0, text.out.size()), text.out);
+        for (const char* row : {"\nVideo\nInput: ", "\nHDR\nDRM InfoFrame: ",
+                                "\nSource\nSPD InfoFrame: ", "\nRaw\nBlock 11: E0 "}) {
+            EXPECT_NE(details.out.find(row), std::string::npos) << row << " in " << details.out;
+        }
     }
 }
 
@@ -259,7 +270,18 @@ TEST_F(Telmarctl, WatchPrintsAgainWhenTheInputChanges) {
     control("scenario 4k60-hdr");
     const std::string expected = cli::jsonLine(panelView("4k60-hdr").lines[0]);
     ASSERT_TRUE(watch.waitForOut("\"input\":" + expected, 8000)) << watch.out();
-    EXPECT_EQ(lines(watch.out()).size(), 2u); // nothing printed while nothing changed
+    const auto printed = lines(watch.out());
+    ASSERT_EQ(printed.size(), 2u); // nothing printed while nothing changed
+    const auto first = nlohmann::json::parse(printed[0]);
+    const auto second = nlohmann::json::parse(printed[1]);
+    EXPECT_EQ(first["changed"].size(), first.size() - 2); // every key but time and changed
+    const auto changed = second["changed"].get<std::vector<std::string>>();
+    for (const char* key : {"lines.input", "details.video.vic", "details.hdr.present"}) {
+        EXPECT_NE(std::find(changed.begin(), changed.end(), key), changed.end()) << key;
+    }
+    EXPECT_EQ(std::find(changed.begin(), changed.end(), "version"), changed.end());
+    EXPECT_TRUE(std::regex_match(second["time"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
     watch.signal(SIGINT);
     EXPECT_EQ(watch.finish(3000).signal, SIGINT);
 }

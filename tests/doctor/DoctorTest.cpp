@@ -177,7 +177,8 @@ TEST_F(DoctorOnSimulator, ReportReplaysToTheSameStatusAndNamesNoUser) {
     EXPECT_EQ(replayed.exitCode, 0) << replayed.err;
     EXPECT_EQ(replayed.err, "");
     EXPECT_EQ(Json::parse(replayed.out), session["status"]);
-    EXPECT_NE(session["status"]["hdr"], "");
+    EXPECT_NE(session["status"]["lines"]["hdr"], "");
+    EXPECT_EQ(session["status"]["details"]["hdr"]["present"], true);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // A run whose driver neither failed nor altered anything must read exactly what a
 // clean driver reads from the same box.
 
+#include "cli/DetailsJson.h"
 #include "link/PanelLink.h"
 #include "protocol/ControlProtocol.h"
 #include "protocol/Frames.h"
@@ -12,6 +13,9 @@
 #include "status/StatusUpdate.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzDriver.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -58,6 +62,38 @@ Reading readPanel(FuzzedDataProvider& in, sim::Box& box, bool& clean) {
     return r;
 }
 
+// A string of telmarctl's JSON: UTF-8 (the dump replaces anything else) without control
+// characters, so a script or terminal that prints it prints text.
+void checkJsonStrings(const cli::JsonValue& value) {
+    if (value.is_string()) {
+        for (const char c : value.get<std::string>()) {
+            const auto u = static_cast<unsigned char>(c);
+            FUZZ_CHECK(u >= 0x20 && u != 0x7F);
+        }
+    } else if (value.is_number_float()) {
+        FUZZ_CHECK(std::isfinite(value.get<double>()));
+    }
+    if (value.is_structured()) {
+        for (const auto& item : value) {
+            checkJsonStrings(item);
+        }
+    }
+}
+
+// telmarctl's JSON of the details: it survives a round trip through its own text, and
+// two readings differ in a path exactly when their JSON differs.
+void checkJson(const status::SignalDetails& details, const status::SignalDetails& other) {
+    const cli::JsonValue json{{"details", cli::detailsJson(details)},
+                              {"raw", cli::rawJson(details)}};
+    const cli::JsonValue parsed = cli::JsonValue::parse(cli::jsonLine(json), nullptr, false);
+    FUZZ_CHECK(!parsed.is_discarded() && parsed == json);
+    checkJsonStrings(json);
+    const cli::JsonValue otherJson{{"details", cli::detailsJson(other)},
+                                   {"raw", cli::rawJson(other)}};
+    FUZZ_CHECK(cli::changedPaths(json, otherJson).empty() == (json == otherJson));
+    FUZZ_CHECK(cli::changedPaths(json, json).empty());
+}
+
 // The details of whatever the spoiled link delivered: every row has a printable value.
 void checkDetails(const status::StatusBlocks& blocks) {
     for (const auto& section : status::detailsView(status::decodeSignalDetails(blocks)).sections) {
@@ -81,6 +117,17 @@ void checkBounded(const Reading& r) {
 }
 
 } // namespace
+
+// Blocks of any bytes at all, each read or not, as the decoder and the JSON get them.
+status::StatusBlocks randomBlocks(FuzzedDataProvider& in) {
+    status::StatusBlocks blocks;
+    for (std::size_t i = 0; i < blocks.replies.size(); ++i) {
+        blocks.read[i] = in.ConsumeBool();
+        const auto bytes = in.ConsumeBytes<std::uint8_t>(blocks.replies[i].size());
+        std::copy(bytes.begin(), bytes.end(), blocks.replies[i].begin());
+    }
+    return blocks;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
@@ -107,5 +154,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(status::decodeSignalDetails(spoiled.update.blocks) ==
                    status::decodeSignalDetails(model.update.blocks));
     }
+    // What the link left over: blocks of any bytes, against those the box sent.
+    const status::StatusBlocks blocks = randomBlocks(in);
+    checkDetails(blocks);
+    checkJson(status::decodeSignalDetails(blocks),
+              status::decodeSignalDetails(spoiled.update.blocks));
     return 0;
 }

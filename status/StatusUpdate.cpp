@@ -4,6 +4,7 @@
 #include "protocol/Frames.h"
 #include "protocol/StatusBlocks.h"
 #include "status/AudioStatus.h"
+#include "status/PrintableText.h"
 #include "status/VideoStatus.h"
 
 #include <cstdio>
@@ -50,9 +51,14 @@ void StatusLines::apply(const StatusUpdate& update) {
     if (update.video == StatusUpdate::Video::Set) {
         const VideoLines& v = update.lines;
         text = {v.input, v.encryption, v.color, v.source, v.hdr, v.deepColor, update.audio};
-        return;
+    } else {
+        text[Audio] = update.audio;
     }
-    text[Audio] = update.audio;
+    // A source names itself (SPD): a newline or other control byte from it must not reach
+    // a label, where it would break the line over the next one.
+    for (std::string& line : text) {
+        line = printableLatin1(line);
+    }
 }
 
 std::string versionText(const link::Reply& versionBlock) {

@@ -34,6 +34,9 @@ void PanelCore::start() {
     view_.showVersion("");
     view_.showWarning("");
     view_.setModeButtonsEnabled(false);
+    // Nothing has been read from a box: the form's starting checks would be invented.
+    view_.setControlsEnabled(false);
+    view_.clearSettingsControls();
     showStatus(status::StatusUpdate{});
     link_.resetDeviceHandle();
     enqueue({Kind::StartUp});
@@ -45,6 +48,11 @@ void PanelCore::pollTick() {
         return;
     }
     Lock lock(mutex_);
+    if (boxOpen_) {
+        boxTick_ = true;
+        boxCv_.notify_all();
+        return;
+    }
     // The box is still busy with the last request, or waits behind a box: this tick is
     // dropped rather than queued, so slow answers never pile polls up.
     if (stopping_ || running_ || boxOpen_ || !queue_.empty()) {
@@ -59,6 +67,11 @@ void PanelCore::searchTick() {
         return;
     }
     Lock lock(mutex_);
+    if (boxOpen_) {
+        boxTick_ = true;
+        boxCv_.notify_all();
+        return;
+    }
     if (stopping_ || running_ || boxOpen_ || !queue_.empty()) {
         return;
     }
@@ -193,7 +206,24 @@ void PanelCore::BoxRelay::showWarning(std::string_view text, std::string_view ca
     lock.unlock();
     core_.wake_();
     lock.lock();
-    core_.boxCv_.wait(lock, [this] { return !core_.boxOpen_ || core_.stopping_; });
+    for (;;) {
+        core_.boxCv_.wait(lock,
+                          [this] { return !core_.boxOpen_ || core_.stopping_ || core_.boxTick_; });
+        if (!core_.boxOpen_ || core_.stopping_) {
+            return;
+        }
+        core_.boxTick_ = false;
+        lock.unlock();
+        const bool stale = core_.checkDuringBox();
+        lock.lock();
+        if (stale && core_.boxOpen_ && !core_.stopping_) {
+            core_.boxOpen_ = false;
+            core_.outbox_.push_back([this] { core_.view_.closeLinkBox(); });
+            lock.unlock();
+            core_.wake_();
+            return;
+        }
+    }
 }
 
 void PanelCore::StatusRelay::showMessage(std::string_view text, int timeoutMs) {
@@ -202,38 +232,104 @@ void PanelCore::StatusRelay::showMessage(std::string_view text, int timeoutMs) {
 }
 
 void PanelCore::startUp() {
+    // The search runs from the start, so a box plugged in while the link's box about no
+    // box is open ends that box and is taken at once.
+    post([this] { view_.setSearching(true); });
     std::uint32_t index = 0;
-    if (!link_.findDevice(link::kBoxSerial, index)) {
+    boxAbout_ = BoxAbout::NoBox;
+    const bool found = link_.findDevice(link::kBoxSerial, index);
+    boxAbout_ = BoxAbout::Exchange;
+    if (!found) {
+        if (std::exchange(retryNow_, false)) {
+            search();
+            return;
+        }
         TELMAR_LOG(kLog, "start-up: no box, looking again every 3 s");
-        post([this] {
-            view_.showWarning(kNotFoundText);
-            view_.setSearching(true);
-        });
-        tellReachProblem();
+        post([this] { view_.showWarning(kNotFoundText); });
+        tellReachProblem(false);
         return;
     }
-    if (!link_.openDevice(index)) {
+    foundIndex_ = index;
+    boxAbout_ = BoxAbout::OpenFailed;
+    const bool opened = link_.openDevice(index);
+    boxAbout_ = BoxAbout::Exchange;
+    if (!opened) {
+        if (std::exchange(retryNow_, false)) {
+            search();
+            return;
+        }
         TELMAR_LOG(kLog, "start-up: the box could not be opened");
-        post([this] {
-            view_.showOpenFailed();
-            view_.setSearching(true);
-        });
-        tellReachProblem();
+        post([this] { view_.showOpenFailed(); });
+        tellReachProblem(true);
         return;
     }
+    tellReachProblem(false);
     connectedStart();
 }
 
 void PanelCore::connectedStart() {
     TELMAR_LOG(kLog, "connected: reading settings, version and status");
-    post([this] { connection_ = Connection::Connected; });
+    lostShown_ = false;
+    post([this] {
+        connection_ = Connection::Connected;
+        view_.setSearching(false);
+        view_.closeOpenFailed();
+    });
+    const std::uint64_t before = link_.exchangesSucceeded();
     syncSettings();
     link::Reply version{};
     if (protocol_.readBlock(protocol::block::Version, version, protocol::block_count::Version)) {
         post([this, text = status::versionText(version)] { view_.showVersion(text); });
     }
+    const bool silent = link_.exchangesSucceeded() == before;
     post([this] { view_.setPolling(true); });
     updateStatus();
+    // After the reads' own failure texts, so the reason is what stays on the status bar.
+    tellProgrammingMode(silent);
+}
+
+void PanelCore::tellProgrammingMode(bool silent) {
+    if (silent == programmingShown_ || link_.deviceHandle() == usb::kNoHandle ||
+        (silent && !link_.deviceAttached(link::kBoxSerial))) {
+        return;
+    }
+    programmingShown_ = silent;
+    if (silent) {
+        TELMAR_LOG(kLog, "the box opens but answers nothing: programming mode?");
+    }
+    post([this, silent] {
+        view_.showWarning(silent ? kProgrammingModeText : std::string_view{});
+        view_.showStatusMessage(silent ? kProgrammingModeHelp : std::string_view{}, 0);
+    });
+}
+
+bool PanelCore::checkDuringBox() {
+    switch (boxAbout_) {
+    case BoxAbout::NoBox:
+        retryNow_ = link_.deviceAttached(link::kBoxSerial);
+        return retryNow_;
+    case BoxAbout::OpenFailed: {
+        // Opened and let go at once: the search that follows the box takes it for good.
+        usb::Handle probe = usb::kNoHandle;
+        if (driver_.open(foundIndex_, probe) != usb::kSuccess) {
+            tellReachProblem(true);
+            return false;
+        }
+        driver_.close(probe);
+        retryNow_ = true;
+        return true;
+    }
+    case BoxAbout::Exchange:
+        break;
+    }
+    // The box is left for its user; what it is about is shown beside it.
+    if (!lostShown_ && link_.deviceHandle() != usb::kNoHandle &&
+        !link_.deviceAttached(link::kBoxSerial)) {
+        TELMAR_LOG(kLog, "the box has left the bus while a link box is open");
+        lostShown_ = true;
+        post([this] { showDisconnected(); });
+    }
+    return false;
 }
 
 void PanelCore::syncSettings() {
@@ -257,6 +353,9 @@ void PanelCore::poll() {
     const std::uint64_t before = link_.exchangesSucceeded();
     syncSettings();
     updateStatus();
+    if (programmingShown_) {
+        tellProgrammingMode(link_.exchangesSucceeded() == before);
+    }
     checkStillAttached(before);
 }
 
@@ -266,15 +365,11 @@ void PanelCore::search() {
     }
     std::uint32_t index = 0;
     if (!link_.findAndOpenQuietly(link::kBoxSerial, index)) {
-        tellReachProblem();
+        tellReachProblem(link_.deviceAttached(link::kBoxSerial));
         return;
     }
-    tellReachProblem();
-    post([this] {
-        view_.setSearching(false);
-        view_.showWarning("");
-        view_.setControlsEnabled(true);
-    });
+    tellReachProblem(false);
+    post([this] { view_.showWarning(""); });
     connectedStart();
 }
 
@@ -289,10 +384,13 @@ void PanelCore::writeSetting(const SettingWrite& write) {
     }
 }
 
-void PanelCore::tellReachProblem() {
+void PanelCore::tellReachProblem(bool boxFoundNotOpened) {
     // Held on the status bar until it changes: a box that is there but cannot be opened
     // must not look like no box at all.
     std::string problem = driver_.reachProblem();
+    if (problem.empty() && boxFoundNotOpened) {
+        problem = kBoxInUseText;
+    }
     if (problem == shownProblem_) {
         return;
     }
@@ -325,6 +423,10 @@ void PanelCore::applySettings(const link::Reply& reply, std::uint64_t writesAtSt
         states.audio = confirmed_.audio;
     }
     confirmed_ = states;
+    if (!settingsShown_) {
+        settingsShown_ = true;
+        view_.setControlsEnabled(true);
+    }
     // A click made after this read was sent is newer than what the read says; its own
     // result follows, and the next poll shows the box's state.
     if (writesPosted_ != writesAtStart) {
@@ -409,7 +511,11 @@ void PanelCore::showStatus(const status::StatusUpdate& update) {
 }
 
 void PanelCore::showDisconnected() {
+    if (connection_ == Connection::Disconnected) {
+        return; // already shown from inside a link box
+    }
     connection_ = Connection::Disconnected;
+    settingsShown_ = false;
     view_.setPolling(false);
     view_.showWarning(kDisconnectedText);
     showStatus(status::StatusUpdate{});

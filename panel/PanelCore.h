@@ -51,6 +51,16 @@ inline constexpr int kPollPeriodMs = 3000;
 inline constexpr int kSearchPeriodMs = 3000;
 inline constexpr std::string_view kNotFoundText = "CONNECT TELMAR AND RESTART GUI";
 inline constexpr std::string_view kDisconnectedText = "TELMAR disconnected";
+// On the status bar while the box is on the bus but cannot be opened and the driver
+// gives no reason of its own.
+inline constexpr std::string_view kBoxInUseText =
+    "The TELMAR box was found but is in use by another program: close that program and the "
+    "panel takes the box";
+// A box that opens but answers nothing is most likely still in programming mode.
+inline constexpr std::string_view kProgrammingModeText = "TELMAR IN PROGRAMMING MODE";
+inline constexpr std::string_view kProgrammingModeHelp =
+    "The box opens but does not answer: it may have been left in programming mode by an "
+    "update that did not end. Run the update again, or unplug and plug in the box.";
 // The form's labels of the seven status lines, in the order of status::StatusLines.
 inline constexpr std::array<const char*, status::StatusLines::Count> kStatusLabels = {
     "label_video_format", "lblHdcp", "lblColor", "lblVideoSource", "lblHdr",
@@ -86,6 +96,9 @@ class PanelView {
     virtual void setModeButtonsEnabled(bool enabled) = 0;
     // Every other settings control (the check box, the CONTROL page, HPD).
     virtual void setControlsEnabled(bool enabled) = 0;
+    // No button of any settings pair or group checked, cbEnableGui unchecked: nothing has
+    // been read from a box yet.
+    virtual void clearSettingsControls() {}
 
     // Start or stop the 3000 ms timer whose ticks call pollTick() / searchTick().
     virtual void setPolling(bool on) = 0;
@@ -99,6 +112,8 @@ class PanelView {
     virtual void closeLinkBox() = 0;
     // The box was found but could not be opened ("Hardware not found", titled "TELMAR GUI").
     virtual void showOpenFailed() = 0;
+    // The box has been opened: the box of showOpenFailed, if still open, is stale.
+    virtual void closeOpenFailed() {}
 };
 
 class PanelCore {
@@ -113,7 +128,10 @@ class PanelCore {
     // settings, read the version, start polling, first status update.
     void start();
     // The poll timer's tick: queues one settings sync and status update, unless a request
-    // is queued or running or a link box is open (the tick is then dropped).
+    // is queued or running or a link box is open (the tick is then dropped). While a link
+    // box is open, either tick asks the bus instead: a box that has left is shown as
+    // disconnected at once, and a box about no box or a busy box closes itself once the
+    // box can be had.
     void pollTick();
     // The search timer's tick: looks for the box again, quietly, while there is none.
     void searchTick();
@@ -179,9 +197,14 @@ class PanelCore {
     void writeSetting(const SettingWrite& write);
     // After requests that all failed: is the box still on the bus?
     void checkStillAttached(std::uint64_t succeededBefore);
-    // Why the box cannot be reached (Driver::reachProblem), onto the status bar when it
-    // changed; cleared once the box is found.
-    void tellReachProblem();
+    // Why the box cannot be reached (Driver::reachProblem, else kBoxInUseText for a box
+    // found but not opened), onto the status bar when it changed; cleared once found.
+    void tellReachProblem(bool boxFoundNotOpened);
+    // A tick while a link box is open, on the worker inside the box's wait: true when the
+    // box has become stale and closes itself.
+    bool checkDuringBox();
+    // Connected, but nothing answered: programming mode, or the box has gone.
+    void tellProgrammingMode(bool silent);
     // Shell side.
     void applySettings(const link::Reply& reply, std::uint64_t writesAtStart);
     void finishWrite(const SettingWrite& write, bool accepted);
@@ -193,7 +216,14 @@ class PanelCore {
     PanelView& view_;
     std::function<void()> wake_;
     usb::Driver& driver_;
-    std::string shownProblem_; // worker side only
+    // Worker side only.
+    std::string shownProblem_;
+    enum class BoxAbout { Exchange, NoBox, OpenFailed };
+    BoxAbout boxAbout_ = BoxAbout::Exchange; // what an open link box is about
+    std::uint32_t foundIndex_ = 0;
+    bool retryNow_ = false;  // a stale box closed itself: search at once
+    bool lostShown_ = false; // "disconnected" was shown from inside a box
+    bool programmingShown_ = false;
     BoxRelay boxes_{*this};
     StatusRelay status_{*this};
     link::PanelLink link_;
@@ -206,6 +236,7 @@ class PanelCore {
     std::deque<Task> outbox_;
     bool running_ = false; // a request is being executed
     bool boxOpen_ = false; // a link box waits for the user
+    bool boxTick_ = false; // a tick came while the link box is open
     bool stopping_ = false;
     std::thread worker_;
 
@@ -214,6 +245,7 @@ class PanelCore {
     protocol::SettingsMirror mirror_{};
     status::StatusLines lines_;
     ControlStates confirmed_ = formStartStates();
+    bool settingsShown_ = false; // the controls show what a box said
     std::atomic<std::uint64_t> writesPosted_{0};
 };
 

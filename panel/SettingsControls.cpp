@@ -85,11 +85,12 @@ SettingWrite twoWayWrite(TwoWay setting, bool consultedChecked) {
 }
 
 SettingWrite guiEnableWrite(bool on) {
-    return {Register::GuiEnable, static_cast<std::uint8_t>(on ? 1 : 0), sb::GuiEnable, nullptr};
+    return {Register::GuiEnable, static_cast<std::uint8_t>(on ? 1 : 0), sb::GuiEnable,
+            on ? "GUI Control Enabled" : "GUI Control Disabled"};
 }
 
 SettingWrite hpdWrite() {
-    return {Register::Hpd, 1, std::nullopt, nullptr};
+    return {Register::Hpd, 1, std::nullopt, "HPD sent"};
 }
 
 std::optional<SettingWrite> modeWrite(ModeGroup group, bool upChecked, bool midChecked,

@@ -12,9 +12,12 @@
 #include <QtCore/QTimerEvent>
 #include <QtGui/QAction>
 #include <QtGui/QCloseEvent>
+#include <QtWidgets/QButtonGroup>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
+#include <QtWidgets/QMessageBox>
 #include <QtWidgets/QProgressBar>
+#include <QtWidgets/QRadioButton>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTabBar>
 #include <algorithm>
@@ -61,6 +64,8 @@ MainWindow::MainWindow(PanelServices services, QWidget* parent)
           DetailsServices{services_.clock, services_.dialogs})),
       ui(std::make_unique<Ui::LumoraForm>()) {
     ui->setupUi(this);
+    // The widgets stand at fixed places: a smaller window would cut them off.
+    setMinimumSize(size());
     // In code, not in the form: the form is the fixed 350x400 window both shells share.
     auto* viewMenu = new QMenu(tr("&View"), this);
     viewMenu->setObjectName(QStringLiteral("menuView"));
@@ -245,6 +250,25 @@ void MainWindow::setControlsEnabled(bool enabled) {
     ui->tab_2->setEnabled(enabled);
 }
 
+void MainWindow::clearSettingsControls() {
+    // An exclusive group keeps one button checked; it lets go only while not exclusive.
+    for (QRadioButton* button : ui->centralwidget->findChildren<QRadioButton*>()) {
+        QButtonGroup* group = button->group();
+        const bool groupExclusive = group != nullptr && group->exclusive();
+        const bool autoExclusive = button->autoExclusive();
+        if (group != nullptr) {
+            group->setExclusive(false);
+        }
+        button->setAutoExclusive(false);
+        button->setChecked(false);
+        button->setAutoExclusive(autoExclusive);
+        if (group != nullptr) {
+            group->setExclusive(groupExclusive);
+        }
+    }
+    ui->cbEnableGui->setChecked(false);
+}
+
 void MainWindow::setPolling(bool on) {
     if (on) {
         startPollTimer(kPollPeriodMs);
@@ -276,6 +300,14 @@ void MainWindow::closeLinkBox() {
 
 void MainWindow::showOpenFailed() {
     services_.dialogs.warning(this, tr("TELMAR GUI"), tr("Hardware not found"));
+}
+
+void MainWindow::closeOpenFailed() {
+    for (QMessageBox* box : findChildren<QMessageBox*>()) {
+        if (box->text() == tr("Hardware not found")) {
+            box->close();
+        }
+    }
 }
 
 void MainWindow::startPollTimer(int periodMs) {

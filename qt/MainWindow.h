@@ -96,11 +96,13 @@ class MainWindow : public QMainWindow, private PanelView {
     void setMode(ModeGroup group, ModeChoice choice) override;
     void setModeButtonsEnabled(bool enabled) override;
     void setControlsEnabled(bool enabled) override;
+    void clearSettingsControls() override;
     void setPolling(bool on) override;
     void setSearching(bool on) override;
     void showLinkBox(std::string_view text, std::string_view caption) override;
     void closeLinkBox() override;
     void showOpenFailed() override;
+    void closeOpenFailed() override;
 
     void nameControls();
     // The keyboard order of each page, the menus' mnemonics and the status bar's text.

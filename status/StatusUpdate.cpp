@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "status/StatusUpdate.h"
 
+#include "base/Printable.h"
 #include "protocol/Frames.h"
 #include "protocol/StatusBlocks.h"
 #include "status/AudioStatus.h"
@@ -50,9 +51,14 @@ void StatusLines::apply(const StatusUpdate& update) {
     if (update.video == StatusUpdate::Video::Set) {
         const VideoLines& v = update.lines;
         text = {v.input, v.encryption, v.color, v.source, v.hdr, v.deepColor, update.audio};
-        return;
+    } else {
+        text[Audio] = update.audio;
     }
-    text[Audio] = update.audio;
+    // A source names itself (SPD): a newline or other control byte from it must not reach
+    // a label, where it would break the line over the next one.
+    for (std::string& line : text) {
+        line = base::printableLatin1(line);
+    }
 }
 
 std::string versionText(const link::Reply& versionBlock) {

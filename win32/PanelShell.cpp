@@ -180,7 +180,15 @@ class PanelWindow final : private panel::PanelView {
     }
     void closeLinkBox() override { linkBox_.close(500); }
     void showOpenFailed() override {
-        windowBoxes_.show(L"Hardware not found", L"TELMAR GUI", MB_ICONWARNING, window_, 0);
+        openFailedBox_.show(L"Hardware not found", L"TELMAR GUI", MB_ICONWARNING, window_, 0);
+    }
+    void closeOpenFailed() override { openFailedBox_.close(50); }
+    void clearSettingsControls() override {
+        for (const FormControl& c : form_.controls) {
+            if (c.className == "BUTTON") { // a push button ignores the check state
+                setChecked(c.name.c_str(), false);
+            }
+        }
     }
 
     HWND control(const char* name) const {
@@ -231,6 +239,7 @@ class PanelWindow final : private panel::PanelView {
     DetailsWindow details_;
     BoxThread linkBox_;
     BoxThread windowBoxes_;
+    BoxThread openFailedBox_; // stale once the box has been opened
     bool ended_ = false;
 
     HWND window_ = nullptr;
@@ -610,12 +619,18 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     case WM_SIZE:
         SendMessageW(statusBar_, WM_SIZE, 0, 0);
+        // The bar keeps the pixels of its old width when it grows; all of it is drawn anew.
+        InvalidateRect(statusBar_, nullptr, TRUE);
         return 0;
     case WM_GETMINMAXINFO: {
+        // Never smaller than the form, whose controls stand at fixed places.
         RECT outer{0, 0, form_.maxWidth, form_.maxHeight};
         AdjustWindowRectEx(&outer, WS_OVERLAPPEDWINDOW, FALSE, 0);
+        RECT least{0, 0, form_.width, form_.height};
+        AdjustWindowRectEx(&least, WS_OVERLAPPEDWINDOW, FALSE, 0);
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMaxTrackSize = {outer.right - outer.left, outer.bottom - outer.top};
+        info->ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
         return 0;
     }
     case WM_CLOSE:

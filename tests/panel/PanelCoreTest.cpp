@@ -44,15 +44,16 @@ class RecordingView final : public panel::PanelView {
             dismissLinkBoxes();
         }
     }
-    void closeLinkBox() override {}
+    void closeLinkBox() override { ++linkBoxesClosed; }
     void showOpenFailed() override { ++openFailed; }
+    void clearSettingsControls() override { twoWay.clear(); }
 
     std::string warning, version;
     status::StatusLines status;
     std::vector<std::string> messages, linkBoxes;
     std::map<TwoWay, bool> twoWay;
     bool modeButtonsEnabled = true, controlsEnabled = true, polling = false, searching = false;
-    int openFailed = 0;
+    int openFailed = 0, linkBoxesClosed = 0;
     std::function<void()> dismissLinkBoxes; // empty: boxes stay open
 };
 
@@ -78,17 +79,19 @@ struct CoreRig {
     }
     ~CoreRig() { core.shutdown(); }
 
-    // Delivers until the core has nothing left to do.
-    void settle() {
+    // Delivers until the core has nothing left to do, or until `done` (a core that waits
+    // behind an open link box is never idle).
+    void settle(std::function<bool()> done = {}) {
+        done = done ? done : [this] { return core.idle(); };
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!core.idle() && std::chrono::steady_clock::now() < deadline) {
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
             {
                 std::unique_lock lock(mutex);
                 woken.wait_for(lock, std::chrono::milliseconds(2));
             }
             core.deliver();
         }
-        ASSERT_TRUE(core.idle());
+        ASSERT_TRUE(done());
     }
     void started() {
         core.start();
@@ -201,6 +204,66 @@ TEST(PanelCore, AClickDuringAPollIsNotUndoneByThatPoll) {
     EXPECT_EQ(rig.core.settingsMirror()[0], 0);
     EXPECT_EQ(rig.box.settings[0], 0);
     EXPECT_EQ(rig.driver.writtenFrames().back(), (Frame{0x10, 0x04, 0xE0, 0x00, 0x00}));
+}
+
+// The link's box about no box or a busy box (said to be in use) holds up no search: once a
+// tick finds the box, it closes itself and the panel starts. Until then no control works.
+TEST(PanelUsability, AStaleBoxClosesItselfOnceTheBoxCanBeHad) {
+    for (const bool busy : {false, true}) {
+        CoreRig rig(busy);
+        rig.view.dismissLinkBoxes = nullptr;
+        rig.driver.failCall(Call::Open, busy ? 2 : 0);
+        rig.core.start();
+        rig.settle([&] { return rig.view.linkBoxes.size() == 1; });
+        EXPECT_TRUE(!rig.view.controlsEnabled && rig.view.twoWay.empty());
+        rig.core.searchTick(); // absent, or still busy
+        rig.settle([&] { return !busy || !rig.view.messages.empty(); });
+        EXPECT_EQ(rig.view.messages.size() == 1 && rig.view.messages[0] == panel::kBoxInUseText,
+                  busy);
+        rig.driver.addDevice(busy ? "not the box" : "2031");
+        rig.core.searchTick();
+        rig.settle([&] { return rig.core.connection() == Connection::Connected; });
+        rig.settle();
+        EXPECT_TRUE(rig.view.controlsEnabled && rig.view.twoWay.size() == 5u);
+        EXPECT_EQ(rig.view.linkBoxesClosed, 1);
+    }
+}
+
+// Unplugged while a link box of the exchange waits for its user: the next tick shows the
+// box gone at once; the link box stays for its user.
+TEST(PanelUsability, UnplugShowsWhileALinkBoxIsOpen) {
+    CoreRig rig;
+    rig.box.useUhdHdrInput();
+    rig.started();
+    rig.view.dismissLinkBoxes = nullptr;
+    rig.driver.setQueueCheckCostMs(panel::kPollPeriodMs + 2000);
+    rig.driver.failCall(Call::CheckRxQueue);
+    rig.core.pollTick();
+    rig.settle([&] { return rig.view.linkBoxes.size() == 1; });
+    rig.driver.unplugAll();
+    rig.core.pollTick();
+    rig.settle([&] { return rig.view.warning == panel::kDisconnectedText; });
+    EXPECT_TRUE(rig.view.status == status::StatusLines{} && !rig.view.controlsEnabled);
+    EXPECT_EQ(rig.view.linkBoxesClosed, 0);
+}
+
+// A box that opens but answers nothing shows as left in programming mode.
+TEST(PanelUsability, ASilentBoxIsShownInProgrammingMode) {
+    CoreRig rig;
+    rig.box.silent = true;
+    rig.started();
+    EXPECT_EQ(rig.view.warning, panel::kProgrammingModeText);
+    EXPECT_EQ(rig.view.messages.back(), panel::kProgrammingModeHelp);
+}
+
+// What a source sends cannot break a status line over the next one.
+TEST(PanelUsability, StatusLinesHoldNoControlBytes) {
+    status::StatusUpdate update;
+    update.video = status::StatusUpdate::Video::Set;
+    update.lines.source = "SPD: a\nb\r\x7f\x85\xe9";
+    status::StatusLines lines;
+    lines.apply(update);
+    EXPECT_EQ(lines.text[status::StatusLines::Source], "SPD: a?b???\xe9");
 }
 
 } // namespace

@@ -406,6 +406,10 @@ class PanelSession(WineSession):
         process, _ = self.launch_panel("no-box-run", dump)
         # The link's box comes first, with no owner: the window is usable meanwhile.
         expect(self.controls()["tabWidget"][2], "the window is disabled under the link box")
+        self.remote("boxes", "15", "0", at_most=15)
+        # Nothing read from a box yet: no setting claimed, none clickable.
+        claimed = [n for n, c in self.controls().items() if c[0] == "Button" and (c[1] or c[2])]
+        expect(claimed == [], f"settings controls checked or enabled before any box: {claimed}")
         _, lines = self.remote("boxes", "15", "1", at_most=15)
         boxes = [tuple(line.split("\t")[1:]) for line in lines if line.startswith("box\t")]
         expect(boxes == [(" ", "Connect USB cable to TELMAR")],

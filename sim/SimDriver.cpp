@@ -10,7 +10,6 @@
 #include <charconv>
 #include <chrono>
 #include <concepts>
-#include <cstring>
 #include <deque>
 #include <iostream>
 #include <limits>
@@ -261,9 +260,7 @@ usb::Status SimDriver::getDeviceString(std::uint32_t index, char* buffer, std::u
     if (!bytes) {
         return usb::kDeviceIoFailed;
     }
-    const std::size_t n = std::min(bytes->size(), usb::kDeviceStringSize - 1);
-    std::memcpy(buffer, bytes->data(), n);
-    buffer[n] = '\0';
+    usb::copyDeviceString(buffer, std::string(bytes->begin(), bytes->end()));
     return usb::kSuccess;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "backends/ReplayDriver.h"
 
+#include "backends/TraceRecorder.h"
 #include "base/Log.h"
 
 #include <algorithm>
@@ -27,13 +28,9 @@ std::string entryName(std::size_t index) {
 } // namespace
 
 ReplayClock steadyReplayClock() {
-    return ReplayClock{
-        [] {
-            using namespace std::chrono;
-            return static_cast<std::uint32_t>(
-                duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-        },
-        [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
+    return ReplayClock{steadyTicks(), [](std::uint32_t ms) {
+                           std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                       }};
 }
 
 ReplayDriver::ReplayDriver(Trace trace, std::ostream& err, ReplayClock clock)
@@ -155,9 +152,7 @@ usb::Status ReplayDriver::getDeviceString(std::uint32_t index, char* buffer, std
         return usb::kDeviceIoFailed;
     }
     if (e->status == usb::kSuccess && buffer != nullptr) {
-        const std::size_t n = std::min(e->text.size(), usb::kDeviceStringSize - 1);
-        std::memcpy(buffer, e->text.data(), n);
-        buffer[n] = '\0';
+        usb::copyDeviceString(buffer, e->text);
     }
     return e->status;
 }

@@ -87,11 +87,6 @@ FrameKind classifyFrame(std::span<const std::uint8_t> f) {
     return FrameKind::Unknown;
 }
 
-std::string_view frameKindName(FrameKind kind) {
-    const auto i = static_cast<std::size_t>(kind);
-    return i < kKindNames.size() ? kKindNames[i] : std::string_view("unknown");
-}
-
 std::optional<FrameKind> frameKindFromName(std::string_view name) {
     for (std::size_t i = 0; i < kKindNames.size(); ++i) {
         if (kKindNames[i] == name) {

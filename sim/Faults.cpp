@@ -5,6 +5,7 @@
 
 #include <array>
 #include <sstream>
+#include <utility>
 
 namespace telmar::sim {
 
@@ -12,6 +13,12 @@ namespace {
 
 constexpr std::array<std::string_view, kFrameKindCount> kKindNames = {
     "register", "block", "settings", "enter-isp", "block-index", "packet", "exit-isp", "reset",
+};
+
+// The faults that only count down, in the order describe() names them.
+constexpr std::pair<std::string_view, FaultCount Faults::*> kDriverFaults[] = {
+    {"count", &Faults::count}, {"string", &Faults::string}, {"open", &Faults::open},
+    {"flush", &Faults::flush}, {"close", &Faults::close},   {"queue", &Faults::queue},
 };
 
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
@@ -118,12 +125,9 @@ std::string Faults::describe() const {
     if (unplugAfter) {
         out << " unplug-after=" << *unplugAfter;
     }
-    describeCount(out, "count", count);
-    describeCount(out, "string", string);
-    describeCount(out, "open", open);
-    describeCount(out, "flush", flush);
-    describeCount(out, "close", close);
-    describeCount(out, "queue", queue);
+    for (const auto& [name, counter] : kDriverFaults) {
+        describeCount(out, name, this->*counter);
+    }
     const auto text = out.str();
     return text.empty() ? "none" : text.substr(1);
 }
@@ -194,21 +198,9 @@ std::string applyFault(Faults& faults, std::span<const std::string> args) {
         }
         return {};
     }
-    FaultCount* counter = nullptr;
-    if (what == "drop") {
-        counter = &faults.drop;
-    } else if (what == "count") {
-        counter = &faults.count;
-    } else if (what == "string") {
-        counter = &faults.string;
-    } else if (what == "open") {
-        counter = &faults.open;
-    } else if (what == "flush") {
-        counter = &faults.flush;
-    } else if (what == "close") {
-        counter = &faults.close;
-    } else if (what == "queue") {
-        counter = &faults.queue;
+    FaultCount* counter = what == "drop" ? &faults.drop : nullptr;
+    for (const auto& [name, member] : kDriverFaults) {
+        counter = what == name ? &(faults.*member) : counter;
     }
     if (counter == nullptr) {
         return "fault: unknown fault " + what;

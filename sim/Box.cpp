@@ -96,20 +96,14 @@ Box::Box(std::string serial) : serial_(std::move(serial)) {
 }
 
 bool Box::setScenario(std::string_view name, BoxTimeMs now) {
-    if (name == kDemoScenario || findScenario(name) != nullptr) {
-        setBlocks_ = {};
-    }
-    if (name == kDemoScenario) {
-        demo_ = true;
-        demoStart_ = now;
-        return true;
-    }
     const Scenario* s = findScenario(name);
-    if (s == nullptr) {
+    if (name != kDemoScenario && s == nullptr) {
         return false;
     }
-    demo_ = false;
-    fixed_ = s;
+    setBlocks_ = {};
+    demo_ = s == nullptr;
+    demoStart_ = demo_ ? now : demoStart_;
+    fixed_ = demo_ ? fixed_ : s;
     return true;
 }
 

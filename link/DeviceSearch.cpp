@@ -66,10 +66,8 @@ const char* waitForReply(usb::Driver& driver, Clock& clock, usb::Handle handle, 
                          std::string_view failedText, const std::atomic<bool>* stop) {
     bool queueFailed = false;
     std::uint32_t queued = 0;
-    while (queued < 1) {
-        if (elapsedMs(start, clock.tickMs()) >= timeoutMs || (stop != nullptr && *stop)) {
-            break;
-        }
+    while (queued < 1 && elapsedMs(start, clock.tickMs()) < timeoutMs &&
+           (stop == nullptr || !*stop)) {
         std::uint32_t queueStatus = 0;
         if (driver.checkRxQueue(handle, queued, queueStatus) != usb::kSuccess) {
             messages.showWarning(failedText, kLinkCaption);
@@ -77,10 +75,7 @@ const char* waitForReply(usb::Driver& driver, Clock& clock, usb::Handle handle, 
             queued = 0;
         }
     }
-    if (queueFailed) {
-        return "receive-queue check failed";
-    }
-    return queued < 1 ? "no reply in time" : nullptr;
+    return queueFailed ? "receive-queue check failed" : queued < 1 ? "no reply in time" : nullptr;
 }
 
 void closeDeviceHandle(usb::Driver& driver, MessageSink& messages, usb::Handle& handle) {

@@ -216,20 +216,8 @@ const std::vector<Scenario>& table() {
 } // namespace
 
 const Bytes* Scenario::block(std::uint8_t number) const {
-    switch (number) {
-    case 11:
-        return &inputStatus;
-    case 12:
-        return &avi;
-    case 13:
-        return &sourceProduct;
-    case 14:
-        return &hdr;
-    case 15:
-        return &audio;
-    default:
-        return nullptr;
-    }
+    const Bytes* blocks[] = {&inputStatus, &avi, &sourceProduct, &hdr, &audio};
+    return number >= 11 && number <= 15 ? blocks[number - 11] : nullptr;
 }
 
 std::span<const Scenario> scenarios() {

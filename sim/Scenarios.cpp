@@ -3,6 +3,7 @@
 
 #include "sim/InfoFrames.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -225,12 +226,8 @@ std::span<const Scenario> scenarios() {
 }
 
 const Scenario* findScenario(std::string_view name) {
-    for (const auto& s : table()) {
-        if (s.name == name) {
-            return &s;
-        }
-    }
-    return nullptr;
+    const auto found = std::ranges::find(table(), name, &Scenario::name);
+    return found == table().end() ? nullptr : &*found;
 }
 
 const Scenario& noInput() {

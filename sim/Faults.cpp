@@ -3,6 +3,7 @@
 
 #include "base/Numbers.h"
 
+#include <algorithm>
 #include <array>
 #include <sstream>
 #include <utility>
@@ -95,12 +96,10 @@ FrameKind classifyFrame(std::span<const std::uint8_t> f) {
 }
 
 std::optional<FrameKind> frameKindFromName(std::string_view name) {
-    for (std::size_t i = 0; i < kKindNames.size(); ++i) {
-        if (kKindNames[i] == name) {
-            return static_cast<FrameKind>(i);
-        }
-    }
-    return std::nullopt;
+    const auto found = std::ranges::find(kKindNames, name);
+    return found == kKindNames.end()
+               ? std::nullopt
+               : std::optional(static_cast<FrameKind>(found - kKindNames.begin()));
 }
 
 std::string Faults::describe() const {

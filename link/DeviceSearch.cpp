@@ -20,6 +20,8 @@ std::string failureText(const usb::Driver& driver, usb::Status status) {
     return text;
 }
 
+namespace {
+// For the debug log: one line per device string the search reads.
 void logDeviceString(const usb::Driver& driver, std::uint32_t index, usb::Status status,
                      const char (&buffer)[usb::kDeviceStringSize], std::string_view wanted) {
     if (!base::logEnabled(base::LogArea::Link)) {
@@ -34,6 +36,7 @@ void logDeviceString(const usb::Driver& driver, std::uint32_t index, usb::Status
     }
     base::logWrite(base::LogArea::Link, line);
 }
+} // namespace
 
 std::optional<std::uint32_t> findSerial(usb::Driver& driver, std::string_view wanted,
                                         const std::function<void()>& unreadable) {

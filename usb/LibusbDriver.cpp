@@ -270,15 +270,12 @@ struct LibusbDriver::Impl {
     }
 
     ~Impl() {
-        std::vector<std::shared_ptr<OpenDevice>> left;
+        std::map<Handle, std::shared_ptr<OpenDevice>> left;
         {
             std::lock_guard lock(mutex);
-            for (auto& [handle, dev] : handles) {
-                left.push_back(dev);
-            }
-            handles.clear();
+            left.swap(handles);
         }
-        for (auto& dev : left) {
+        for (auto& [handle, dev] : left) {
             shutDown(*dev);
         }
         if (eventThread.joinable()) {
@@ -639,11 +636,9 @@ Status LibusbDriver::write(Handle handle, const void* buffer, std::uint32_t coun
         dev->markGone(std::string("write: ") + libusb_error_name(rc));
         return impl_->fail("write", libusb_error_name(rc), kDeviceNotFound);
     }
-    if (rc == LIBUSB_ERROR_TIMEOUT) {
-        return impl_->fail("write", libusb_error_name(rc), kTimedOut);
-    }
     if (rc != LIBUSB_SUCCESS) {
-        return impl_->fail("write", libusb_error_name(rc), kWriteError);
+        return impl_->fail("write", libusb_error_name(rc),
+                           rc == LIBUSB_ERROR_TIMEOUT ? kTimedOut : kWriteError);
     }
     if (bytesWritten != count) {
         return impl_->fail(

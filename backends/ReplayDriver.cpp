@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "backends/ReplayDriver.h"
 
+#include "backends/TraceRecorder.h"
 #include "base/Log.h"
 
 #include <algorithm>
@@ -27,13 +28,9 @@ std::string entryName(std::size_t index) {
 } // namespace
 
 ReplayClock steadyReplayClock() {
-    return ReplayClock{
-        [] {
-            using namespace std::chrono;
-            return static_cast<std::uint32_t>(
-                duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-        },
-        [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
+    return ReplayClock{steadyTicks(), [](std::uint32_t ms) {
+                           std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                       }};
 }
 
 ReplayDriver::ReplayDriver(Trace trace, std::ostream& err, ReplayClock clock)
@@ -94,6 +91,8 @@ void ReplayDriver::paceRun(const TraceEntry& run) {
 }
 
 const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
+    // The entries never change, so what play() returns may be read after the lock.
+    std::lock_guard lock(mutex_);
     if (mismatch_) {
         lastError_ = "replay stopped at the first mismatch";
         return nullptr;
@@ -136,7 +135,6 @@ const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
 }
 
 usb::Status ReplayDriver::getNumDevices(std::uint32_t& count) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e = play({.call = DriverCall::GetNumDevices});
     if (e == nullptr) {
         return usb::kDeviceIoFailed;
@@ -148,22 +146,18 @@ usb::Status ReplayDriver::getNumDevices(std::uint32_t& count) {
 }
 
 usb::Status ReplayDriver::getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e =
         play({.call = DriverCall::GetDeviceString, .index = index, .option = option});
     if (e == nullptr) {
         return usb::kDeviceIoFailed;
     }
     if (e->status == usb::kSuccess && buffer != nullptr) {
-        const std::size_t n = std::min(e->text.size(), usb::kDeviceStringSize - 1);
-        std::memcpy(buffer, e->text.data(), n);
-        buffer[n] = '\0';
+        usb::copyDeviceString(buffer, e->text);
     }
     return e->status;
 }
 
 usb::Status ReplayDriver::open(std::uint32_t index, usb::Handle& handle) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e = play({.call = DriverCall::Open, .index = index});
     if (e == nullptr) {
         handle = usb::kNoHandle;
@@ -174,14 +168,12 @@ usb::Status ReplayDriver::open(std::uint32_t index, usb::Handle& handle) {
 }
 
 usb::Status ReplayDriver::close(usb::Handle handle) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e = play({.call = DriverCall::Close, .handle = handle});
     return e == nullptr ? usb::kDeviceIoFailed : e->status;
 }
 
 usb::Status ReplayDriver::read(usb::Handle handle, void* buffer, std::uint32_t count,
                                std::uint32_t& bytesRead) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e = play({.call = DriverCall::Read, .handle = handle, .count = count});
     if (e == nullptr) {
         bytesRead = 0;
@@ -196,7 +188,6 @@ usb::Status ReplayDriver::read(usb::Handle handle, void* buffer, std::uint32_t c
 
 usb::Status ReplayDriver::write(usb::Handle handle, const void* buffer, std::uint32_t count,
                                 std::uint32_t& bytesWritten) {
-    std::lock_guard lock(mutex_);
     TraceEntry actual{.call = DriverCall::Write, .handle = handle, .count = count};
     if (buffer != nullptr) {
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
@@ -213,7 +204,6 @@ usb::Status ReplayDriver::write(usb::Handle handle, const void* buffer, std::uin
 
 usb::Status ReplayDriver::flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
                                        std::uint8_t flushReceive) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e = play({.call = DriverCall::Flush,
                                 .handle = handle,
                                 .flushTransmit = flushTransmit,
@@ -222,14 +212,12 @@ usb::Status ReplayDriver::flushBuffers(usb::Handle handle, std::uint8_t flushTra
 }
 
 usb::Status ReplayDriver::setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e =
         play({.call = DriverCall::SetTimeouts, .readMs = readMs, .writeMs = writeMs});
     return e == nullptr ? usb::kDeviceIoFailed : e->status;
 }
 
 usb::Status ReplayDriver::getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e = play({.call = DriverCall::GetTimeouts});
     if (e == nullptr) {
         return usb::kDeviceIoFailed;
@@ -241,7 +229,6 @@ usb::Status ReplayDriver::getTimeouts(std::uint32_t& readMs, std::uint32_t& writ
 
 usb::Status ReplayDriver::checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                                        std::uint32_t& queueStatus) {
-    std::lock_guard lock(mutex_);
     const TraceEntry* e = play({.call = DriverCall::CheckRxQueue, .handle = handle});
     if (e == nullptr) {
         bytesQueued = 0;

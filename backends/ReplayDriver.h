@@ -70,7 +70,7 @@ class ReplayDriver final : public usb::Driver {
     bool simulatedBox() const override { return trace_.header.simulatedBox; }
 
   private:
-    // The recorded entry for this call, or nullptr after a mismatch.
+    // The recorded entry for this call, or nullptr after a mismatch. Takes the lock.
     const TraceEntry* play(const TraceEntry& actual);
     void fail(std::string message);
 

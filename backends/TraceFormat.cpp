@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "base/Printable.h"
 
+#include <algorithm>
 #include <array>
 #include <concepts>
 #include <cstdio>
@@ -235,17 +236,12 @@ bool readEntry(const Json& object, TraceEntry& e, std::string& error) {
         error = f.error();
         return false;
     }
-    bool known = false;
-    for (std::size_t i = 0; i < kCallNames.size(); ++i) {
-        if (kCallNames[i] == name) {
-            e.call = static_cast<DriverCall>(i);
-            known = true;
-        }
-    }
-    if (!known) {
+    const auto known = std::ranges::find(kCallNames, name);
+    if (known == kCallNames.end()) {
         error = "unknown call " + shown(name);
         return false;
     }
+    e.call = static_cast<DriverCall>(known - kCallNames.begin());
     bool ok = f.number("t", e.atMs) && f.text("error", e.error, false);
     for (const Slot& slot : kFields[static_cast<std::size_t>(e.call)]) {
         ok = ok && std::visit([&](auto member) { return f.get(slot.key, e.*member); }, slot.member);

@@ -9,19 +9,10 @@
 namespace telmar::base {
 
 std::string_view logAreaName(LogArea area) {
-    switch (area) {
-    case LogArea::Usb:
-        return "usb";
-    case LogArea::Link:
-        return "link";
-    case LogArea::Backend:
-        return "backend";
-    case LogArea::Updater:
-        return "updater";
-    case LogArea::Panel:
-        return "panel";
-    }
-    return "?";
+    constexpr std::string_view kNames[kLogAreaCount] = {"usb", "link", "backend", "updater",
+                                                        "panel"};
+    const auto i = static_cast<std::size_t>(area);
+    return i < kLogAreaCount ? kNames[i] : "?";
 }
 
 void StreamLogSink::write(LogArea area, std::string_view message) {

@@ -281,15 +281,8 @@ int exitCode(const Findings& findings) {
 }
 
 std::string_view verdictName(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::Ok:
-        return "ok";
-    case Verdict::Warning:
-        return "warning";
-    case Verdict::Problem:
-        return "problem";
-    }
-    return "problem";
+    constexpr std::string_view kNames[] = {"ok", "warning", "problem"};
+    return kNames[std::min<std::size_t>(static_cast<std::size_t>(verdict), 2)];
 }
 
 std::string formatText(const Findings& findings) {

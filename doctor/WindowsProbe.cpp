@@ -86,18 +86,6 @@ UsbSystem probeUsbSystem() {
     return {};
 }
 
-SimEndpoint probeSimulator(const std::string& socket) {
-    SimEndpoint s;
-    s.socket = socket;
-    s.detail = "this build has no simulator";
-    s.state = SimEndpoint::State::Failed;
-    return s;
-}
-
-std::string simulatorSocket() {
-    return {};
-}
-
 std::string usbLibraryVersion() {
     const VendorLibrary lib = probeVendorLibrary();
     return lib.loads ? "SiUSBXp.dll " + lib.fileVersion : std::string{};
@@ -105,9 +93,7 @@ std::string usbLibraryVersion() {
 
 std::string operatingSystem() {
     // GetVersionEx lies to programs without a manifest; the kernel's own file does not.
-    wchar_t path[MAX_PATH] = {};
-    const UINT n = GetSystemDirectoryW(path, MAX_PATH);
-    const std::string version = fileVersion(std::wstring(path, n) + L"\\kernel32.dll");
+    const std::string version = fileVersion(systemFolder() + L"\\kernel32.dll");
     return "Windows" + (version.empty() ? std::string{} : " " + version);
 }
 

@@ -20,6 +20,8 @@ std::string failureText(const usb::Driver& driver, usb::Status status) {
     return text;
 }
 
+namespace {
+// For the debug log: one line per device string the search reads.
 void logDeviceString(const usb::Driver& driver, std::uint32_t index, usb::Status status,
                      const char (&buffer)[usb::kDeviceStringSize], std::string_view wanted) {
     if (!base::logEnabled(base::LogArea::Link)) {
@@ -34,6 +36,7 @@ void logDeviceString(const usb::Driver& driver, std::uint32_t index, usb::Status
     }
     base::logWrite(base::LogArea::Link, line);
 }
+} // namespace
 
 std::optional<std::uint32_t> findSerial(usb::Driver& driver, std::string_view wanted,
                                         const std::function<void()>& unreadable) {
@@ -66,10 +69,8 @@ const char* waitForReply(usb::Driver& driver, Clock& clock, usb::Handle handle, 
                          std::string_view failedText, const std::atomic<bool>* stop) {
     bool queueFailed = false;
     std::uint32_t queued = 0;
-    while (queued < 1) {
-        if (elapsedMs(start, clock.tickMs()) >= timeoutMs || (stop != nullptr && *stop)) {
-            break;
-        }
+    while (queued < 1 && elapsedMs(start, clock.tickMs()) < timeoutMs &&
+           (stop == nullptr || !*stop)) {
         std::uint32_t queueStatus = 0;
         if (driver.checkRxQueue(handle, queued, queueStatus) != usb::kSuccess) {
             messages.showWarning(failedText, kLinkCaption);
@@ -77,10 +78,7 @@ const char* waitForReply(usb::Driver& driver, Clock& clock, usb::Handle handle, 
             queued = 0;
         }
     }
-    if (queueFailed) {
-        return "receive-queue check failed";
-    }
-    return queued < 1 ? "no reply in time" : nullptr;
+    return queueFailed ? "receive-queue check failed" : queued < 1 ? "no reply in time" : nullptr;
 }
 
 void closeDeviceHandle(usb::Driver& driver, MessageSink& messages, usb::Handle& handle) {

@@ -40,10 +40,6 @@ void closeDeviceHandle(usb::Driver& driver, MessageSink& messages, usb::Handle& 
 // For the debug log: "status 5 (write: LIBUSB_ERROR_PIPE)".
 std::string failureText(const usb::Driver& driver, usb::Status status);
 
-// For the debug log: one line per device string the search reads.
-void logDeviceString(const usb::Driver& driver, std::uint32_t index, usb::Status status,
-                     const char (&buffer)[usb::kDeviceStringSize], std::string_view wanted);
-
 inline constexpr std::string_view kCloseFailedText = "Unable to close device handle!";
 
 } // namespace telmar::link

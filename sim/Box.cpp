@@ -21,21 +21,10 @@ constexpr std::size_t kAudioByte = 6;
 constexpr std::uint8_t kHpdRegister = 10;
 
 std::optional<std::size_t> settingsByteOf(std::uint8_t reg) {
-    switch (reg) {
-    case 0:
-    case 1:
-    case 2:
-    case 4:
-    case 5:
-    case 6:
+    if (reg <= 6 && reg != 3) {
         return reg;
-    case 17:
-        return 10;
-    case 18:
-        return 11;
-    default:
-        return std::nullopt;
     }
+    return reg == 17 || reg == 18 ? std::optional(static_cast<std::size_t>(reg - 7)) : std::nullopt;
 }
 
 // What the flash held before anybody programmed it, so that a missed packet shows.
@@ -96,20 +85,14 @@ Box::Box(std::string serial) : serial_(std::move(serial)) {
 }
 
 bool Box::setScenario(std::string_view name, BoxTimeMs now) {
-    if (name == kDemoScenario || findScenario(name) != nullptr) {
-        setBlocks_ = {};
-    }
-    if (name == kDemoScenario) {
-        demo_ = true;
-        demoStart_ = now;
-        return true;
-    }
     const Scenario* s = findScenario(name);
-    if (s == nullptr) {
+    if (name != kDemoScenario && s == nullptr) {
         return false;
     }
-    demo_ = false;
-    fixed_ = s;
+    setBlocks_ = {};
+    demo_ = s == nullptr;
+    demoStart_ = demo_ ? now : demoStart_;
+    fixed_ = demo_ ? fixed_ : s;
     return true;
 }
 

@@ -16,6 +16,11 @@ std::optional<std::uint8_t> statusBlockNamed(const std::string& text) {
     return static_cast<std::uint8_t>(10 + (text[1] - '0'));
 }
 
+// The faults an open handle serves itself: "FLUSH CLOSE QUEUE".
+std::string handleFaults(const Faults& f) {
+    return std::to_string(f.flush) + " " + std::to_string(f.close) + " " + std::to_string(f.queue);
+}
+
 std::string spacedHex(const Bytes& bytes) {
     const std::string hex = toHex(bytes);
     std::string out;
@@ -29,14 +34,11 @@ std::string spacedHex(const Bytes& bytes) {
 
 BoxCommands::BoxCommands(const std::vector<std::string>& serials, const std::string& scenario,
                          std::uint32_t delayMs, std::string socketPath, Clients& clients)
-    : clients_(clients), socketPath_(std::move(socketPath)), delayMs_(delayMs) {
+    : clients_(clients), socketPath_(std::move(socketPath)), delayMs_(delayMs),
+      start_(std::chrono::steady_clock::now()) {
     for (const auto& serial : serials) {
-        boxes_.emplace_back(serial);
+        boxes_.emplace_back(serial).setScenario(scenario, 0);
         plugged_.push_back(true);
-    }
-    start_ = std::chrono::steady_clock::now();
-    for (auto& box : boxes_) {
-        box.setScenario(scenario, 0);
     }
 }
 
@@ -129,8 +131,7 @@ std::string BoxCommands::deviceRequest(const std::vector<std::string>& words,
         opened = *box;
         // Faults waiting for a handle come with the answer, so none can be missed.
         Faults& f = boxes_[*box].faults();
-        std::string answer = "ok open " + std::to_string(f.flush) + " " + std::to_string(f.close) +
-                             " " + std::to_string(f.queue) + "\n";
+        const std::string answer = "ok open " + handleFaults(f) + "\n";
         f.flush = f.close = f.queue = 0;
         return answer;
     }
@@ -149,12 +150,7 @@ std::string BoxCommands::controlRequest(std::vector<std::string> words) {
     }
     std::vector<std::string> lines;
     const std::string error = control(box, words, lines);
-    std::size_t size = 0;
-    for (const auto& line : lines) {
-        size += line.size() + 3;
-    }
     std::string answer;
-    answer.reserve(size + error.size() + 8);
     for (const auto& line : lines) {
         answer.append("| ").append(line).append("\n");
     }
@@ -291,13 +287,9 @@ void BoxCommands::unplug(std::size_t box) {
 
 void BoxCommands::pushFaults(std::size_t box) {
     Faults& f = boxes_[box].faults();
-    if (f.flush == 0 && f.close == 0 && f.queue == 0) {
-        return;
-    }
-    const std::string line = "faults " + std::to_string(f.flush) + " " + std::to_string(f.close) +
-                             " " + std::to_string(f.queue) + "\n";
     // Handed over to the open handles; with none open they wait for the next open.
-    if (clients_.tellHandles(box, line)) {
+    if ((f.flush != 0 || f.close != 0 || f.queue != 0) &&
+        clients_.tellHandles(box, "faults " + handleFaults(f) + "\n")) {
         f.flush = f.close = f.queue = 0;
     }
 }

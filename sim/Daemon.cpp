@@ -22,6 +22,12 @@ constexpr std::size_t kMaxFrame = 4096;
 constexpr rlim_t kReservedDescriptors = 16;
 constexpr int kAcceptsPerTurn = 64;
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+
+// Words to a client about to be closed, if its socket takes them at once.
+void sayLast(int fd, std::string_view text) {
+    [[maybe_unused]] const auto n =
+        ::send(fd, text.data(), text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+}
 } // namespace
 
 struct Daemon::Connection {
@@ -51,19 +57,11 @@ Daemon::~Daemon() {
     for (auto& [id, c] : connections_) {
         ::close(c->fd);
     }
-    if (listenFd_ >= 0) {
-        ::close(listenFd_);
-    }
-    if (spareFd_ >= 0) {
-        ::close(spareFd_);
+    for (const int fd : {listenFd_, spareFd_, stopPipe_[0], stopPipe_[1]}) {
+        net::closeFd(fd);
     }
     if (ownsSocket_) {
         ::unlink(options_.socketPath.c_str());
-    }
-    for (int fd : stopPipe_) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
     }
 }
 
@@ -329,18 +327,11 @@ void Daemon::acceptClients() {
             return;
         }
         if (connections_.size() >= connectionLimit() && !makeRoom()) {
-            const std::string busy =
-                "err too many connections (" + std::to_string(connectionLimit()) + ")\n";
-            [[maybe_unused]] const auto n =
-                ::send(fd, busy.data(), busy.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            sayLast(fd, "err too many connections (" + std::to_string(connectionLimit()) + ")\n");
             ::close(fd);
             continue;
         }
-        auto c = std::make_unique<Connection>();
-        c->id = nextConnection_++;
-        c->fd = fd;
-        c->lastActivity = Clock::now();
-        connections_.emplace(c->id, std::move(c));
+        addConnection(fd);
     }
 }
 
@@ -350,9 +341,7 @@ void Daemon::dropAcceptedClient() {
     ::close(spareFd_);
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
-        static constexpr std::string_view kFull = "err the simulator is out of descriptors\n";
-        [[maybe_unused]] const auto n =
-            ::send(fd, kFull.data(), kFull.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        sayLast(fd, "err the simulator is out of descriptors\n");
         ::close(fd);
     }
     spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -375,9 +364,7 @@ bool Daemon::makeRoom() {
     if (quietest == nullptr) {
         return false;
     }
-    static constexpr std::string_view kMakeRoom = "err closed to make room for another client\n";
-    [[maybe_unused]] const auto n =
-        ::send(quietest->fd, kMakeRoom.data(), kMakeRoom.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    sayLast(quietest->fd, "err closed to make room for another client\n");
     closeConnection(quietest->id);
     return true;
 }
@@ -500,15 +487,7 @@ void Daemon::unplugHandles(std::size_t box) {
             c->pending = 0;
         }
     }
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        it = it->second.box == box ? pending_.erase(it) : std::next(it);
-    }
-}
-
-void Daemon::forgetPending(std::uint64_t connection) {
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        it = it->second.connection == connection ? pending_.erase(it) : std::next(it);
-    }
+    std::erase_if(pending_, [&](const auto& due) { return due.second.box == box; });
 }
 
 bool Daemon::tellHandles(std::size_t box, const std::string& line) {
@@ -594,7 +573,7 @@ void Daemon::closeConnection(std::uint64_t id) {
     ::close(it->second->fd);
     totalOutput_ -= it->second->out.size();
     if (it->second->pending > 0) {
-        forgetPending(id);
+        std::erase_if(pending_, [&](const auto& due) { return due.second.connection == id; });
     }
     connections_.erase(it);
 }

@@ -84,7 +84,6 @@ class Daemon : private Clients {
     std::optional<Clock::time_point> quietUntil(const Connection& c) const;
     void closeQuiet(Clock::time_point now);
     Clock::time_point nextDeadline() const;
-    void forgetPending(std::uint64_t connection);
     void handleLine(Connection& c, const std::string& line);
     void handleFrame(Connection& c, const std::string& hex);
     void deliverDue();

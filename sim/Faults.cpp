@@ -3,8 +3,10 @@
 
 #include "base/Numbers.h"
 
+#include <algorithm>
 #include <array>
 #include <sstream>
+#include <utility>
 
 namespace telmar::sim {
 
@@ -12,6 +14,12 @@ namespace {
 
 constexpr std::array<std::string_view, kFrameKindCount> kKindNames = {
     "register", "block", "settings", "enter-isp", "block-index", "packet", "exit-isp", "reset",
+};
+
+// The faults that only count down, in the order describe() names them.
+constexpr std::pair<std::string_view, FaultCount Faults::*> kDriverFaults[] = {
+    {"count", &Faults::count}, {"string", &Faults::string}, {"open", &Faults::open},
+    {"flush", &Faults::flush}, {"close", &Faults::close},   {"queue", &Faults::queue},
 };
 
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
@@ -87,18 +95,11 @@ FrameKind classifyFrame(std::span<const std::uint8_t> f) {
     return FrameKind::Unknown;
 }
 
-std::string_view frameKindName(FrameKind kind) {
-    const auto i = static_cast<std::size_t>(kind);
-    return i < kKindNames.size() ? kKindNames[i] : std::string_view("unknown");
-}
-
 std::optional<FrameKind> frameKindFromName(std::string_view name) {
-    for (std::size_t i = 0; i < kKindNames.size(); ++i) {
-        if (kKindNames[i] == name) {
-            return static_cast<FrameKind>(i);
-        }
-    }
-    return std::nullopt;
+    const auto found = std::ranges::find(kKindNames, name);
+    return found == kKindNames.end()
+               ? std::nullopt
+               : std::optional(static_cast<FrameKind>(found - kKindNames.begin()));
 }
 
 std::string Faults::describe() const {
@@ -123,12 +124,9 @@ std::string Faults::describe() const {
     if (unplugAfter) {
         out << " unplug-after=" << *unplugAfter;
     }
-    describeCount(out, "count", count);
-    describeCount(out, "string", string);
-    describeCount(out, "open", open);
-    describeCount(out, "flush", flush);
-    describeCount(out, "close", close);
-    describeCount(out, "queue", queue);
+    for (const auto& [name, counter] : kDriverFaults) {
+        describeCount(out, name, this->*counter);
+    }
     const auto text = out.str();
     return text.empty() ? "none" : text.substr(1);
 }
@@ -199,21 +197,9 @@ std::string applyFault(Faults& faults, std::span<const std::string> args) {
         }
         return {};
     }
-    FaultCount* counter = nullptr;
-    if (what == "drop") {
-        counter = &faults.drop;
-    } else if (what == "count") {
-        counter = &faults.count;
-    } else if (what == "string") {
-        counter = &faults.string;
-    } else if (what == "open") {
-        counter = &faults.open;
-    } else if (what == "flush") {
-        counter = &faults.flush;
-    } else if (what == "close") {
-        counter = &faults.close;
-    } else if (what == "queue") {
-        counter = &faults.queue;
+    FaultCount* counter = what == "drop" ? &faults.drop : nullptr;
+    for (const auto& [name, member] : kDriverFaults) {
+        counter = what == name ? &(faults.*member) : counter;
     }
     if (counter == nullptr) {
         return "fault: unknown fault " + what;

@@ -24,7 +24,6 @@ enum class FrameKind {
 constexpr std::size_t kFrameKindCount = 8; // known kinds
 
 FrameKind classifyFrame(std::span<const std::uint8_t> frame);
-std::string_view frameKindName(FrameKind kind);
 std::optional<FrameKind> frameKindFromName(std::string_view name);
 
 // How many more times a fault fires: 0 = off, kAlways = until cleared.

@@ -38,27 +38,9 @@ struct RateCodes {
     std::uint8_t original;      // byte 4 bits 7-4, 0 = not indicated
 };
 
-RateCodes rateCodes(SampleRate rate) {
-    switch (rate) {
-    case SampleRate::k32:
-        return {0x3, 0xC};
-    case SampleRate::k44_1:
-        return {0x0, 0xF};
-    case SampleRate::k48:
-        return {0x2, 0xD};
-    case SampleRate::k88_2:
-        return {0x8, 0x7};
-    case SampleRate::k96:
-        return {0xA, 0x5};
-    case SampleRate::k176_4:
-        return {0xC, 0x3};
-    case SampleRate::k192:
-        return {0xE, 0x1};
-    case SampleRate::k768:
-        return {0x9, 0x0};
-    }
-    return {0x1, 0x0};
-}
+// By SampleRate, in its order.
+constexpr RateCodes kRateCodes[] = {{0x3, 0xC}, {0x0, 0xF}, {0x2, 0xD}, {0x8, 0x7},
+                                    {0xA, 0x5}, {0xC, 0x3}, {0xE, 0x1}, {0x9, 0x0}};
 
 } // namespace
 
@@ -126,7 +108,7 @@ Bytes drmInfoFrame(const Mastering& m) {
 }
 
 std::array<std::uint8_t, 5> channelStatusBytes(const ChannelStatus& cs) {
-    const auto codes = rateCodes(cs.rate);
+    const RateCodes codes = kRateCodes[static_cast<std::size_t>(cs.rate)];
     const unsigned original = cs.linearPcm ? codes.original : 0U;
     return {u8(0x04U | (cs.linearPcm ? 0U : 0x02U)), cs.category, 0x00, codes.channelStatus,
             u8(original << 4U | (cs.wordLength & 0xFU))};

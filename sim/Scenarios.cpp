@@ -3,6 +3,7 @@
 
 #include "sim/InfoFrames.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -216,20 +217,8 @@ const std::vector<Scenario>& table() {
 } // namespace
 
 const Bytes* Scenario::block(std::uint8_t number) const {
-    switch (number) {
-    case 11:
-        return &inputStatus;
-    case 12:
-        return &avi;
-    case 13:
-        return &sourceProduct;
-    case 14:
-        return &hdr;
-    case 15:
-        return &audio;
-    default:
-        return nullptr;
-    }
+    const Bytes* blocks[] = {&inputStatus, &avi, &sourceProduct, &hdr, &audio};
+    return number >= 11 && number <= 15 ? blocks[number - 11] : nullptr;
 }
 
 std::span<const Scenario> scenarios() {
@@ -237,12 +226,8 @@ std::span<const Scenario> scenarios() {
 }
 
 const Scenario* findScenario(std::string_view name) {
-    for (const auto& s : table()) {
-        if (s.name == name) {
-            return &s;
-        }
-    }
-    return nullptr;
+    const auto found = std::ranges::find(table(), name, &Scenario::name);
+    return found == table().end() ? nullptr : &*found;
 }
 
 const Scenario& noInput() {

@@ -3,6 +3,7 @@
 
 #include "base/Numbers.h"
 #include "base/Printable.h"
+#include "sim/Faults.h"
 #include "sim/Wire.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <charconv>
 #include <chrono>
 #include <concepts>
-#include <cstring>
 #include <deque>
 #include <iostream>
 #include <limits>
@@ -30,35 +30,24 @@ using SteadyClock = std::chrono::steady_clock;
 // Kinds of complaint, each told once per driver.
 enum Complaint : int { kUnreachable, kBadCount };
 
-// Fault counts: how many more times a call fails, or -1 for until cleared. The daemon
-// arms at most a billion at once; what adds up beyond kMaxFaults stays there.
-constexpr std::int64_t kAlwaysFails = -1;
-constexpr std::int64_t kMaxFaultsPushed = 1'000'000'000;
-constexpr std::int64_t kMaxFaults = std::int64_t{1} << 62;
+// The daemon arms at most a billion faults at once; what adds up beyond kMaxFaults
+// stays there.
+constexpr FaultCount kMaxFaultsPushed = 1'000'000'000;
+constexpr FaultCount kMaxFaults = FaultCount{1} << 62;
 
-std::optional<std::int64_t> parseFaultCount(std::string_view text) {
+std::optional<FaultCount> parseFaultCount(std::string_view text) {
     if (text == "-1") {
-        return kAlwaysFails;
+        return kAlways;
     }
-    return base::parseNumber<std::int64_t>(text, kMaxFaultsPushed);
+    return base::parseNumber<FaultCount>(text, kMaxFaultsPushed);
 }
 
-void addFault(std::int64_t& counter, std::int64_t pushed) {
-    if (pushed == kAlwaysFails || counter == kAlwaysFails) {
-        counter = kAlwaysFails;
+void addFault(FaultCount& counter, FaultCount pushed) {
+    if (pushed == kAlways || counter == kAlways) {
+        counter = kAlways;
     } else {
         counter = std::min(counter + pushed, kMaxFaults);
     }
-}
-
-bool takeFault(std::int64_t& counter) {
-    if (counter == 0) {
-        return false;
-    }
-    if (counter > 0) {
-        --counter;
-    }
-    return true;
 }
 
 // What a program on the sim backend tells its user when the daemon cannot be reached.
@@ -125,9 +114,9 @@ struct SimDriver::Port {
     int fd = -1;
     LineBuffer in;
     std::deque<std::uint8_t> rx;
-    std::int64_t flushFaults = 0;
-    std::int64_t closeFaults = 0;
-    std::int64_t queueFaults = 0;
+    FaultCount flushFaults = 0;
+    FaultCount closeFaults = 0;
+    FaultCount queueFaults = 0;
     bool dead = false; // unplugged or the daemon went away: every call fails
 
     ~Port() { net::closeFd(fd); }
@@ -261,9 +250,7 @@ usb::Status SimDriver::getDeviceString(std::uint32_t index, char* buffer, std::u
     if (!bytes) {
         return usb::kDeviceIoFailed;
     }
-    const std::size_t n = std::min(bytes->size(), usb::kDeviceStringSize - 1);
-    std::memcpy(buffer, bytes->data(), n);
-    buffer[n] = '\0';
+    usb::copyDeviceString(buffer, std::string(bytes->begin(), bytes->end()));
     return usb::kSuccess;
 }
 
@@ -303,7 +290,7 @@ usb::Status SimDriver::close(usb::Handle handle) {
     std::lock_guard lock(p->mutex);
     p->pump(0);
     // The connection goes either way; a failed close only tells the caller so.
-    return (p->dead || takeFault(p->closeFaults)) ? usb::kDeviceIoFailed : usb::kSuccess;
+    return (p->dead || fire(p->closeFaults)) ? usb::kDeviceIoFailed : usb::kSuccess;
 }
 
 usb::Status SimDriver::read(usb::Handle handle, void* buffer, std::uint32_t count,
@@ -369,7 +356,7 @@ usb::Status SimDriver::flushBuffers(usb::Handle handle, std::uint8_t /*flushTran
     }
     std::lock_guard lock(p->mutex);
     p->pump(0);
-    if (p->dead || takeFault(p->flushFaults)) {
+    if (p->dead || fire(p->flushFaults)) {
         return usb::kDeviceIoFailed;
     }
     // Frames are sent as they are written, so there is nothing to drop on the way out.
@@ -401,7 +388,7 @@ usb::Status SimDriver::checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueu
     }
     std::lock_guard lock(p->mutex);
     p->pump(0);
-    if (p->dead || takeFault(p->queueFaults)) {
+    if (p->dead || fire(p->queueFaults)) {
         // Callers poll back to back; the pause keeps a lasting failure from spinning.
         std::this_thread::sleep_for(std::chrono::microseconds(kQueueWaitUs));
         return usb::kDeviceIoFailed;

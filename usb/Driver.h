@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace telmar::usb {
 
@@ -35,6 +38,13 @@ constexpr std::uint32_t kStringVid = 3;
 constexpr std::uint32_t kStringPid = 4;
 
 constexpr std::size_t kDeviceStringSize = 256;
+
+// Fills a getDeviceString buffer: cut to fit, zero-terminated.
+inline void copyDeviceString(char* buffer, std::string_view text) {
+    const std::size_t n = std::min(text.size(), kDeviceStringSize - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
 
 // The driver functions the device link uses, one method each. The comments give
 // the ordinal by which the vendor library exports the same function.

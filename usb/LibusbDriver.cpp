@@ -10,7 +10,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <libusb.h>
 #include <map>
 #include <mutex>
@@ -95,12 +94,6 @@ std::string linkName(libusb_device* device) {
         sep = '.';
     }
     return name;
-}
-
-void copyString(char* buffer, const std::string& text) {
-    const std::size_t n = std::min(text.size(), kDeviceStringSize - 1);
-    std::memcpy(buffer, text.data(), n);
-    buffer[n] = '\0';
 }
 
 // One open handle. Lives until close, and until its IN transfer is back from libusb.
@@ -277,15 +270,12 @@ struct LibusbDriver::Impl {
     }
 
     ~Impl() {
-        std::vector<std::shared_ptr<OpenDevice>> left;
+        std::map<Handle, std::shared_ptr<OpenDevice>> left;
         {
             std::lock_guard lock(mutex);
-            for (auto& [handle, dev] : handles) {
-                left.push_back(dev);
-            }
-            handles.clear();
+            left.swap(handles);
         }
-        for (auto& dev : left) {
+        for (auto& [handle, dev] : left) {
             shutDown(*dev);
         }
         if (eventThread.joinable()) {
@@ -466,15 +456,13 @@ Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uin
     char text[kDeviceStringSize] = {};
     switch (option) {
     case kStringVid:
-        std::snprintf(text, sizeof text, "%04x", desc.idVendor);
-        copyString(buffer, text);
-        return kSuccess;
     case kStringPid:
-        std::snprintf(text, sizeof text, "%04x", desc.idProduct);
-        copyString(buffer, text);
+        std::snprintf(text, sizeof text, "%04x",
+                      option == kStringVid ? desc.idVendor : desc.idProduct);
+        copyDeviceString(buffer, text);
         return kSuccess;
     case kStringLinkName:
-        copyString(buffer, "usb:" + linkName(device));
+        copyDeviceString(buffer, "usb:" + linkName(device));
         return kSuccess;
     default:
         break;
@@ -483,7 +471,7 @@ Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uin
     const std::uint8_t stringIndex =
         option == kStringSerialNumber ? desc.iSerialNumber : desc.iProduct;
     if (stringIndex == 0) {
-        copyString(buffer, "");
+        copyDeviceString(buffer, "");
         return kSuccess;
     }
     // Reading a string needs the device open; borrow our own handle when we have one.
@@ -506,8 +494,7 @@ Status LibusbDriver::getDeviceString(std::uint32_t index, char* buffer, std::uin
     if (rc < 0) {
         return impl_->failLibusb("getDeviceString", rc);
     }
-    text[rc] = '\0';
-    copyString(buffer, text);
+    copyDeviceString(buffer, {text, static_cast<std::size_t>(rc)});
     return kSuccess;
 }
 
@@ -649,11 +636,9 @@ Status LibusbDriver::write(Handle handle, const void* buffer, std::uint32_t coun
         dev->markGone(std::string("write: ") + libusb_error_name(rc));
         return impl_->fail("write", libusb_error_name(rc), kDeviceNotFound);
     }
-    if (rc == LIBUSB_ERROR_TIMEOUT) {
-        return impl_->fail("write", libusb_error_name(rc), kTimedOut);
-    }
     if (rc != LIBUSB_SUCCESS) {
-        return impl_->fail("write", libusb_error_name(rc), kWriteError);
+        return impl_->fail("write", libusb_error_name(rc),
+                           rc == LIBUSB_ERROR_TIMEOUT ? kTimedOut : kWriteError);
     }
     if (bytesWritten != count) {
         return impl_->fail(

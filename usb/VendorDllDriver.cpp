@@ -47,40 +47,36 @@ HANDLE toWin(Handle handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
+// The library's function with these arguments, or kLibraryMissing without it.
+template <typename Fn, typename... Args> Status call(Fn fn, Args... args) {
+    return fn == nullptr ? kLibraryMissing : fn(args...);
+}
+
 } // namespace
 
 struct VendorDllDriver::Impl {
-    HMODULE module = nullptr;
-    GetNumDevicesFn getNumDevices = nullptr;
-    GetDeviceStringFn getDeviceString = nullptr;
-    OpenFn open = nullptr;
-    CloseFn close = nullptr;
-    ReadFn read = nullptr;
-    WriteFn write = nullptr;
-    FlushBuffersFn flushBuffers = nullptr;
-    SetTimeoutsFn setTimeouts = nullptr;
-    GetTimeoutsFn getTimeouts = nullptr;
-    CheckRxQueueFn checkRxQueue = nullptr;
-    bool simulatedBox = false;
+    explicit Impl(const wchar_t* name) : module(loadLibrary(name)) {}
 
-    explicit Impl(const wchar_t* name) : module(loadLibrary(name)) {
-        getNumDevices = byOrdinal<GetNumDevicesFn>(module, 1);
-        getDeviceString = byOrdinal<GetDeviceStringFn>(module, 2);
-        open = byOrdinal<OpenFn>(module, 3);
-        close = byOrdinal<CloseFn>(module, 4);
-        read = byOrdinal<ReadFn>(module, 6);
-        write = byOrdinal<WriteFn>(module, 7);
-        flushBuffers = byOrdinal<FlushBuffersFn>(module, 9);
-        setTimeouts = byOrdinal<SetTimeoutsFn>(module, 10);
-        getTimeouts = byOrdinal<GetTimeoutsFn>(module, 11);
-        checkRxQueue = byOrdinal<CheckRxQueueFn>(module, 12);
-        if (module != nullptr) {
-            using SimulatedBoxFn = BOOL(WINAPI*)();
-            const auto simulated =
-                std::bit_cast<SimulatedBoxFn>(GetProcAddress(module, kSimulatedBoxExport));
-            simulatedBox = simulated != nullptr && simulated() != FALSE;
-        }
-    }
+    // Declared first: every function below is looked up in it.
+    HMODULE module;
+    GetNumDevicesFn getNumDevices = byOrdinal<GetNumDevicesFn>(module, 1);
+    GetDeviceStringFn getDeviceString = byOrdinal<GetDeviceStringFn>(module, 2);
+    OpenFn open = byOrdinal<OpenFn>(module, 3);
+    CloseFn close = byOrdinal<CloseFn>(module, 4);
+    ReadFn read = byOrdinal<ReadFn>(module, 6);
+    WriteFn write = byOrdinal<WriteFn>(module, 7);
+    FlushBuffersFn flushBuffers = byOrdinal<FlushBuffersFn>(module, 9);
+    SetTimeoutsFn setTimeouts = byOrdinal<SetTimeoutsFn>(module, 10);
+    GetTimeoutsFn getTimeouts = byOrdinal<GetTimeoutsFn>(module, 11);
+    CheckRxQueueFn checkRxQueue = byOrdinal<CheckRxQueueFn>(module, 12);
+    bool simulatedBox = [this] {
+        using SimulatedBoxFn = BOOL(WINAPI*)();
+        const auto simulated =
+            module == nullptr
+                ? nullptr
+                : std::bit_cast<SimulatedBoxFn>(GetProcAddress(module, kSimulatedBoxExport));
+        return simulated != nullptr && simulated() != FALSE;
+    }();
 
     ~Impl() {
         if (module != nullptr) {
@@ -116,11 +112,8 @@ std::string VendorDllDriver::reachProblem() const {
 }
 
 Status VendorDllDriver::getNumDevices(std::uint32_t& count) {
-    if (impl_->getNumDevices == nullptr) {
-        return kLibraryMissing;
-    }
     DWORD n = 0;
-    const Status status = impl_->getNumDevices(&n);
+    const Status status = call(impl_->getNumDevices, &n);
     if (status == kSuccess) {
         count = n;
     }
@@ -138,68 +131,47 @@ Status VendorDllDriver::getDeviceString(std::uint32_t index, char* buffer, std::
 }
 
 Status VendorDllDriver::open(std::uint32_t index, Handle& handle) {
-    if (impl_->open == nullptr) {
-        return kLibraryMissing;
-    }
     HANDLE opened = INVALID_HANDLE_VALUE;
-    const Status status = impl_->open(index, &opened);
+    const Status status = call(impl_->open, index, &opened);
     handle = status == kSuccess ? reinterpret_cast<Handle>(opened) : kNoHandle;
     return status;
 }
 
 Status VendorDllDriver::close(Handle handle) {
-    if (impl_->close == nullptr) {
-        return kLibraryMissing;
-    }
-    return impl_->close(toWin(handle));
+    return call(impl_->close, toWin(handle));
 }
 
 Status VendorDllDriver::read(Handle handle, void* buffer, std::uint32_t count,
                              std::uint32_t& bytesRead) {
-    if (impl_->read == nullptr) {
-        return kLibraryMissing;
-    }
     DWORD n = 0;
-    const Status status = impl_->read(toWin(handle), buffer, count, &n, nullptr);
+    const Status status = call(impl_->read, toWin(handle), buffer, count, &n, nullptr);
     bytesRead = n;
     return status;
 }
 
 Status VendorDllDriver::write(Handle handle, const void* buffer, std::uint32_t count,
                               std::uint32_t& bytesWritten) {
-    if (impl_->write == nullptr) {
-        return kLibraryMissing;
-    }
     DWORD n = 0;
     // The library's prototype is not const-correct; it only reads the buffer.
     const Status status =
-        impl_->write(toWin(handle), const_cast<void*>(buffer), count, &n, nullptr);
+        call(impl_->write, toWin(handle), const_cast<void*>(buffer), count, &n, nullptr);
     bytesWritten = n;
     return status;
 }
 
 Status VendorDllDriver::flushBuffers(Handle handle, std::uint8_t flushTransmit,
                                      std::uint8_t flushReceive) {
-    if (impl_->flushBuffers == nullptr) {
-        return kLibraryMissing;
-    }
-    return impl_->flushBuffers(toWin(handle), flushTransmit, flushReceive);
+    return call(impl_->flushBuffers, toWin(handle), flushTransmit, flushReceive);
 }
 
 Status VendorDllDriver::setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
-    if (impl_->setTimeouts == nullptr) {
-        return kLibraryMissing;
-    }
-    return impl_->setTimeouts(readMs, writeMs);
+    return call(impl_->setTimeouts, readMs, writeMs);
 }
 
 Status VendorDllDriver::getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) {
-    if (impl_->getTimeouts == nullptr) {
-        return kLibraryMissing;
-    }
     DWORD r = 0;
     DWORD w = 0;
-    const Status status = impl_->getTimeouts(&r, &w);
+    const Status status = call(impl_->getTimeouts, &r, &w);
     if (status == kSuccess) {
         readMs = r;
         writeMs = w;
@@ -209,12 +181,9 @@ Status VendorDllDriver::getTimeouts(std::uint32_t& readMs, std::uint32_t& writeM
 
 Status VendorDllDriver::checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
                                      std::uint32_t& queueStatus) {
-    if (impl_->checkRxQueue == nullptr) {
-        return kLibraryMissing;
-    }
     DWORD queued = 0;
     DWORD state = 0;
-    const Status status = impl_->checkRxQueue(toWin(handle), &queued, &state);
+    const Status status = call(impl_->checkRxQueue, toWin(handle), &queued, &state);
     bytesQueued = queued;
     queueStatus = state;
     return status;

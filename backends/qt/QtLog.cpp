@@ -27,19 +27,11 @@ class QtLogSink final : public base::LogSink {
 } // namespace
 
 const QLoggingCategory& logCategory(base::LogArea area) {
-    switch (area) {
-    case base::LogArea::Usb:
-        return usbCategory();
-    case base::LogArea::Link:
-        return linkCategory();
-    case base::LogArea::Backend:
-        return backendCategory();
-    case base::LogArea::Updater:
-        return updaterCategory();
-    case base::LogArea::Panel:
-        return panelCategory();
-    }
-    return backendCategory();
+    // By LogArea, in its order.
+    const QLoggingCategory& (*const categories[base::kLogAreaCount])() = {
+        usbCategory, linkCategory, backendCategory, updaterCategory, panelCategory};
+    const auto i = static_cast<std::size_t>(area);
+    return i < base::kLogAreaCount ? categories[i]() : backendCategory();
 }
 
 void installQtLog() {

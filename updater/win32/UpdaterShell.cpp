@@ -65,6 +65,13 @@ DWORD WINAPI FlashUpdateWorker(LPVOID) {
     return 0;
 }
 
+// The command is offered while no update runs.
+void setRunning(HWND window, bool running) {
+    updater->running = running;
+    EnableMenuItem(GetMenu(window), IDM_UPDATE_FIRMWARE,
+                   MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
+}
+
 void startUpdate(HWND window) {
     // A second worker would share the device handle and the box's programming mode.
     if (updater->running) {
@@ -75,13 +82,7 @@ void startUpdate(HWND window) {
         return;
     }
     CloseHandle(thread);
-    updater->running = true;
-    EnableMenuItem(GetMenu(window), IDM_UPDATE_FIRMWARE, MF_BYCOMMAND | MF_GRAYED);
-}
-
-void updateEnded(HWND window) {
-    updater->running = false;
-    EnableMenuItem(GetMenu(window), IDM_UPDATE_FIRMWARE, MF_BYCOMMAND | MF_ENABLED);
+    setRunning(window, true);
 }
 
 // Ending the process while the image is written would leave the box half-flashed:
@@ -142,10 +143,7 @@ LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return DefWindowProcW(window, message, wParam, lParam);
         }
     case WM_CLOSE: // the close box and Alt+F4
-        if (refuseExit()) {
-            return 0;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
+        return refuseExit() ? 0 : DefWindowProcW(window, message, wParam, lParam);
     case WM_QUERYENDSESSION:
         // Logging off would end the process mid-write just the same.
         return updater != nullptr && updater->update.writing() ? FALSE : TRUE;
@@ -160,7 +158,7 @@ LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PostQuitMessage(0);
         return 0;
     case kWorkerEnded:
-        updateEnded(window);
+        setRunning(window, false);
         return 0;
     case ExecutionStateGuard::kShutdownBlockMessage:
         ExecutionStateGuard::handleShutdownBlock(window, wParam, lParam);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "updater/win32/Win32Guards.h"
 
+#include "base/Latin1.h"
+
 namespace telmar::updater::win32 {
 
 namespace {
@@ -47,10 +49,7 @@ void ExecutionStateGuard::begin(std::string_view reason) {
     held_ = true;
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     if (window_ != nullptr) {
-        std::wstring text;
-        for (char c : reason) {
-            text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-        }
+        const std::wstring text = base::widen(reason);
         SendMessageW(window_, kShutdownBlockMessage, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
     }
 }

@@ -145,6 +145,10 @@ base::Result<Json> parseObject(std::string_view text) {
         }
         return base::fail("expected a JSON object; it breaks off at byte " +
                           std::to_string(e.byte));
+    } catch (const Json::exception&) {
+        // A number no double holds (1e400) is the library's out_of_range, not a
+        // parse_error; it is as unreadable as any other line.
+        return base::fail("a number out of range");
     }
 }
 

@@ -29,8 +29,11 @@ Bytes input(std::uint8_t hdcp, std::uint8_t depth) {
 // AVI block (block 12): type and version, then AVI payload bytes 1 to 13.
 Bytes avi(const Avi& fields) {
     const auto pb = aviPayload(fields);
-    Bytes block{0x82, 0x02};
-    block.insert(block.end(), pb.begin(), pb.end());
+    // Sized once: GCC 12 sees a false overflow in inserting after a braced header.
+    Bytes block(2 + pb.size());
+    block[0] = 0x82;
+    block[1] = 0x02;
+    std::copy(pb.begin(), pb.end(), block.begin() + 2);
     return block;
 }
 

@@ -97,6 +97,11 @@ FlashUpdate::Outcome FlashUpdate::run() {
 
     switch (link_.connectDevice()) {
     case link::UpdaterLink::Connect::NotFound:
+        // "Not connected" alone sends the user to the cable; the backend may know better
+        // (a missing library, a box this user may not open, no simulator running).
+        if (const std::string problem = driver_.reachProblem(); !problem.empty()) {
+            ui_.showWarning(problem, kSafetyCaption);
+        }
         return Outcome::NoBox;
     case link::UpdaterLink::Connect::NotOpened:
         // The link stays silent here; a user left looking at "preparing..." would

@@ -143,6 +143,14 @@ TEST(FlashNoBox, EndsQuietlyAfterThePauseAndASecondRunStartsOver) {
     EXPECT_EQ(run.driver.writtenFrames().size(), 1653u);
 }
 
+// Where the backend knows why no box can be reached, the user is told that too.
+TEST(FlashNoBox, SaysWhatTheBackendKnows) {
+    FlashRun run(updater::fpga2::variant(), /*boxAttached=*/false);
+    run.driver.setReachProblem("no simulator answers");
+    EXPECT_EQ(run.flash.FlashUpdateThread(), Outcome::NoBox);
+    EXPECT_TRUE(run.ui.events().back().isWarning("no simulator answers", updater::kSafetyCaption));
+}
+
 TEST(FlashBlockIndex, RefusedIndexWarnsOncePerBlockAndTheWriteGoesOn) {
     FlashRun run(updater::fpga2::variant());
     run.box = [](Frame kind, std::span<const std::uint8_t> f, std::uint32_t i) {

@@ -44,9 +44,18 @@ void PanelCore::start() {
 }
 
 void PanelCore::pollTick() {
-    if (connection_ != Connection::Connected) {
-        return;
+    if (connection_ == Connection::Connected) {
+        tick(Kind::Poll);
     }
+}
+
+void PanelCore::searchTick() {
+    if (connection_ != Connection::Connected) {
+        tick(Kind::Search);
+    }
+}
+
+void PanelCore::tick(Kind kind) {
     Lock lock(mutex_);
     if (boxOpen_) {
         boxTick_ = true;
@@ -54,28 +63,11 @@ void PanelCore::pollTick() {
         return;
     }
     // The box is still busy with the last request, or waits behind a box: this tick is
-    // dropped rather than queued, so slow answers never pile polls up.
-    if (stopping_ || running_ || boxOpen_ || !queue_.empty()) {
+    // dropped rather than queued, so slow answers never pile up.
+    if (stopping_ || running_ || !queue_.empty()) {
         return;
     }
-    queue_.push_back({Kind::Poll});
-    workCv_.notify_one();
-}
-
-void PanelCore::searchTick() {
-    if (connection_ == Connection::Connected) {
-        return;
-    }
-    Lock lock(mutex_);
-    if (boxOpen_) {
-        boxTick_ = true;
-        boxCv_.notify_all();
-        return;
-    }
-    if (stopping_ || running_ || boxOpen_ || !queue_.empty()) {
-        return;
-    }
-    queue_.push_back({Kind::Search});
+    queue_.push_back({kind});
     workCv_.notify_one();
 }
 

@@ -184,6 +184,8 @@ class PanelCore {
     };
 
     void enqueue(Request request);
+    // A timer tick: wakes an open link box, or queues `kind` unless work is pending.
+    void tick(Kind kind);
     void post(Task task);
     void run();
     void execute(const Request& request);

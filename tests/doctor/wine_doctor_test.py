@@ -4,8 +4,9 @@
 SiUSBXp.dll beside them:
 
 1. `telmarctl.exe --json doctor` names the library as missing, where it was looked for,
-   and exits with 1; `telmarctl.exe status` names the missing file and where to put it
-   after the usual text, and exits with 3.
+   and exits with 1; `telmarctl.exe status` names the missing file and where to put it,
+   and exits with 1: without the library the devices cannot even be counted, which is a
+   failure, not "no box".
 2. LUMORA_GUI.exe shows one box naming SiUSBXp.dll and where to put it, before its
    window opens, and ends with exit code 2.
 
@@ -59,8 +60,7 @@ def main():
                and PUT_IT in library["found"] and "looked in" in library["found"],
                f"doctor: the library check is {library}")
         code, out, err = run(["wine", exe, "status"], env, 60, "status")
-        expect(code == 3 and "Connect USB cable to TELMAR" in err
-               and "SiUSBXp.dll could not be loaded" in err and PUT_IT in err,
+        expect(code == 1 and "SiUSBXp.dll could not be loaded" in err and PUT_IT in err,
                f"status: exit code {code}, {err!r}")
         log("telmarctl.exe: doctor and status name the missing library")
 

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Sourced by test.sh and run.sh: installs the Debian packages the project needs.
 deps_packages=(
-    build-essential cmake ninja-build pkg-config clang-format python3
+    build-essential cmake ninja-build pkg-config clang-format python3 lld
     clang libclang-rt-dev
     libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev dbus-daemon

@@ -207,7 +207,9 @@ TEST_F(HostileDaemon, FiftyClientsThatNeverReadCostBoundedMemory) {
         ASSERT_GE(clients.back(), 0);
         ASSERT_TRUE(sim::net::sendAll(clients.back(), asks, 2000));
     }
-    EXPECT_LT(timedStatus(sim), 1s);
+    // A daemon that blocks on a stuck client never answers; on a loaded machine the
+    // fifty clients' parsed requests alone can take a second.
+    EXPECT_LT(timedStatus(sim), 3s);
     EXPECT_EQ(statusValues(sim)["clients"], "51") << "all still connected";
     if (kMemoryIsMeasurable) {
         EXPECT_LT(rssKb(sim.pid()) - rssBefore, 40 * 1024) << "kB grown";

@@ -3,6 +3,10 @@
 server, hard time limits, clean-up, and exit code 77 (skipped) only where Wine cannot
 start. TELMAR_TEST_WINEDEBUG, when set, replaces WINEDEBUG=-all (for example "err+all"
 to see why a run failed).
+
+Booting a prefix costs each test several seconds of CPU, so CTest boots one first
+(`winetest.py --template DIR`) and names it in TELMAR_WINE_TEMPLATE; each test then
+clones it. Without a usable template a test boots its own.
 """
 import os
 import re
@@ -87,6 +91,66 @@ def image_of(windows_build, build):
     raise Failure(f"{listing} names no image for {build}")
 
 
+def wine_env(prefix, tmp, home):
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith(("TELMAR_", "WINE")) and k != "DISPLAY"}
+    env.update(
+        WINEPREFIX=prefix, WINEARCH="win64",
+        # wineserver keeps its socket folder under TMPDIR: inside ours, it goes with it.
+        TMPDIR=tmp,
+        WINEDEBUG=os.environ.get("TELMAR_TEST_WINEDEBUG", "-all"),
+        # No installer dialogs for the .NET and HTML engines the programs never use.
+        WINEDLLOVERRIDES="mscoree,mshtml=", HOME=home,
+        XDG_CACHE_HOME=os.path.join(home, ".cache"),
+        XDG_CONFIG_HOME=os.path.join(home, ".config"),
+        XDG_DATA_HOME=os.path.join(home, ".local", "share"))
+    return env
+
+
+def booted(prefix):
+    return os.path.exists(os.path.join(prefix, "drive_c", "windows", "system32"))
+
+
+def clone_prefix(template, prefix):
+    """The DLL folders, which Wine only reads, are hard links where the file system
+    allows; the registry and the rest, which it writes, are copies."""
+    shared = tuple(os.path.join(template, "drive_c", "windows", folder) + os.sep
+                   for folder in ("system32", "syswow64", "winsxs"))
+
+    def place(source, target):
+        if source.startswith(shared):
+            try:
+                return os.link(source, target)
+            except OSError:
+                pass
+        return shutil.copy2(source, target)
+    # "wineserver" names the template's server folder under its TMPDIR, not ours.
+    shutil.copytree(template, prefix, symlinks=True, copy_function=place,
+                    ignore=lambda folder, _names: ["wineserver"] if folder == template else [])
+
+
+def make_template(folder, at_most=150):
+    """Boots the prefix the tests clone. Always exits 0: a test that finds no template
+    boots its own and says why Wine cannot start."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    if shutil.which("wineboot") is None or shutil.which("wineserver") is None:
+        log("no template: Wine is not installed")
+        return 0
+    env = wine_env(os.path.join(folder, "prefix"), folder, os.path.join(folder, "home"))
+    try:
+        subprocess.run(["wineboot", "--init"], env=env, timeout=at_most,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+        # The registry is on disk only once the server has ended.
+        subprocess.run(["wineserver", "-w"], env=env, timeout=30)
+    except subprocess.TimeoutExpired:
+        subprocess.run(["wineserver", "-k"], env=env, timeout=20)
+    if not booted(env["WINEPREFIX"]):
+        shutil.rmtree(env["WINEPREFIX"], ignore_errors=True)
+        log("no template: wineboot did not make a prefix")
+    return 0
+
+
 class WineSession:
     def __init__(self, windows_build, deadline):
         self.deadline = Deadline(deadline)
@@ -147,38 +211,35 @@ class WineSession:
         """Without a display, DISPLAY is left out: programs that need none get none."""
         home = os.path.join(self.tmp, "home")
         os.makedirs(home)
-        self.env = {k: v for k, v in os.environ.items()
-                    if not k.startswith(("TELMAR_", "WINE")) and k != "DISPLAY"}
-        self.env.update(
-            WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH="win64",
-            # wineserver keeps its socket folder under TMPDIR: inside ours, it goes with it.
-            TMPDIR=self.tmp,
-            WINEDEBUG=os.environ.get("TELMAR_TEST_WINEDEBUG", "-all"),
-            # No installer dialogs for the .NET and HTML engines the programs never use.
-            WINEDLLOVERRIDES="mscoree,mshtml=", HOME=home,
-            XDG_CACHE_HOME=os.path.join(home, ".cache"),
-            XDG_CONFIG_HOME=os.path.join(home, ".config"),
-            XDG_DATA_HOME=os.path.join(home, ".local", "share"))
+        self.env = wine_env(os.path.join(self.tmp, "prefix"), self.tmp, home)
         if display is not None:
             self.env["DISPLAY"] = display
         started = time.monotonic()
-        with open(os.path.join(self.tmp, "wineboot.log"), "w") as out:
-            try:
-                result = subprocess.run(["wineboot", "--init"], env=self.env, stdout=out,
-                                        stderr=subprocess.STDOUT,
-                                        timeout=self.deadline.left(at_most))
-            except subprocess.TimeoutExpired:
-                raise Skip("Wine cannot start: wineboot did not finish in time")
-        if result.returncode != 0 or not os.path.exists(
-                os.path.join(self.env["WINEPREFIX"], "drive_c", "windows", "system32")):
-            with open(os.path.join(self.tmp, "wineboot.log"), errors="replace") as f:
-                tail = f.read()[-2000:]
-            raise Skip(f"Wine cannot start (wineboot exit code {result.returncode}):\n{tail}")
+        template = os.path.join(os.environ.get("TELMAR_WINE_TEMPLATE", ""), "prefix")
+        cloned = booted(template)
+        if cloned:
+            clone_prefix(template, self.env["WINEPREFIX"])
+        # Even a clone needs its session's services started here, with their output in
+        # the log: started by the first program, they would hold its pipes open.
+        self.wineboot(at_most, [] if cloned else ["--init"])
         # One server for the whole test, so that the program and its remote control never
         # race each other to start one.
         subprocess.run(["wineserver", "-p"], env=self.env, timeout=self.deadline.left(30),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         log(f"Wine prefix ready in {time.monotonic() - started:.1f} s")
+
+    def wineboot(self, at_most, options):
+        with open(os.path.join(self.tmp, "wineboot.log"), "w") as out:
+            try:
+                result = subprocess.run(["wineboot", *options], env=self.env, stdout=out,
+                                        stderr=subprocess.STDOUT,
+                                        timeout=self.deadline.left(at_most))
+            except subprocess.TimeoutExpired:
+                raise Skip("Wine cannot start: wineboot did not finish in time")
+        if result.returncode != 0 or not booted(self.env["WINEPREFIX"]):
+            with open(os.path.join(self.tmp, "wineboot.log"), errors="replace") as f:
+                tail = f.read()[-2000:]
+            raise Skip(f"Wine cannot start (wineboot exit code {result.returncode}):\n{tail}")
 
     def display_state(self):
         if self.xvfb.poll() is not None:
@@ -269,3 +330,13 @@ def run_test(session, steps, passed):
         return 1
     finally:
         session.cleanup()
+
+
+if __name__ == "__main__":
+    import sys
+    if len(sys.argv) != 3 or sys.argv[1] not in ("--template", "--clone"):
+        sys.exit("usage: winetest.py --template FOLDER | --clone PREFIX")
+    if sys.argv[1] == "--template":
+        sys.exit(make_template(sys.argv[2]))
+    template = os.path.join(os.environ.get("TELMAR_WINE_TEMPLATE", ""), "prefix")
+    sys.exit(0 if booted(template) and clone_prefix(template, sys.argv[2]) is None else 1)

@@ -428,11 +428,9 @@ void PanelCore::applySettings(const link::Reply& reply, std::uint64_t writesAtSt
 }
 
 void PanelCore::showControls(const ControlStates& states) {
-    view_.setTwoWay(TwoWay::HdcpVersion, states.encFollow);
-    view_.setTwoWay(TwoWay::LogoLed, states.ledEnable);
-    view_.setTwoWay(TwoWay::AudioFrame, states.frame720);
-    view_.setTwoWay(TwoWay::Htpc, states.htpcEnable);
-    view_.setTwoWay(TwoWay::HdmiAudioMute, states.hdmiAudioEnable);
+    for (const TwoWay setting : kTwoWays) {
+        view_.setTwoWay(setting, firstChecked(states, setting));
+    }
     view_.setGuiControl(states.guiOn);
     view_.setModeButtonsEnabled(states.guiOn);
     if (states.edid) {
@@ -462,37 +460,14 @@ void PanelCore::finishWrite(const SettingWrite& write, bool accepted) {
 
 void PanelCore::restoreSetting(const SettingWrite& write) {
     const ControlStates& c = confirmed_;
-    switch (write.reg) {
-    case protocol::Register::LogoLed:
-        view_.setTwoWay(TwoWay::LogoLed, c.ledEnable);
-        break;
-    case protocol::Register::AudioFrame:
-        view_.setTwoWay(TwoWay::AudioFrame, c.frame720);
-        break;
-    case protocol::Register::HdcpVersion:
-        view_.setTwoWay(TwoWay::HdcpVersion, c.encFollow);
-        break;
-    case protocol::Register::Htpc:
-        view_.setTwoWay(TwoWay::Htpc, c.htpcEnable);
-        break;
-    case protocol::Register::HdmiAudioMute:
-        view_.setTwoWay(TwoWay::HdmiAudioMute, c.hdmiAudioEnable);
-        break;
-    case protocol::Register::GuiEnable:
+    if (const auto setting = twoWayOf(write.reg)) {
+        view_.setTwoWay(*setting, firstChecked(c, *setting));
+    } else if (write.reg == protocol::Register::GuiEnable) {
         view_.setGuiControl(c.guiOn);
-        break;
-    case protocol::Register::EdidMode:
-        if (c.edid) {
-            view_.setMode(ModeGroup::Edid, *c.edid);
-        }
-        break;
-    case protocol::Register::AudioMode:
-        if (c.audio) {
-            view_.setMode(ModeGroup::Audio, *c.audio);
-        }
-        break;
-    case protocol::Register::Hpd:
-        break;
+    } else if (write.reg == protocol::Register::EdidMode && c.edid) {
+        view_.setMode(ModeGroup::Edid, *c.edid);
+    } else if (write.reg == protocol::Register::AudioMode && c.audio) {
+        view_.setMode(ModeGroup::Audio, *c.audio);
     }
 }
 

@@ -12,72 +12,55 @@ struct TwoWayRow {
     Register reg;
     std::size_t mirrorIndex;
     std::uint8_t valueIfChecked;
+    std::uint8_t valueIfFirst; // the value that checks the pair's first button
+    bool ControlStates::*firstChecked;
     const char* textIfChecked;
     const char* textOtherwise;
 };
 
-// Every row writes the opposite of valueIfChecked (0 or 1) when the consulted
-// button is not checked. HDCP is the odd one: its consulted button means 0.
-constexpr TwoWayRow twoWayRow(TwoWay setting) {
-    switch (setting) {
-    case TwoWay::LogoLed:
-        return {Register::LogoLed, sb::LogoLed, 1, "Logo LED ON", "Logo LED OFF"};
-    case TwoWay::AudioFrame:
-        return {Register::AudioFrame, sb::AudioFrame, 1, "Audio Frame 1080p", "Audio Frame 720p"};
-    case TwoWay::HdcpVersion:
-        return {Register::HdcpVersion, sb::HdcpVersion, 0, "HDCP Follow", "HDCP 1.4"};
-    case TwoWay::Htpc:
-        return {Register::Htpc, sb::Htpc, 1, "HTPC Enabled", "HTPC Disabled"};
-    case TwoWay::HdmiAudioMute:
-        return {Register::HdmiAudioMute, sb::HdmiAudioMute, 1, "HDMI AUDIO MUTE Enabled",
-                "HDMI AUDIO MUTE Disabled"};
-    }
-    return {Register::LogoLed, sb::LogoLed, 1, nullptr, nullptr};
+// In the order of TwoWay. Every row writes the opposite of valueIfChecked (0 or 1) when
+// the consulted button is not checked. HDCP is the odd one: its consulted button means 0.
+constexpr TwoWayRow kTwoWayRows[] = {
+    {Register::LogoLed, sb::LogoLed, 1, 1, &ControlStates::ledEnable, "Logo LED ON",
+     "Logo LED OFF"},
+    {Register::AudioFrame, sb::AudioFrame, 1, 0, &ControlStates::frame720, "Audio Frame 1080p",
+     "Audio Frame 720p"},
+    {Register::HdcpVersion, sb::HdcpVersion, 0, 0, &ControlStates::encFollow, "HDCP Follow",
+     "HDCP 1.4"},
+    {Register::Htpc, sb::Htpc, 1, 1, &ControlStates::htpcEnable, "HTPC Enabled", "HTPC Disabled"},
+    {Register::HdmiAudioMute, sb::HdmiAudioMute, 1, 1, &ControlStates::hdmiAudioEnable,
+     "HDMI AUDIO MUTE Enabled", "HDMI AUDIO MUTE Disabled"},
+};
+
+const TwoWayRow& twoWayRow(TwoWay setting) {
+    return kTwoWayRows[static_cast<std::size_t>(setting)];
 }
 
-// Register value of each mode choice: up 3, mid 1, dn 2.
-constexpr std::uint8_t modeValue(ModeChoice choice) {
-    switch (choice) {
-    case ModeChoice::Up:
-        return 3;
-    case ModeChoice::Mid:
-        return 1;
-    case ModeChoice::Dn:
-        return 2;
-    }
-    return 1;
-}
-
-const char* modeText(ModeGroup group, ModeChoice choice) {
-    const bool edid = group == ModeGroup::Edid;
-    switch (choice) {
-    case ModeChoice::Up:
-        return edid ? "EDID 4k60 HDR selected" : "AUDIO FULL selected";
-    case ModeChoice::Mid:
-        return edid ? "EDID AUTOMIX selected" : "AUDIO AUTOMIX selected";
-    case ModeChoice::Dn:
-        return edid ? "EDID 4k60 SDR selected" : "AUDIO STEREO selected";
-    }
-    return nullptr;
-}
+// In the order of ModeChoice, with the register value of each.
+struct ModeRow {
+    std::uint8_t value;
+    const char* edidText;
+    const char* audioText;
+};
+constexpr ModeRow kModeRows[] = {
+    {3, "EDID 4k60 HDR selected", "AUDIO FULL selected"},
+    {1, "EDID AUTOMIX selected", "AUDIO AUTOMIX selected"},
+    {2, "EDID 4k60 SDR selected", "AUDIO STEREO selected"},
+};
 
 std::optional<ModeChoice> modeFromByte(std::uint8_t value) {
-    switch (value) {
-    case 3:
-        return ModeChoice::Up;
-    case 1:
-        return ModeChoice::Mid;
-    case 2:
-        return ModeChoice::Dn;
-    default:
-        return std::nullopt;
+    for (std::size_t i = 0; i < std::size(kModeRows); ++i) {
+        if (kModeRows[i].value == value) {
+            return static_cast<ModeChoice>(i);
+        }
     }
+    return std::nullopt;
 }
 
 } // namespace
 
 SettingWrite twoWayWrite(TwoWay setting, bool consultedChecked) {
-    const TwoWayRow row = twoWayRow(setting);
+    const TwoWayRow& row = twoWayRow(setting);
     const auto value =
         static_cast<std::uint8_t>(consultedChecked ? row.valueIfChecked : 1 - row.valueIfChecked);
     return {row.reg, value, row.mirrorIndex,
@@ -106,18 +89,17 @@ std::optional<SettingWrite> modeWrite(ModeGroup group, bool upChecked, bool midC
         return std::nullopt;
     }
     const bool edid = group == ModeGroup::Edid;
-    return SettingWrite{edid ? Register::EdidMode : Register::AudioMode, modeValue(*choice),
-                        edid ? sb::EdidMode : sb::AudioMode, modeText(group, *choice)};
+    const ModeRow& row = kModeRows[static_cast<std::size_t>(*choice)];
+    return SettingWrite{edid ? Register::EdidMode : Register::AudioMode, row.value,
+                        edid ? sb::EdidMode : sb::AudioMode, edid ? row.edidText : row.audioText};
 }
 
 ControlStates controlStatesFor(const protocol::SettingsMirror& settings) {
     // HDCP and audio frame treat 0 as special; the others treat 1 as on.
     ControlStates s;
-    s.encFollow = settings[sb::HdcpVersion] == 0;
-    s.ledEnable = settings[sb::LogoLed] == 1;
-    s.frame720 = settings[sb::AudioFrame] == 0;
-    s.htpcEnable = settings[sb::Htpc] == 1;
-    s.hdmiAudioEnable = settings[sb::HdmiAudioMute] == 1;
+    for (const TwoWayRow& row : kTwoWayRows) {
+        s.*row.firstChecked = settings[row.mirrorIndex] == row.valueIfFirst;
+    }
     s.guiOn = settings[sb::GuiEnable] == 1;
     s.edid = modeFromByte(settings[sb::EdidMode]);
     s.audio = modeFromByte(settings[sb::AudioMode]);
@@ -132,35 +114,29 @@ ControlStates formStartStates() {
 }
 
 void recordAccepted(ControlStates& states, const SettingWrite& write) {
-    const bool one = write.value == 1;
-    switch (write.reg) {
-    case Register::LogoLed:
-        states.ledEnable = one;
-        break;
-    case Register::AudioFrame:
-        states.frame720 = write.value == 0;
-        break;
-    case Register::HdcpVersion:
-        states.encFollow = write.value == 0;
-        break;
-    case Register::Htpc:
-        states.htpcEnable = one;
-        break;
-    case Register::HdmiAudioMute:
-        states.hdmiAudioEnable = one;
-        break;
-    case Register::GuiEnable:
-        states.guiOn = one;
-        break;
-    case Register::EdidMode:
+    if (const auto setting = twoWayOf(write.reg)) {
+        const TwoWayRow& row = twoWayRow(*setting);
+        states.*row.firstChecked = write.value == row.valueIfFirst;
+    } else if (write.reg == Register::GuiEnable) {
+        states.guiOn = write.value == 1;
+    } else if (write.reg == Register::EdidMode) {
         states.edid = modeFromByte(write.value);
-        break;
-    case Register::AudioMode:
+    } else if (write.reg == Register::AudioMode) {
         states.audio = modeFromByte(write.value);
-        break;
-    case Register::Hpd:
-        break;
     }
+}
+
+bool firstChecked(const ControlStates& states, TwoWay setting) {
+    return states.*twoWayRow(setting).firstChecked;
+}
+
+std::optional<TwoWay> twoWayOf(Register reg) {
+    for (std::size_t i = 0; i < std::size(kTwoWayRows); ++i) {
+        if (kTwoWayRows[i].reg == reg) {
+            return static_cast<TwoWay>(i);
+        }
+    }
+    return std::nullopt;
 }
 
 ProgressView progressView(int current, int maximum) {

@@ -15,6 +15,8 @@ namespace telmar::panel {
 
 // The five settings shown as a pair of radio buttons on the CONTROL page.
 enum class TwoWay { LogoLed, AudioFrame, HdcpVersion, Htpc, HdmiAudioMute };
+inline constexpr TwoWay kTwoWays[] = {TwoWay::LogoLed, TwoWay::AudioFrame, TwoWay::HdcpVersion,
+                                      TwoWay::Htpc, TwoWay::HdmiAudioMute};
 // The two three-way groups on the EDID/AUDIO page.
 enum class ModeGroup { Edid, Audio };
 enum class ModeChoice { Up, Mid, Dn };
@@ -57,6 +59,10 @@ ControlStates controlStatesFor(const protocol::SettingsMirror& settings);
 ControlStates formStartStates();
 // What `states` become once the box has accepted `write` (HPD changes nothing).
 void recordAccepted(ControlStates& states, const SettingWrite& write);
+// The check state `states` give the first button of a pair.
+bool firstChecked(const ControlStates& states, TwoWay setting);
+// The pair that writes `reg`; none for the GUI switch, the two modes and HPD.
+std::optional<TwoWay> twoWayOf(protocol::Register reg);
 
 // What on_ProgressChange does with the progress bar.
 struct ProgressView {

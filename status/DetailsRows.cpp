@@ -45,6 +45,11 @@ std::string named(std::string_view name, const std::string& code) {
     return std::string(name) + " [" + code + "]";
 }
 
+// A code's name followed by the code: "limited [1]".
+template <typename T> auto coded(std::string_view (*name)(T)) {
+    return [name](T c) { return named(name(c), decimal(static_cast<unsigned>(c))); };
+}
+
 std::string chromaticity(const Chromaticity& c) {
     return "x " + number(c.x(), "%.4f") + ", y " + number(c.y(), "%.4f");
 }
@@ -112,12 +117,9 @@ void videoRows(const VideoDetails& v, DetailsSection& section) {
             [](const VideoTiming& x) { return trimmed(x.pixelClockMhz()) + " MHz"; });
     r.maybe("picture_aspect", "Picture aspect", t,
             [](const VideoTiming& x) { return std::string(pictureAspectName(x.aspect)); });
-    r.maybe(
-        "signalled_aspect", "Picture aspect (AVI)", v.signalledAspect,
-        [](SignalledAspect a) { return named(signalledAspectName(a), decimal(unsigned(a))); },
-        v.aviRead ? "no data [0]" : "");
-    r.maybe("color_format", "Colour format", v.colourFormatCode,
-            [](std::uint8_t c) { return named(colourFormatName(c), decimal(c)); });
+    r.maybe("signalled_aspect", "Picture aspect (AVI)", v.signalledAspect,
+            coded(signalledAspectName), v.aviRead ? "no data [0]" : "");
+    r.maybe("color_format", "Colour format", v.colourFormatCode, coded(colourFormatName));
     r.maybe(
         "colorimetry", "Colorimetry", v.colorimetry,
         [&](Colorimetry c) {
@@ -128,18 +130,11 @@ void videoRows(const VideoDetails& v, DetailsSection& section) {
             return named(colorimetryName(c), code);
         },
         v.aviRead ? "no data [0]" : "");
-    r.maybe("rgb_quantization", "RGB quantization", v.rgbQuantization,
-            [](RgbQuantization q) { return named(rgbQuantizationName(q), decimal(unsigned(q))); });
-    r.maybe("ycc_quantization", "YCC quantization", v.yccQuantization,
-            [](YccQuantization q) { return named(yccQuantizationName(q), decimal(unsigned(q))); });
-    r.maybe(
-        "active_format", "Active format", v.activeFormat,
-        [](std::uint8_t c) { return named(activeFormatName(c), decimal(c)); },
-        v.aviRead ? "not present [A0 0]" : "");
-    r.maybe(
-        "scan", "Scan information", v.scan,
-        [](Scan s) { return named(scanName(s), decimal(unsigned(s))); },
-        v.aviRead ? "no data [0]" : "");
+    r.maybe("rgb_quantization", "RGB quantization", v.rgbQuantization, coded(rgbQuantizationName));
+    r.maybe("ycc_quantization", "YCC quantization", v.yccQuantization, coded(yccQuantizationName));
+    r.maybe("active_format", "Active format", v.activeFormat, coded(activeFormatName),
+            v.aviRead ? "not present [A0 0]" : "");
+    r.maybe("scan", "Scan information", v.scan, coded(scanName), v.aviRead ? "no data [0]" : "");
     r.maybe(
         "bars", "Bars", v.bars,
         [&](const Bars& b) {
@@ -157,8 +152,7 @@ void videoRows(const VideoDetails& v, DetailsSection& section) {
         },
         v.aviRead ? "no bar data [0]" : "");
     r.maybe("it_content", "IT content", v.itContent, yesNo);
-    r.maybe("content_type", "Content type", v.contentType,
-            [](ContentType c) { return named(contentTypeName(c), decimal(unsigned(c))); });
+    r.maybe("content_type", "Content type", v.contentType, coded(contentTypeName));
     r.maybe(
         "pixel_repetition", "Pixel repetition", v.pixelRepetition,
         [&](int times) {
@@ -167,8 +161,7 @@ void videoRows(const VideoDetails& v, DetailsSection& section) {
                          decimal(v.pixelRepetitionCode.value_or(0)));
         },
         v.pixelRepetitionCode ? named("reserved", decimal(*v.pixelRepetitionCode)) : "");
-    r.maybe("scaling", "Picture scaling", v.scaling,
-            [](Scaling s) { return named(scalingName(s), decimal(unsigned(s))); });
+    r.maybe("scaling", "Picture scaling", v.scaling, coded(scalingName));
     r.maybe(
         "deep_color_bits", "Colour depth", v.deepColorBits,
         [&](int b) {
@@ -192,8 +185,7 @@ void hdrRows(const HdrDetails& h, DetailsSection& section) {
         "checksum_ok", "Checksum", h.checksumOk,
         [](bool ok) { return std::string(ok ? "OK" : "failed"); },
         h.present ? "cannot be checked" : "");
-    r.maybe("eotf", "EOTF", h.eotfCode,
-            [](std::uint8_t c) { return named(eotfName(c), decimal(c)); });
+    r.maybe("eotf", "EOTF", h.eotfCode, coded(eotfName));
     r.maybe("descriptor_id", "Metadata descriptor", h.descriptorId, [](std::uint8_t c) {
         return named(c == 0 ? "Static Metadata Type 1" : "reserved", decimal(c));
     });
@@ -302,10 +294,8 @@ void audioRows(const AudioDetails& a, DetailsSection& section) {
                            hexCode(c.originalRateCode));
           });
     const AudioInfoFrame& f = a.infoFrame;
-    r.maybe(
-        "infoframe.coding_type", "Coding type", f.codingType,
-        [](std::uint8_t c) { return named(codingTypeName(c), decimal(c)); },
-        "refer to stream header [0]");
+    r.maybe("infoframe.coding_type", "Coding type", f.codingType, coded(codingTypeName),
+            "refer to stream header [0]");
     r.maybe(
         "infoframe.channel_count", "Channels", f.channelCount,
         [](int n) { return decimal(unsigned(n)); }, "refer to stream header [0]");
@@ -314,10 +304,8 @@ void audioRows(const AudioDetails& a, DetailsSection& section) {
     r.maybe(
         "infoframe.sample_size_bits", "Sample size", f.sampleSizeBits,
         [](int b) { return decimal(unsigned(b)) + " bits"; }, "refer to stream header [0]");
-    r.maybe(
-        "infoframe.coding_extension", "Coding extension", f.codingExtension,
-        [](std::uint8_t c) { return named(codingExtensionName(c), decimal(c)); },
-        "refer to CT [0]");
+    r.maybe("infoframe.coding_extension", "Coding extension", f.codingExtension,
+            coded(codingExtensionName), "refer to CT [0]");
     r.add("infoframe.allocation_code", "Channel allocation", hexCode(f.allocationCode));
     if (f.channelSlots) {
         std::string list;

@@ -2,6 +2,7 @@
 #include "status/SignalDetails.h"
 
 #include "base/Printable.h"
+#include "protocol/StatusBlocks.h"
 
 #include <cmath>
 
@@ -32,15 +33,6 @@ std::optional<bool> checksumOk(const Bytes& b, std::size_t bytesRead) {
         sum += b[i];
     }
     return (sum & 0xFF) == 0;
-}
-
-// Text of `width` bytes at `offset`, up to the first NUL.
-std::string fieldText(const Bytes& b, std::size_t offset, std::size_t width) {
-    std::string text;
-    for (std::size_t i = offset; i < offset + width && b[i] != 0; ++i) {
-        text.push_back(static_cast<char>(b[i]));
-    }
-    return base::printableLatin1(text);
 }
 
 // HDMI_VIC 1 to 4 have the timings of these CTA codes.
@@ -124,15 +116,16 @@ void decodeAvi(const Bytes& b, VideoDetails& v) {
 }
 
 SourceDetails decodeSource(const Bytes& b, std::size_t bytesRead) {
+    const protocol::SourceProductBlock block(b);
     SourceDetails s;
-    s.present = b[2] == 0x83 && b[3] == 1 && b[4] != 0;
+    s.present = block.valid();
     if (!s.present) {
         return s;
     }
     s.length = b[4];
     s.checksumOk = checksumOk(b, bytesRead);
-    s.vendor = fieldText(b, 6, 8);
-    s.product = fieldText(b, 14, 16);
+    s.vendor = base::printableLatin1(block.vendorName());
+    s.product = base::printableLatin1(block.productDescription());
     if (s.length >= 25) {
         s.deviceTypeCode = b[30];
     }
@@ -199,7 +192,7 @@ MasteringMetadata decodeMastering(const Bytes& b) {
 
 HdrDetails decodeHdr(const Bytes& b, std::size_t bytesRead) {
     HdrDetails h;
-    h.present = b[2] == 0x87 && b[3] == 1 && b[4] != 0;
+    h.present = protocol::HdrBlock(b).valid();
     if (!h.present) {
         return h;
     }

@@ -64,7 +64,6 @@ std::string_view colorimetryName(Colorimetry colorimetry);
 std::string_view rgbQuantizationName(RgbQuantization q);
 std::string_view yccQuantizationName(YccQuantization q);
 std::string_view activeFormatName(std::uint8_t code); // R (AFD), 0-15
-std::string_view barInfoName(std::uint8_t code);      // B, 0-3
 std::string_view scanName(Scan scan);
 std::string_view signalledAspectName(SignalledAspect aspect);
 std::string_view contentTypeName(ContentType type);

@@ -57,29 +57,19 @@ std::string_view colourFormatName(std::uint8_t code) {
 }
 
 std::string_view colorimetryName(Colorimetry colorimetry) {
-    switch (colorimetry) {
-    case Colorimetry::Smpte170:
-        return "SMPTE ST 170 (BT.601)";
-    case Colorimetry::Bt709:
-        return "ITU-R BT.709";
-    case Colorimetry::XvYcc601:
-        return "xvYCC601";
-    case Colorimetry::XvYcc709:
-        return "xvYCC709";
-    case Colorimetry::SYcc601:
-        return "sYCC601";
-    case Colorimetry::OpYcc601:
-        return "opYCC601";
-    case Colorimetry::OpRgb:
-        return "opRGB";
-    case Colorimetry::Bt2020ConstantLuminance:
-        return "ITU-R BT.2020 YcCbcCrc";
-    case Colorimetry::Bt2020:
-        return "ITU-R BT.2020 RGB or YCbCr";
-    case Colorimetry::AdditionalExtension:
-        return "additional colorimetry extension";
-    }
-    return kReserved;
+    static constexpr std::array<std::string_view, 3> kPlain{"", "SMPTE ST 170 (BT.601)",
+                                                            "ITU-R BT.709"};
+    // The extended codes follow at 0x30, one per EC value.
+    static constexpr std::array<std::string_view, 8> kExtended{"xvYCC601",
+                                                               "xvYCC709",
+                                                               "sYCC601",
+                                                               "opYCC601",
+                                                               "opRGB",
+                                                               "ITU-R BT.2020 YcCbcCrc",
+                                                               "ITU-R BT.2020 RGB or YCbCr",
+                                                               "additional colorimetry extension"};
+    const auto code = static_cast<unsigned>(colorimetry);
+    return code >= 0x30 ? pick(kExtended, code - 0x30) : pick(kPlain, code);
 }
 
 std::string_view rgbQuantizationName(RgbQuantization q) {
@@ -109,12 +99,6 @@ std::string_view activeFormatName(std::uint8_t code) {
                                                              "4:3 with 14:9 shoot-and-protect",
                                                              "16:9 with 14:9 shoot-and-protect",
                                                              "16:9 with 4:3 shoot-and-protect"};
-    return pick(kNames, code);
-}
-
-std::string_view barInfoName(std::uint8_t code) {
-    static constexpr std::array<std::string_view, 4> kNames{
-        "no bar data", "vertical bars", "horizontal bars", "vertical and horizontal bars"};
     return pick(kNames, code);
 }
 
@@ -209,75 +193,48 @@ std::string_view codingExtensionName(std::uint8_t code) {
 }
 
 std::string_view categoryCodeName(std::uint8_t code) {
-    switch (code) {
-    case 0x00:
-        return "general";
-    case 0x40:
-        return "experimental";
-    case 0x01:
-        return "CD (IEC 60908)";
-    case 0x09:
-        return "non-IEC 60908 CD";
-    case 0x19:
-        return "DVD";
-    case 0x49:
-        return "MiniDisc";
-    case 0x79:
-        return "other laser-optical";
-    case 0x02:
-        return "PCM coder";
-    case 0x12:
-        return "mixer";
-    case 0x1A:
-        return "sample-rate converter";
-    case 0x22:
-        return "sampler";
-    case 0x2A:
-        return "DSP";
-    case 0x7A:
-        return "other digital/digital converter";
-    case 0x03:
-        return "DAT";
-    case 0x0B:
-        return "VCR";
-    case 0x1B:
-        return "magnetic disc";
-    case 0x43:
-        return "DCC";
-    case 0x7B:
-        return "other magnetic tape/disc";
-    case 0x04:
-        return "broadcast reception, Japan";
-    case 0x0C:
-        return "broadcast reception, Europe";
-    case 0x64:
-        return "broadcast reception, USA";
-    case 0x44:
-        return "software delivery";
-    case 0x24:
-        return "IEC 62105";
-    case 0x7C:
-        return "other broadcast reception";
-    case 0x05:
-        return "synthesizer";
-    case 0x0D:
-        return "microphone";
-    case 0x7D:
-        return "other musical instrument";
-    case 0x06:
-        return "A/D converter without copyright information";
-    case 0x66:
-        return "other A/D converter without copyright information";
-    case 0x16:
-        return "A/D converter with copyright information";
-    case 0x76:
-        return "other A/D converter with copyright information";
-    case 0x08:
-        return "solid-state memory recorder/player";
-    case 0x78:
-        return "other solid-state memory";
-    default:
-        break;
+    struct Category {
+        std::uint8_t code;
+        std::string_view name;
+    };
+    static constexpr Category kCategories[] = {
+        {0x00, "general"},
+        {0x40, "experimental"},
+        {0x01, "CD (IEC 60908)"},
+        {0x09, "non-IEC 60908 CD"},
+        {0x19, "DVD"},
+        {0x49, "MiniDisc"},
+        {0x79, "other laser-optical"},
+        {0x02, "PCM coder"},
+        {0x12, "mixer"},
+        {0x1A, "sample-rate converter"},
+        {0x22, "sampler"},
+        {0x2A, "DSP"},
+        {0x7A, "other digital/digital converter"},
+        {0x03, "DAT"},
+        {0x0B, "VCR"},
+        {0x1B, "magnetic disc"},
+        {0x43, "DCC"},
+        {0x7B, "other magnetic tape/disc"},
+        {0x04, "broadcast reception, Japan"},
+        {0x0C, "broadcast reception, Europe"},
+        {0x64, "broadcast reception, USA"},
+        {0x44, "software delivery"},
+        {0x24, "IEC 62105"},
+        {0x7C, "other broadcast reception"},
+        {0x05, "synthesizer"},
+        {0x0D, "microphone"},
+        {0x7D, "other musical instrument"},
+        {0x06, "A/D converter without copyright information"},
+        {0x66, "other A/D converter without copyright information"},
+        {0x16, "A/D converter with copyright information"},
+        {0x76, "other A/D converter with copyright information"},
+        {0x08, "solid-state memory recorder/player"},
+        {0x78, "other solid-state memory"}};
+    for (const Category& c : kCategories) {
+        if (c.code == code) {
+            return c.name;
+        }
     }
     // The second broadcast reception group.
     return (code & 0x0F) == 0x0E ? "broadcast reception" : kReserved;

@@ -21,37 +21,43 @@ void extend(std::string& line, std::string_view rest) {
     line += rest;
 }
 
-std::string_view extendedFormatName(std::uint8_t code) {
-    switch (code) {
-    case 1:
-        return "3840x2160p30";
-    case 2:
-        return "3840x2160p25";
-    case 3:
-        return "3840x2160p24";
-    case 4:
-        return "4096x2160p24";
-    case 7:
-        return "3840x2160p60";
-    case 8:
-        return "3840x2160p50";
-    default:
-        return {};
+struct Named {
+    std::uint8_t code;
+    std::string_view name;
+};
+
+// The name `names` gives `code`; empty when it gives none.
+template <std::size_t N> std::string_view nameOf(const Named (&names)[N], std::uint8_t code) {
+    for (const Named& n : names) {
+        if (n.code == code) {
+            return n.name;
+        }
     }
+    return {};
 }
 
-std::string_view threeDStructureName(std::uint8_t structure) {
-    switch (structure) {
-    case InputStatusBlock::kFramePacking:
-        return "Frame Packed 3D";
-    case InputStatusBlock::kTopAndBottom:
-        return "Top/Bottom 3D";
-    case InputStatusBlock::kSideBySide:
-        return "Side-by-side 3D";
-    default:
-        return {};
-    }
-}
+constexpr Named kExtendedFormats[] = {{1, "3840x2160p30"}, {2, "3840x2160p25"},
+                                      {3, "3840x2160p24"}, {4, "4096x2160p24"},
+                                      {7, "3840x2160p60"}, {8, "3840x2160p50"}};
+constexpr Named kThreeDStructures[] = {{InputStatusBlock::kFramePacking, "Frame Packed 3D"},
+                                       {InputStatusBlock::kTopAndBottom, "Top/Bottom 3D"},
+                                       {InputStatusBlock::kSideBySide, "Side-by-side 3D"}};
+constexpr Named kEncryptions[] = {{InputStatusBlock::kHdcp14, "HDCP 1.4"},
+                                  {InputStatusBlock::kHdcp22, "HDCP 2.2"}};
+constexpr Named kColourFormats[] = {{AviBlock::kYcc422, "YCbCr 4:2:2"},
+                                    {AviBlock::kYcc444, "YCbCr 4:4:4"},
+                                    {AviBlock::kYcc420, "YCbCr 4:2:0"}};
+constexpr Named kColorimetries[] = {{AviBlock::kSmpte170m, "SMPTE 170M"},
+                                    {AviBlock::kBt709, "ITU-R BT.709"},
+                                    {AviBlock::kExtendedColorimetry, "Extended"}};
+constexpr Named kExtendedColorimetries[] = {
+    {0x00, "xvYCC601"},     {0x10, "xvYCC709"}, {0x20, "sYCC601"},
+    {0x30, "AdobeYCC601"},  {0x40, "AdobeRGB"}, {0x50, "ITU-R BT.2020 YcCbcCrc"},
+    {0x60, "ITU-R BT.2020"}};
+constexpr Named kEotfs[] = {{HdrBlock::kSdrGamma, "Not Active"},
+                            {HdrBlock::kHdrGamma, "HDR Luminance Range"},
+                            {HdrBlock::kSmpteSt2084, "SMPTE ST 2084"}};
+constexpr Named kDeepColours[] = {{5, "10-bit"}, {6, "12-bit"}, {7, "16-bit"}};
 
 // An extended code or 3D structure the box may send but the line has no name for
 // falls back to the plain "Input : <format>" line, so the label always shows the
@@ -64,11 +70,12 @@ std::string inputLine(const InputStatusBlock& input, const AviBlock& avi) {
 
     std::string line = "Input : ";
     if (input.vendorFormat() == InputStatusBlock::kExtendedFormat) {
-        if (const auto name = extendedFormatName(input.vendorFormatDetail()); !name.empty()) {
+        if (const auto name = nameOf(kExtendedFormats, input.vendorFormatDetail()); !name.empty()) {
             return line.append(name);
         }
     } else if (input.vendorFormat() == InputStatusBlock::kThreeDFormat) {
-        if (const auto name = threeDStructureName(input.vendorFormatDetail()); !name.empty()) {
+        if (const auto name = nameOf(kThreeDStructures, input.vendorFormatDetail());
+            !name.empty()) {
             line.append(format);
             extend(line, name);
             return line;
@@ -78,69 +85,26 @@ std::string inputLine(const InputStatusBlock& input, const AviBlock& avi) {
 }
 
 std::string encryptionLine(const InputStatusBlock& input) {
-    switch (input.hdcpCode()) {
-    case InputStatusBlock::kHdcp14:
-        return "Encryption: HDCP 1.4";
-    case InputStatusBlock::kHdcp22:
-        return "Encryption: HDCP 2.2";
-    default:
-        return "Encryption: none";
-    }
-}
-
-std::string_view extendedColorimetryName(std::uint8_t code) {
-    switch (code) {
-    case 0x00:
-        return "xvYCC601";
-    case 0x10:
-        return "xvYCC709";
-    case 0x20:
-        return "sYCC601";
-    case 0x30:
-        return "AdobeYCC601";
-    case 0x40:
-        return "AdobeRGB";
-    case 0x50:
-        return "ITU-R BT.2020 YcCbcCrc";
-    case 0x60:
-        return "ITU-R BT.2020";
-    default:
-        return {};
-    }
+    const std::string_view name = nameOf(kEncryptions, input.hdcpCode());
+    return "Encryption: " + std::string(name.empty() ? "none" : name);
 }
 
 std::string colourLine(const AviBlock& avi) {
-    std::string line;
-    switch (avi.colourFormat()) {
-    case AviBlock::kYcc422:
-        line = "Color: YCbCr 4:2:2";
-        break;
-    case AviBlock::kYcc444:
-        line = "Color: YCbCr 4:4:4";
-        break;
-    case AviBlock::kYcc420:
-        line = "Color: YCbCr 4:2:0";
-        break;
-    default:
-        line = "Color: RGB";
+    std::string line = "Color: ";
+    if (const auto name = nameOf(kColourFormats, avi.colourFormat()); !name.empty()) {
+        line.append(name);
+    } else {
+        line.append("RGB");
         extend(line, avi.quantizationRange() == AviBlock::kLimitedRange ? "16-235" : "0-255");
-        break;
     }
-    switch (avi.colorimetry()) {
-    case AviBlock::kSmpte170m:
-        extend(line, "SMPTE 170M");
-        break;
-    case AviBlock::kBt709:
-        extend(line, "ITU-R BT.709");
-        break;
-    case AviBlock::kExtendedColorimetry:
-        extend(line, "Extended");
-        if (const auto name = extendedColorimetryName(avi.extendedColorimetry()); !name.empty()) {
+    if (const auto name = nameOf(kColorimetries, avi.colorimetry()); !name.empty()) {
+        extend(line, name);
+    }
+    if (avi.colorimetry() == AviBlock::kExtendedColorimetry) {
+        if (const auto name = nameOf(kExtendedColorimetries, avi.extendedColorimetry());
+            !name.empty()) {
             extend(line, name);
         }
-        break;
-    default:
-        break;
     }
     return line;
 }
@@ -159,34 +123,18 @@ std::string hdrLine(const HdrBlock& hdr) {
         return "HDR: Not Active";
     }
     std::string line = "HDR: ";
-    switch (hdr.eotf()) {
-    case HdrBlock::kSdrGamma:
-        extend(line, "Not Active");
-        break;
-    case HdrBlock::kHdrGamma:
-        extend(line, "HDR Luminance Range");
-        break;
-    case HdrBlock::kSmpteSt2084:
-        extend(line, "SMPTE ST 2084");
-        break;
-    default:
-        break;
+    if (const auto name = nameOf(kEotfs, hdr.eotf()); !name.empty()) {
+        extend(line, name);
     }
     return line;
 }
 
 std::string deepColourLine(const InputStatusBlock& input, const AviBlock& avi) {
-    switch (input.colourDepthCode()) {
-    case 5:
-        return "Input Deep Color: 10-bit";
-    case 6:
-        return "Input Deep Color: 12-bit";
-    case 7:
-        return "Input Deep Color: 16-bit";
-    default:
-        return avi.colourFormat() == AviBlock::kYcc422 ? "Input Deep Color: up to 12-bit"
-                                                       : "Input Deep Color: 8-bit";
+    std::string line = "Input Deep Color: ";
+    if (const auto name = nameOf(kDeepColours, input.colourDepthCode()); !name.empty()) {
+        return line.append(name);
     }
+    return line.append(avi.colourFormat() == AviBlock::kYcc422 ? "up to 12-bit" : "8-bit");
 }
 
 } // namespace

@@ -177,17 +177,9 @@ static_assert(kTimings.size() == kLowLast + (kHighLast - kHighFirst + 1));
 } // namespace
 
 std::string_view pictureAspectName(PictureAspect aspect) {
-    switch (aspect) {
-    case PictureAspect::k4x3:
-        return "4:3";
-    case PictureAspect::k16x9:
-        return "16:9";
-    case PictureAspect::k64x27:
-        return "64:27";
-    case PictureAspect::k256x135:
-        return "256:135";
-    }
-    return {};
+    static constexpr std::array<std::string_view, 4> kNames{"4:3", "16:9", "64:27", "256:135"};
+    const auto i = static_cast<std::size_t>(aspect);
+    return i < kNames.size() ? kNames[i] : std::string_view();
 }
 
 const VideoTiming* lookupVideoTiming(std::uint8_t vic) {
@@ -203,20 +195,17 @@ const VideoTiming* lookupVideoTiming(std::uint8_t vic) {
 std::string videoTimingName(const VideoTiming& timing) {
     // Hundredths of a hertz, rounded: 59940476 uHz gives 5994.
     const unsigned hundredths = (timing.fieldRateMicrohertz + 5000u) / 10000u;
-    char text[40];
-    if (hundredths % 100 == 0) {
-        std::snprintf(text, sizeof text, "%ux%u%c%u", unsigned{timing.activeWidth},
-                      unsigned{timing.activeHeight}, timing.interlaced ? 'i' : 'p',
-                      hundredths / 100);
-    } else if (hundredths % 10 == 0) {
-        std::snprintf(text, sizeof text, "%ux%u%c%u.%u", unsigned{timing.activeWidth},
-                      unsigned{timing.activeHeight}, timing.interlaced ? 'i' : 'p',
-                      hundredths / 100, hundredths % 100 / 10);
-    } else {
-        std::snprintf(text, sizeof text, "%ux%u%c%u.%02u", unsigned{timing.activeWidth},
-                      unsigned{timing.activeHeight}, timing.interlaced ? 'i' : 'p',
-                      hundredths / 100, hundredths % 100);
+    // Trailing zeros of the two decimals go, and the point with them.
+    char fraction[16] = "";
+    if (hundredths % 10 != 0) {
+        std::snprintf(fraction, sizeof fraction, ".%02u", hundredths % 100);
+    } else if (hundredths % 100 != 0) {
+        std::snprintf(fraction, sizeof fraction, ".%u", hundredths % 100 / 10);
     }
+    char text[40];
+    std::snprintf(text, sizeof text, "%ux%u%c%u%s", unsigned{timing.activeWidth},
+                  unsigned{timing.activeHeight}, timing.interlaced ? 'i' : 'p', hundredths / 100,
+                  fraction);
     return text;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "win32/FormTable.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -50,51 +51,35 @@ bool parseControl(const std::vector<std::string_view>& f, FormControl& c) {
            toInt(f[11], c.weight) && (checked == 0 || checked == 1);
 }
 
+// The first of `items` that `match` takes, or nullptr.
+template <typename T, typename Match> const T* firstOf(const std::vector<T>& items, Match match) {
+    const auto it = std::find_if(items.begin(), items.end(), match);
+    return it == items.end() ? nullptr : &*it;
+}
+
 } // namespace
 
 const FormControl* FormTable::find(std::string_view name) const {
-    for (const FormControl& c : controls) {
-        if (c.name == name) {
-            return &c;
-        }
-    }
-    return nullptr;
+    return firstOf(controls, [name](const FormControl& c) { return c.name == name; });
 }
 
 const FormControl* FormTable::find(int id) const {
-    for (const FormControl& c : controls) {
-        if (c.id == id) {
-            return &c;
-        }
-    }
-    return nullptr;
+    return firstOf(controls, [id](const FormControl& c) { return c.id == id; });
 }
 
 const FormPage* FormTable::page(std::string_view name) const {
-    for (const FormPage& p : pages) {
-        if (p.name == name) {
-            return &p;
-        }
-    }
-    return nullptr;
+    return firstOf(pages, [name](const FormPage& p) { return p.name == name; });
 }
 
 std::string FormTable::slotOf(std::string_view sender) const {
-    for (const FormConnection& c : connections) {
-        if (c.sender == sender) {
-            return c.slot;
-        }
-    }
-    return {};
+    const auto* found =
+        firstOf(connections, [sender](const auto& c) { return c.sender == sender; });
+    return found != nullptr ? found->slot : std::string();
 }
 
 std::string FormTable::actionOf(int command) const {
-    for (const FormAction& a : actions) {
-        if (a.command == command) {
-            return a.name;
-        }
-    }
-    return {};
+    const auto* found = firstOf(actions, [command](const auto& a) { return a.command == command; });
+    return found != nullptr ? found->name : std::string();
 }
 
 std::optional<FormTable> parseFormTable(std::string_view text, std::string& error) {

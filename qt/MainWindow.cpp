@@ -61,13 +61,12 @@ const TwoWayButtons& twoWayButtons(TwoWay setting) {
                          [setting](const TwoWayButtons& pair) { return pair.setting == setting; });
 }
 
-// The three buttons of each group on the EDID/AUDIO page, in ModeChoice's order.
-std::array<Button, 3> modeButtons(ModeGroup group) {
-    if (group == ModeGroup::Edid) {
-        return {&Form::rbEdidUp, &Form::rbEdidMid, &Form::rbEdidDn};
-    }
-    return {&Form::rbAudioUp, &Form::rbAudioMid, &Form::rbAudioDn};
-}
+// The three buttons of each group on the EDID/AUDIO page, in ModeGroup's and
+// ModeChoice's order.
+constexpr std::array<Button, 3> kModeButtons[] = {
+    {&Form::rbEdidUp, &Form::rbEdidMid, &Form::rbEdidDn},
+    {&Form::rbAudioUp, &Form::rbAudioMid, &Form::rbAudioDn},
+};
 
 } // namespace
 
@@ -238,15 +237,15 @@ void MainWindow::setGuiControl(bool on) {
 }
 
 void MainWindow::setMode(ModeGroup group, ModeChoice choice) {
-    const std::array<Button, 3> buttons = modeButtons(group);
+    const std::array<Button, 3>& buttons = kModeButtons[static_cast<std::size_t>(group)];
     for (std::size_t k = 0; k < buttons.size(); ++k) {
         (ui.get()->*buttons[k])->setChecked(static_cast<std::size_t>(choice) == k);
     }
 }
 
 void MainWindow::setModeButtonsEnabled(bool enabled) {
-    for (const ModeGroup group : {ModeGroup::Edid, ModeGroup::Audio}) {
-        for (const Button button : modeButtons(group)) {
+    for (const std::array<Button, 3>& group : kModeButtons) {
+        for (const Button button : group) {
             (ui.get()->*button)->setEnabled(enabled);
         }
     }
@@ -398,7 +397,7 @@ void MainWindow::writeMode(ModeGroup group) {
     if (!ui) {
         return;
     }
-    const auto [up, mid, dn] = modeButtons(group);
+    const auto& [up, mid, dn] = kModeButtons[static_cast<std::size_t>(group)];
     if (const auto w = modeWrite(group, (ui.get()->*up)->isChecked(), (ui.get()->*mid)->isChecked(),
                                  (ui.get()->*dn)->isChecked())) {
         write(*w);

@@ -190,11 +190,8 @@ void SignalDetailsWindow::refresh() {
 
     const auto& shown = state_.shown();
     const auto mastering = shown ? masteringPoints(*shown) : std::nullopt;
-    QString gamut;
-    if (mastering) {
-        const status::MasteringMetadata& m = *shown->hdr->metadata;
-        gamut = latin1(status::gamutName(m.gamut));
-    }
+    const QString gamut =
+        mastering ? latin1(status::gamutName(shown->hdr->metadata->gamut)) : QString();
     chromaticity_->setMastering(mastering, gamut, greyed);
     speakers_->setSpeakers(shown ? litSpeakers(*shown) : std::vector<status::Speaker>{}, greyed);
     fillHistory();

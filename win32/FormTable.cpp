@@ -21,18 +21,13 @@ std::vector<std::string_view> splitTabs(std::string_view line) {
     }
 }
 
-bool toInt(std::string_view text, int& out) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+template <typename Number> bool toInt(std::string_view text, Number& out, int base = 10) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out, base);
     return error == std::errc() && end == text.data() + text.size();
 }
 
 bool toStyle(std::string_view text, std::uint32_t& out) {
-    if (text.substr(0, 2) != "0x") {
-        return false;
-    }
-    text.remove_prefix(2);
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out, 16);
-    return error == std::errc() && end == text.data() + text.size();
+    return text.substr(0, 2) == "0x" && toInt(text.substr(2), out, 16);
 }
 
 bool parseControl(const std::vector<std::string_view>& f, FormControl& c) {

@@ -121,9 +121,8 @@ class Control:
             raise ValueError(f"{self.name}: no native control for {self.qt_class}")
         self.win_class, style = NATIVE_CLASSES[self.qt_class]
         self.style = (label_style(widget) if style is None else style) | WS_CHILD | WS_VISIBLE
-        for c in "\t\n\r":
-            if c in self.text:
-                raise ValueError(f"{self.name}: text {self.text!r} cannot go into the table")
+        if any(c in self.text for c in "\t\n\r"):
+            raise ValueError(f"{self.name}: text {self.text!r} cannot go into the table")
 
 
 def focus_chain(window, tabstops):
@@ -146,12 +145,10 @@ def creation_order(controls, chain):
     for c in controls:
         if c.qt_class == "QRadioButton" and not c.group:
             c.group = f"({c.parent})"
-    units = []
+    groups = {}
     for c in controls:
-        if c.group and units and any(u[0].group == c.group for u in units):
-            next(u for u in units if u[0].group == c.group).append(c)
-        else:
-            units.append([c])
+        groups.setdefault(c.group or id(c), []).append(c)
+    units = list(groups.values())
     for unit in units:
         unit.sort(key=lambda c: chain.index(c.name))
     units.sort(key=lambda u: chain.index(u[0].name))

@@ -148,15 +148,11 @@ def creation_order(controls, chain):
     groups = {}
     for c in controls:
         groups.setdefault(c.group or id(c), []).append(c)
-    units = list(groups.values())
-    for unit in units:
-        unit.sort(key=lambda c: chain.index(c.name))
-    units.sort(key=lambda u: chain.index(u[0].name))
-    ordered = []
+    units = sorted((sorted(unit, key=lambda c: chain.index(c.name)) for unit in groups.values()),
+                   key=lambda unit: chain.index(unit[0].name))
     for unit in units:
         unit[0].style |= WS_GROUP
-        ordered.extend(unit)
-    return ordered
+    return [c for unit in units for c in unit]
 
 
 def read_form(ui_path):

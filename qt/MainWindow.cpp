@@ -186,11 +186,10 @@ void MainWindow::makeKeyboardAndReaderFriendly() {
         }
     }
 
-    // Only the mnemonic marker is added; the texts stay as the form has them.
-    for (QMenu* menu : {ui->menuFile, ui->menuHelp}) {
-        menu->setTitle(QLatin1Char('&') + menu->title());
-    }
-    for (QAction* action : {ui->actionExit, ui->actionAbout}) {
+    // Only the mnemonic marker is added; the texts stay as the form has them. A menu's
+    // title is the text of its action in the menu bar.
+    for (QAction* action : {ui->menuFile->menuAction(), ui->menuHelp->menuAction(), ui->actionExit,
+                            ui->actionAbout}) {
         action->setText(QLatin1Char('&') + action->text());
     }
 }

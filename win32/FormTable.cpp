@@ -102,17 +102,12 @@ std::optional<FormTable> parseFormTable(std::string_view text, std::string& erro
             table.fontFace = f[1];
             ok = toInt(f[2], table.fontPoints);
         } else if (f[0] == "page" && f.size() == 4) {
-            FormPage page{0, std::string(f[2]), std::string(f[3])};
+            FormPage& page = table.pages.emplace_back(0, std::string(f[2]), std::string(f[3]));
             ok = toInt(f[1], page.index);
-            table.pages.push_back(page);
         } else if (f[0] == "control") {
-            FormControl control;
-            ok = parseControl(f, control);
-            table.controls.push_back(control);
+            ok = parseControl(f, table.controls.emplace_back());
         } else if (f[0] == "action" && f.size() == 3) {
-            FormAction action{0, std::string(f[2])};
-            ok = toInt(f[1], action.command);
-            table.actions.push_back(action);
+            ok = toInt(f[1], table.actions.emplace_back(0, std::string(f[2])).command);
         } else if (f[0] == "connect" && f.size() == 4) {
             table.connections.push_back({std::string(f[1]), std::string(f[2]), std::string(f[3])});
             ok = true;

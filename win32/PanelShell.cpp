@@ -512,16 +512,12 @@ void PanelWindow::setControlsEnabled(bool enabled) {
 // ---- what the window asks of the core ---------------------------------------------
 
 void PanelWindow::runSlot(const std::string& slot) {
+    std::optional<panel::SettingWrite> write;
     if (slot == "FileExit()") {
         fileExit();
-        return;
-    }
-    if (slot == "FileAbout()") {
+    } else if (slot == "FileAbout()") {
         fileAbout();
-        return;
-    }
-    std::optional<panel::SettingWrite> write;
-    if (slot == "setHpd()") {
+    } else if (slot == "setHpd()") {
         write = panel::hpdWrite();
     } else if (slot == "setGuiEnable()") {
         write = panel::guiEnableWrite(checked("cbEnableGui"));
@@ -598,8 +594,7 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_TIMER:
         if (wParam == kStatusTimer) {
-            KillTimer(window_, kStatusTimer);
-            SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L""));
+            showStatusMessage({}, 0);
         } else if (ended_) {
             return 0;
         } else if (wParam == kPollTimer) {
@@ -652,15 +647,11 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // A page passes its controls' clicks on to the window.
 INT_PTR CALLBACK PanelWindow::pageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        return FALSE;
-    case WM_COMMAND:
-        SendMessageW(GetParent(page), message, wParam, lParam);
-        return TRUE;
-    default:
+    if (message != WM_COMMAND) {
         return FALSE;
     }
+    SendMessageW(GetParent(page), message, wParam, lParam);
+    return TRUE;
 }
 
 } // namespace

@@ -306,9 +306,8 @@ def qrc_files(qrc_path):
     return files
 
 
-def write_if_changed(path, data):
-    if isinstance(data, str):
-        data = data.encode("utf-8")
+def write_if_changed(path, text):
+    data = text.encode("utf-8")
     if os.path.exists(path):
         with open(path, "rb") as f:
             if f.read() == data:

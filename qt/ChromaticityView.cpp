@@ -13,14 +13,8 @@ constexpr double kMaxX = 0.8;
 constexpr double kMaxY = 0.9;
 constexpr int kLabelledNm[] = {460, 480, 490, 500, 510, 520, 540, 560, 580, 600, 620, 700};
 
-struct GamutPen {
-    QColor colour;
-    Qt::PenStyle style;
-};
-// In the order of referenceGamuts().
-constexpr GamutPen kGamutPens[] = {{QColor(30, 30, 30), Qt::SolidLine},
-                                   {QColor(30, 30, 30), Qt::DashLine},
-                                   {QColor(30, 30, 30), Qt::DotLine}};
+// In the order of referenceGamuts(); all are drawn in one dark grey.
+constexpr Qt::PenStyle kGamutStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine};
 
 } // namespace
 
@@ -130,7 +124,7 @@ void ChromaticityView::paintEvent(QPaintEvent* /*event*/) {
     QPointF legend = toWidget({0.46, 0.86});
     for (std::size_t i = 0; i < gamuts.size(); ++i) {
         const GamutTriangle& g = gamuts[i];
-        p.setPen(QPen(kGamutPens[i].colour, 1.2, kGamutPens[i].style));
+        p.setPen(QPen(QColor(30, 30, 30), 1.2, kGamutStyles[i]));
         p.setBrush(Qt::NoBrush);
         const QPointF corners[] = {toWidget(g.red), toWidget(g.green), toWidget(g.blue)};
         p.drawPolygon(corners, 3);

@@ -3,6 +3,7 @@
 
 #include "panel/ControlNames.h"
 #include "qt/Dialogs.h"
+#include "qt/FormTr.h"
 #include "qt/SignalDetailsWindow.h"
 #include "ui_LumoraForm.h"
 
@@ -21,7 +22,9 @@
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTabBar>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -33,15 +36,37 @@ namespace telmar::panel {
 
 namespace {
 
-// Status lines are 8-bit text as the box sent it.
-QString fromLatin1(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+using Form = Ui::LumoraForm;
+using Button = QRadioButton* Form::*;
+
+// The buttons of each pair on the CONTROL page, and the one whose check state a click
+// writes.
+struct TwoWayButtons {
+    TwoWay setting;
+    Button first;
+    Button second;
+    Button consulted;
+};
+constexpr TwoWayButtons kTwoWays[] = {
+    {TwoWay::LogoLed, &Form::rbLedEnable, &Form::rbLedDisable, &Form::rbLedEnable},
+    {TwoWay::AudioFrame, &Form::rbFrame720, &Form::rbFrame1080, &Form::rbFrame1080},
+    {TwoWay::HdcpVersion, &Form::rbEncFollow, &Form::rbEnc14, &Form::rbEncFollow},
+    {TwoWay::Htpc, &Form::rbHtpcEnable, &Form::rbHtpcDisable, &Form::rbHtpcEnable},
+    {TwoWay::HdmiAudioMute, &Form::rbHdmiAudioEnable, &Form::rbHdmiAudioDisable,
+     &Form::rbHdmiAudioEnable},
+};
+
+const TwoWayButtons& twoWayButtons(TwoWay setting) {
+    return *std::find_if(std::begin(kTwoWays), std::end(kTwoWays),
+                         [setting](const TwoWayButtons& pair) { return pair.setting == setting; });
 }
 
-QString translated(std::string_view text) {
-    const std::string source(text);
-    return QCoreApplication::translate("MainWindow", source.c_str());
-}
+// The three buttons of each group on the EDID/AUDIO page, in ModeGroup's and
+// ModeChoice's order.
+constexpr std::array<Button, 3> kModeButtons[] = {
+    {&Form::rbEdidUp, &Form::rbEdidMid, &Form::rbEdidDn},
+    {&Form::rbAudioUp, &Form::rbAudioMid, &Form::rbAudioDn},
+};
 
 } // namespace
 
@@ -108,7 +133,7 @@ void MainWindow::nameControls() {
         if (widget == nullptr) {
             continue;
         }
-        widget->setAccessibleName(translated(name.accessibleName));
+        widget->setAccessibleName(translated("MainWindow", name.accessibleName));
         if (name.captionLabel != nullptr) {
             if (auto* label = findChild<QLabel*>(QLatin1String(name.captionLabel))) {
                 label->setBuddy(widget);
@@ -130,7 +155,7 @@ void MainWindow::showReadout(QLabel* label, const QString& text) {
 void MainWindow::makeKeyboardAndReaderFriendly() {
     for (const Readout& readout : readouts()) {
         if (auto* label = findChild<QLabel*>(QLatin1String(readout.objectName))) {
-            label->setAccessibleDescription(translated(readout.description));
+            label->setAccessibleDescription(translated("MainWindow", readout.description));
             showReadout(label, label->text());
         }
     }
@@ -161,11 +186,10 @@ void MainWindow::makeKeyboardAndReaderFriendly() {
         }
     }
 
-    // Only the mnemonic marker is added; the texts stay as the form has them.
-    for (QMenu* menu : {ui->menuFile, ui->menuHelp}) {
-        menu->setTitle(QLatin1Char('&') + menu->title());
-    }
-    for (QAction* action : {ui->actionExit, ui->actionAbout}) {
+    // Only the mnemonic marker is added; the texts stay as the form has them. A menu's
+    // title is the text of its action in the menu bar.
+    for (QAction* action : {ui->menuFile->menuAction(), ui->menuHelp->menuAction(), ui->actionExit,
+                            ui->actionAbout}) {
         action->setText(QLatin1Char('&') + action->text());
     }
 }
@@ -175,20 +199,16 @@ bool MainWindow::searching() const {
 }
 
 void MainWindow::showWarning(std::string_view text) {
-    if (text.empty()) {
-        showReadout(ui->lblWarning, QString());
-    } else {
-        showReadout(ui->lblWarning, translated(text));
-    }
+    showReadout(ui->lblWarning, text.empty() ? QString() : translated("MainWindow", text));
 }
 
 void MainWindow::showVersion(std::string_view text) {
-    showReadout(ui->labelFw, fromLatin1(text));
+    showReadout(ui->labelFw, latin1(text));
 }
 
 void MainWindow::showStatus(const status::StatusLines& lines) {
     for (std::size_t i = 0; i < kStatusLabels.size(); ++i) {
-        showReadout(findChild<QLabel*>(QLatin1String(kStatusLabels[i])), fromLatin1(lines.text[i]));
+        showReadout(findChild<QLabel*>(QLatin1String(kStatusLabels[i])), latin1(lines.text[i]));
     }
 }
 
@@ -197,7 +217,7 @@ void MainWindow::showSignal(const status::StatusUpdate& update) {
 }
 
 void MainWindow::showStatusMessage(std::string_view text, int timeoutMs) {
-    statusBar()->showMessage(translated(text), timeoutMs);
+    statusBar()->showMessage(translated("MainWindow", text), timeoutMs);
     if (services_.statusTap != nullptr) {
         services_.statusTap->showMessage(text, timeoutMs);
     }
@@ -206,25 +226,9 @@ void MainWindow::showStatusMessage(std::string_view text, int timeoutMs) {
 // Checks the first button and unchecks the second; setChecked emits no clicked(),
 // so nothing is written back to the box.
 void MainWindow::setTwoWay(TwoWay setting, bool firstChecked) {
-    const std::pair<QAbstractButton*, QAbstractButton*> pair = [&]() {
-        switch (setting) {
-        case TwoWay::LogoLed:
-            return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbLedEnable, ui->rbLedDisable};
-        case TwoWay::AudioFrame:
-            return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbFrame720, ui->rbFrame1080};
-        case TwoWay::HdcpVersion:
-            return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbEncFollow, ui->rbEnc14};
-        case TwoWay::Htpc:
-            return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbHtpcEnable,
-                                                                 ui->rbHtpcDisable};
-        case TwoWay::HdmiAudioMute:
-            break;
-        }
-        return std::pair<QAbstractButton*, QAbstractButton*>{ui->rbHdmiAudioEnable,
-                                                             ui->rbHdmiAudioDisable};
-    }();
-    pair.first->setChecked(firstChecked);
-    pair.second->setChecked(!firstChecked);
+    const TwoWayButtons& pair = twoWayButtons(setting);
+    (ui.get()->*pair.first)->setChecked(firstChecked);
+    (ui.get()->*pair.second)->setChecked(!firstChecked);
 }
 
 void MainWindow::setGuiControl(bool on) {
@@ -232,16 +236,17 @@ void MainWindow::setGuiControl(bool on) {
 }
 
 void MainWindow::setMode(ModeGroup group, ModeChoice choice) {
-    const bool edid = group == ModeGroup::Edid;
-    (edid ? ui->rbEdidUp : ui->rbAudioUp)->setChecked(choice == ModeChoice::Up);
-    (edid ? ui->rbEdidMid : ui->rbAudioMid)->setChecked(choice == ModeChoice::Mid);
-    (edid ? ui->rbEdidDn : ui->rbAudioDn)->setChecked(choice == ModeChoice::Dn);
+    const std::array<Button, 3>& buttons = kModeButtons[static_cast<std::size_t>(group)];
+    for (std::size_t k = 0; k < buttons.size(); ++k) {
+        (ui.get()->*buttons[k])->setChecked(static_cast<std::size_t>(choice) == k);
+    }
 }
 
 void MainWindow::setModeButtonsEnabled(bool enabled) {
-    for (QAbstractButton* button : {ui->rbEdidUp, ui->rbEdidMid, ui->rbEdidDn, ui->rbAudioUp,
-                                    ui->rbAudioMid, ui->rbAudioDn}) {
-        button->setEnabled(enabled);
+    for (const std::array<Button, 3>& group : kModeButtons) {
+        for (const Button button : group) {
+            (ui.get()->*button)->setEnabled(enabled);
+        }
     }
 }
 
@@ -286,12 +291,11 @@ void MainWindow::setSearching(bool on) {
 }
 
 void MainWindow::showLinkBox(std::string_view text, std::string_view caption) {
-    services_.linkBoxes.show(fromLatin1(text), fromLatin1(caption),
-                             [window = QPointer<MainWindow>(this)] {
-                                 if (window) {
-                                     window->core_.linkBoxDismissed();
-                                 }
-                             });
+    services_.linkBoxes.show(latin1(text), latin1(caption), [window = QPointer<MainWindow>(this)] {
+        if (window) {
+            window->core_.linkBoxDismissed();
+        }
+    });
 }
 
 void MainWindow::closeLinkBox() {
@@ -382,63 +386,26 @@ void MainWindow::write(const SettingWrite& write) {
     }
 }
 
-void MainWindow::setLogoLed() {
+void MainWindow::writeTwoWay(TwoWay setting) {
     if (ui) {
-        write(twoWayWrite(TwoWay::LogoLed, ui->rbLedEnable->isChecked()));
+        write(twoWayWrite(setting, (ui.get()->*twoWayButtons(setting).consulted)->isChecked()));
     }
 }
 
-void MainWindow::setAudioFrame() {
-    if (ui) {
-        write(twoWayWrite(TwoWay::AudioFrame, ui->rbFrame1080->isChecked()));
+void MainWindow::writeMode(ModeGroup group) {
+    if (!ui) {
+        return;
     }
-}
-
-void MainWindow::setHdcpVersion() {
-    if (ui) {
-        write(twoWayWrite(TwoWay::HdcpVersion, ui->rbEncFollow->isChecked()));
-    }
-}
-
-void MainWindow::setHpd() {
-    write(hpdWrite());
-}
-
-void MainWindow::setHtpc() {
-    if (ui) {
-        write(twoWayWrite(TwoWay::Htpc, ui->rbHtpcEnable->isChecked()));
+    const auto& [up, mid, dn] = kModeButtons[static_cast<std::size_t>(group)];
+    if (const auto w = modeWrite(group, (ui.get()->*up)->isChecked(), (ui.get()->*mid)->isChecked(),
+                                 (ui.get()->*dn)->isChecked())) {
+        write(*w);
     }
 }
 
 void MainWindow::setGuiEnable() {
     if (ui) {
         write(guiEnableWrite(ui->cbEnableGui->isChecked()));
-    }
-}
-
-void MainWindow::setEdidMode() {
-    if (!ui) {
-        return;
-    }
-    if (const auto w = modeWrite(ModeGroup::Edid, ui->rbEdidUp->isChecked(),
-                                 ui->rbEdidMid->isChecked(), ui->rbEdidDn->isChecked())) {
-        write(*w);
-    }
-}
-
-void MainWindow::setAudioMode() {
-    if (!ui) {
-        return;
-    }
-    if (const auto w = modeWrite(ModeGroup::Audio, ui->rbAudioUp->isChecked(),
-                                 ui->rbAudioMid->isChecked(), ui->rbAudioDn->isChecked())) {
-        write(*w);
-    }
-}
-
-void MainWindow::setHdmiAudioMute() {
-    if (ui) {
-        write(twoWayWrite(TwoWay::HdmiAudioMute, ui->rbHdmiAudioEnable->isChecked()));
     }
 }
 

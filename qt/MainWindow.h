@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 
-class QAbstractButton;
 class QLabel;
 class QProgressBar;
 class QTimer;
@@ -70,15 +69,15 @@ class MainWindow : public QMainWindow, private PanelView {
   private slots:
     void FileExit();
     void FileAbout();
-    void setLogoLed();
-    void setAudioFrame();
-    void setHdcpVersion();
-    void setHpd();
-    void setHtpc();
+    void setLogoLed() { writeTwoWay(TwoWay::LogoLed); }
+    void setAudioFrame() { writeTwoWay(TwoWay::AudioFrame); }
+    void setHdcpVersion() { writeTwoWay(TwoWay::HdcpVersion); }
+    void setHpd() { write(hpdWrite()); }
+    void setHtpc() { writeTwoWay(TwoWay::Htpc); }
     void setGuiEnable();
-    void setEdidMode();
-    void setAudioMode();
-    void setHdmiAudioMute();
+    void setEdidMode() { writeMode(ModeGroup::Edid); }
+    void setAudioMode() { writeMode(ModeGroup::Audio); }
+    void setHdmiAudioMute() { writeTwoWay(TwoWay::HdmiAudioMute); }
 
   protected:
     void timerEvent(QTimerEvent* event) override;
@@ -114,6 +113,9 @@ class MainWindow : public QMainWindow, private PanelView {
     // What both the close event and the destructor do, in this order.
     void releaseAndExit();
     void write(const SettingWrite& write);
+    // What a click on one of the pair or of the group writes, from the buttons' states.
+    void writeTwoWay(TwoWay setting);
+    void writeMode(ModeGroup group);
 
     PanelServices services_;
     PanelCore core_;

@@ -4,6 +4,7 @@
 #include "panel/DetailsPictures.h"
 #include "qt/ChromaticityView.h"
 #include "qt/Dialogs.h"
+#include "qt/FormTr.h"
 #include "qt/SpeakerView.h"
 
 #include <QtCore/QCoreApplication>
@@ -32,15 +33,6 @@ namespace {
 
 const QString kSectionTitles[] = {QStringLiteral("Video"), QStringLiteral("HDR"),
                                   QStringLiteral("Source"), QStringLiteral("Audio")};
-
-QString latin1(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString translated(std::string_view text) {
-    const std::string source(text);
-    return QCoreApplication::translate("SignalDetailsWindow", source.c_str());
-}
 
 QTreeWidget* newList(const QString& title) {
     auto* list = new QTreeWidget;
@@ -173,7 +165,7 @@ void SignalDetailsWindow::refresh() {
     const std::uint32_t now = services_.clock.tickMs();
     const bool greyed = state_.stale();
     const std::string_view notice = detailsNotice(state_.input(), state_.connection());
-    notice_->setText(translated(notice));
+    notice_->setText(translated("SignalDetailsWindow", notice));
     notice_->setVisible(!notice.empty());
 
     const status::DetailsView& view = state_.view();
@@ -198,11 +190,8 @@ void SignalDetailsWindow::refresh() {
 
     const auto& shown = state_.shown();
     const auto mastering = shown ? masteringPoints(*shown) : std::nullopt;
-    QString gamut;
-    if (mastering) {
-        const status::MasteringMetadata& m = *shown->hdr->metadata;
-        gamut = latin1(status::gamutName(m.gamut));
-    }
+    const QString gamut =
+        mastering ? latin1(status::gamutName(shown->hdr->metadata->gamut)) : QString();
     chromaticity_->setMastering(mastering, gamut, greyed);
     speakers_->setSpeakers(shown ? litSpeakers(*shown) : std::vector<status::Speaker>{}, greyed);
     fillHistory();

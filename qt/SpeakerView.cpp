@@ -2,6 +2,7 @@
 #include "qt/SpeakerView.h"
 
 #include "panel/DetailsPictures.h"
+#include "qt/FormTr.h"
 
 #include <QtGui/QPainter>
 #include <algorithm>
@@ -56,8 +57,7 @@ void SpeakerView::paintEvent(QPaintEvent* /*event*/) {
         p.setBrush(on ? palette().highlight() : QBrush(Qt::NoBrush));
         p.drawRoundedRect(box, 4, 4);
         p.setPen(on ? palette().color(QPalette::HighlightedText) : dim);
-        p.drawText(box, Qt::AlignCenter,
-                   QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+        p.drawText(box, Qt::AlignCenter, latin1(name));
     }
 
     p.setFont(font());

@@ -34,11 +34,7 @@ int lineHeight(HWND window, HFONT font) {
 
 void setText(HWND control, const std::wstring& text) {
     // Setting an equal text would still repaint (and scroll an edit to its top).
-    const int length = GetWindowTextLengthW(control);
-    std::wstring old(static_cast<std::size_t>(length) + 1, L'\0');
-    GetWindowTextW(control, old.data(), length + 1);
-    old.resize(static_cast<std::size_t>(length));
-    if (old != text) {
+    if (windowText(control) != text) {
         SetWindowTextW(control, text.c_str());
     }
 }
@@ -51,20 +47,6 @@ void setItemText(HWND list, int item, int column, const std::wstring& text) {
 }
 
 } // namespace
-
-void DetailsWindow::registerClass(HINSTANCE instance) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon =
-        static_cast<HICON>(LoadImageW(instance, L"WINDOWICON", IMAGE_ICON,
-                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kDetailsWindowClass;
-    RegisterClassExW(&windowClass);
-}
 
 void DetailsWindow::take(const status::StatusUpdate& update, panel::Connection connection) {
     state_.take(update, connection, clock_.tickMs());
@@ -300,19 +282,6 @@ LRESULT DetailsWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     return DefWindowProcW(window_, message, wParam, lParam);
-}
-
-LRESULT CALLBACK DetailsWindow::windowProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<DetailsWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->window_ = window;
-    }
-    auto* self = reinterpret_cast<DetailsWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    return self != nullptr ? self->handle(message, wParam, lParam)
-                           : DefWindowProcW(window, message, wParam, lParam);
 }
 
 } // namespace telmar::win32

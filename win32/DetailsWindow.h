@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include "link/Clock.h"
 #include "panel/PanelCore.h"
 #include "panel/SignalDetailsState.h"
 #include "status/StatusUpdate.h"
+#include "win32/PanelShell.h"
 
 #include <cstddef>
 #include <vector>
@@ -27,8 +25,6 @@ class DetailsWindow {
     DetailsWindow(const DetailsWindow&) = delete;
     DetailsWindow& operator=(const DetailsWindow&) = delete;
 
-    static void registerClass(HINSTANCE instance);
-
     // Every status update the panel gets, whether the window is open or not: the marks
     // and the last values must be right when it opens.
     void take(const status::StatusUpdate& update, panel::Connection connection);
@@ -37,7 +33,8 @@ class DetailsWindow {
     HWND window() const { return window_; }
 
   private:
-    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    template <typename Owner>
+    friend LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     bool create();
     void layout();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "win32/FormTable.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -20,18 +21,13 @@ std::vector<std::string_view> splitTabs(std::string_view line) {
     }
 }
 
-bool toInt(std::string_view text, int& out) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+template <typename Number> bool toInt(std::string_view text, Number& out, int base = 10) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out, base);
     return error == std::errc() && end == text.data() + text.size();
 }
 
 bool toStyle(std::string_view text, std::uint32_t& out) {
-    if (text.substr(0, 2) != "0x") {
-        return false;
-    }
-    text.remove_prefix(2);
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out, 16);
-    return error == std::errc() && end == text.data() + text.size();
+    return text.substr(0, 2) == "0x" && toInt(text.substr(2), out, 16);
 }
 
 bool parseControl(const std::vector<std::string_view>& f, FormControl& c) {
@@ -50,51 +46,35 @@ bool parseControl(const std::vector<std::string_view>& f, FormControl& c) {
            toInt(f[11], c.weight) && (checked == 0 || checked == 1);
 }
 
+// The first of `items` that `match` takes, or nullptr.
+template <typename T, typename Match> const T* firstOf(const std::vector<T>& items, Match match) {
+    const auto it = std::find_if(items.begin(), items.end(), match);
+    return it == items.end() ? nullptr : &*it;
+}
+
 } // namespace
 
 const FormControl* FormTable::find(std::string_view name) const {
-    for (const FormControl& c : controls) {
-        if (c.name == name) {
-            return &c;
-        }
-    }
-    return nullptr;
+    return firstOf(controls, [name](const FormControl& c) { return c.name == name; });
 }
 
 const FormControl* FormTable::find(int id) const {
-    for (const FormControl& c : controls) {
-        if (c.id == id) {
-            return &c;
-        }
-    }
-    return nullptr;
+    return firstOf(controls, [id](const FormControl& c) { return c.id == id; });
 }
 
 const FormPage* FormTable::page(std::string_view name) const {
-    for (const FormPage& p : pages) {
-        if (p.name == name) {
-            return &p;
-        }
-    }
-    return nullptr;
+    return firstOf(pages, [name](const FormPage& p) { return p.name == name; });
 }
 
 std::string FormTable::slotOf(std::string_view sender) const {
-    for (const FormConnection& c : connections) {
-        if (c.sender == sender) {
-            return c.slot;
-        }
-    }
-    return {};
+    const auto* found =
+        firstOf(connections, [sender](const auto& c) { return c.sender == sender; });
+    return found != nullptr ? found->slot : std::string();
 }
 
 std::string FormTable::actionOf(int command) const {
-    for (const FormAction& a : actions) {
-        if (a.command == command) {
-            return a.name;
-        }
-    }
-    return {};
+    const auto* found = firstOf(actions, [command](const auto& a) { return a.command == command; });
+    return found != nullptr ? found->name : std::string();
 }
 
 std::optional<FormTable> parseFormTable(std::string_view text, std::string& error) {
@@ -122,17 +102,12 @@ std::optional<FormTable> parseFormTable(std::string_view text, std::string& erro
             table.fontFace = f[1];
             ok = toInt(f[2], table.fontPoints);
         } else if (f[0] == "page" && f.size() == 4) {
-            FormPage page{0, std::string(f[2]), std::string(f[3])};
+            FormPage& page = table.pages.emplace_back(0, std::string(f[2]), std::string(f[3]));
             ok = toInt(f[1], page.index);
-            table.pages.push_back(page);
         } else if (f[0] == "control") {
-            FormControl control;
-            ok = parseControl(f, control);
-            table.controls.push_back(control);
+            ok = parseControl(f, table.controls.emplace_back());
         } else if (f[0] == "action" && f.size() == 3) {
-            FormAction action{0, std::string(f[2])};
-            ok = toInt(f[1], action.command);
-            table.actions.push_back(action);
+            ok = toInt(f[1], table.actions.emplace_back(0, std::string(f[2])).command);
         } else if (f[0] == "connect" && f.size() == 4) {
             table.connections.push_back({std::string(f[1]), std::string(f[2]), std::string(f[3])});
             ok = true;

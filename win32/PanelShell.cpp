@@ -33,6 +33,32 @@ constexpr UINT_PTR kPollTimer = 1;
 constexpr UINT_PTR kStatusTimer = 2;
 constexpr UINT_PTR kSearchTimer = 3;
 
+// The buttons of each pair on the CONTROL page, the one whose check state a click
+// writes, and the slot the form connects their clicks to.
+struct TwoWayButtons {
+    TwoWay setting;
+    const char* slot;
+    const char* first;
+    const char* second;
+    const char* consulted;
+};
+constexpr TwoWayButtons kTwoWays[] = {
+    {TwoWay::LogoLed, "setLogoLed()", "rbLedEnable", "rbLedDisable", "rbLedEnable"},
+    {TwoWay::AudioFrame, "setAudioFrame()", "rbFrame720", "rbFrame1080", "rbFrame1080"},
+    {TwoWay::HdcpVersion, "setHdcpVersion()", "rbEncFollow", "rbEnc14", "rbEncFollow"},
+    {TwoWay::Htpc, "setHtpc()", "rbHtpcEnable", "rbHtpcDisable", "rbHtpcEnable"},
+    {TwoWay::HdmiAudioMute, "setHdmiAudioMute()", "rbHdmiAudioEnable", "rbHdmiAudioDisable",
+     "rbHdmiAudioEnable"},
+};
+
+// The outer size of a panel window whose client area (with the menu bar) is
+// `width` x `height`.
+POINT windowSize(int width, int height) {
+    RECT outer{0, 0, width, height};
+    AdjustWindowRectEx(&outer, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    return {outer.right - outer.left, outer.bottom - outer.top};
+}
+
 std::optional<FormTable> loadForm(HINSTANCE instance, std::string& error) {
     HRSRC found = FindResourceW(instance, L"FORMTABLE", MAKEINTRESOURCEW(10)); // RT_RCDATA
     HGLOBAL loaded = found != nullptr ? LoadResource(instance, found) : nullptr;
@@ -151,11 +177,13 @@ class PanelWindow final : private panel::PanelView {
     HWND currentPage() const { return pages_.empty() ? nullptr : pages_[currentPage_]; }
     HWND detailsWindow() const { return details_.window(); }
 
-    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK pageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
   private:
+    template <typename Owner>
+    friend LRESULT CALLBACK win32::ownerProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam);
+
     // From the worker: the core has results for this thread.
     static constexpr UINT kDeliver = WM_APP + 1;
     static constexpr UINT kLinkBoxClosed = WM_APP + 2;
@@ -201,6 +229,7 @@ class PanelWindow final : private panel::PanelView {
     void setChecked(const char* name, bool on) {
         SendMessageW(control(name), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
     }
+    void enable(const char* name, bool on) { EnableWindow(control(name), on ? TRUE : FALSE); }
     void setText(const char* name, const std::wstring& text) {
         HWND hwnd = control(name);
         SetWindowTextW(hwnd, text.c_str());
@@ -223,6 +252,7 @@ class PanelWindow final : private panel::PanelView {
     HFONT fontFor(const FormControl& c, int width = 0);
     void fitFont(const FormControl& c, HWND hwnd);
     HWND createPage(const FormPage& page, const RECT& area);
+    HWND createControl(const FormControl& c, HWND parent);
     void selectPage(int index);
     void addViewMenu();
 
@@ -230,6 +260,7 @@ class PanelWindow final : private panel::PanelView {
     void endPanel();
     void fileExit();
     void fileAbout();
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     HINSTANCE instance_;
     FormTable form_;
@@ -248,7 +279,6 @@ class PanelWindow final : private panel::PanelView {
     std::vector<HWND> pages_;
     int currentPage_ = 0;
     std::map<std::string, HWND> controls_;
-    std::map<int, std::string> namesById_;
     std::map<std::tuple<int, int, int>, HFONT> fonts_;
     std::vector<HBITMAP> bitmaps_;
 };
@@ -281,10 +311,7 @@ SIZE textExtent(HDC dc, HFONT font, const std::wstring& text) {
 void PanelWindow::fitFont(const FormControl& c, HWND hwnd) {
     HFONT font = fontFor(c);
     int width = 0;
-    const int length = GetWindowTextLengthW(hwnd);
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    GetWindowTextW(hwnd, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(length));
+    const std::wstring text = windowText(hwnd);
     RECT client{};
     GetClientRect(hwnd, &client);
     const int room = textRoom(c, client.right);
@@ -329,13 +356,11 @@ HWND PanelWindow::createPage(const FormPage& page, const RECT& area) {
 }
 
 bool PanelWindow::create() {
-    constexpr DWORD style = WS_OVERLAPPEDWINDOW;
     // The form's size holds the menu bar, as the other shell's window does.
-    RECT outer{0, 0, form_.width, form_.height};
-    AdjustWindowRectEx(&outer, style, FALSE, 0);
-    window_ = CreateWindowExW(0, kPanelWindowClass, fromUtf8(form_.title).c_str(), style,
-                              CW_USEDEFAULT, CW_USEDEFAULT, outer.right - outer.left,
-                              outer.bottom - outer.top, nullptr, nullptr, instance_, this);
+    const POINT size = windowSize(form_.width, form_.height);
+    window_ = CreateWindowExW(0, kPanelWindowClass, fromUtf8(form_.title).c_str(),
+                              WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, size.x, size.y,
+                              nullptr, nullptr, instance_, this);
     if (window_ == nullptr) {
         return false;
     }
@@ -349,12 +374,7 @@ bool PanelWindow::create() {
         if (c.className != WC_TABCONTROLA) {
             continue;
         }
-        tabs_ = CreateWindowExW(0, WC_TABCONTROLW, L"", c.style, c.x, c.y, c.width, c.height,
-                                window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
-                                instance_, nullptr);
-        SendMessageW(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(c)), FALSE);
-        controls_[c.name] = tabs_;
-        namesById_[c.id] = c.name;
+        tabs_ = createControl(c, window_);
         for (const FormPage& page : form_.pages) {
             std::wstring title = fromUtf8(page.title);
             TCITEMW item{};
@@ -374,34 +394,9 @@ bool PanelWindow::create() {
         if (c.className == WC_TABCONTROLA) {
             continue;
         }
-        HWND parent = window_;
-        if (const FormPage* page = form_.page(c.parent)) {
-            parent = pages_.at(static_cast<std::size_t>(page->index));
-        }
-        const bool image = c.className == "STATIC" && (c.style & SS_TYPEMASK) == SS_BITMAP;
-        // Labels overlap in the form; the ones beneath show through.
-        const DWORD exStyle = c.className == "STATIC" ? WS_EX_TRANSPARENT : 0;
-        HWND hwnd = CreateWindowExW(
-            exStyle, fromUtf8(c.className).c_str(), image ? L"" : fromUtf8(c.text).c_str(), c.style,
-            c.x, c.y, c.width, c.height, parent,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
-        if (image) {
-            HBITMAP bitmap = loadImageOnFace(instance_, c.text);
-            bitmaps_.push_back(bitmap);
-            SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
-            // The bitmap may have resized the control; the form's size stands.
-            SetWindowPos(hwnd, nullptr, c.x, c.y, c.width, c.height, SWP_NOZORDER);
-        }
-        if (image) {
-            SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(c)), FALSE);
-        } else {
-            fitFont(c, hwnd);
-        }
-        if (c.checked) {
-            SendMessageW(hwnd, BM_SETCHECK, BST_CHECKED, 0);
-        }
-        controls_[c.name] = hwnd;
-        namesById_[c.id] = c.name;
+        const FormPage* page = form_.page(c.parent);
+        createControl(c,
+                      page != nullptr ? pages_.at(static_cast<std::size_t>(page->index)) : window_);
     }
     // The pages lie over the tab control's face.
     for (HWND page : pages_) {
@@ -410,6 +405,35 @@ bool PanelWindow::create() {
     selectPage(0);
     addViewMenu();
     return true;
+}
+
+// One control of the form, with its font, its image or check state, found by its name.
+HWND PanelWindow::createControl(const FormControl& c, HWND parent) {
+    const bool image = c.className == "STATIC" && (c.style & SS_TYPEMASK) == SS_BITMAP;
+    // Labels overlap in the form; the ones beneath show through.
+    const DWORD exStyle = c.className == "STATIC" ? WS_EX_TRANSPARENT : 0;
+    HWND hwnd = CreateWindowExW(
+        exStyle, fromUtf8(c.className).c_str(), image ? L"" : fromUtf8(c.text).c_str(), c.style,
+        c.x, c.y, c.width, c.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
+        instance_, nullptr);
+    controls_[c.name] = hwnd;
+    if (image) {
+        HBITMAP bitmap = loadImageOnFace(instance_, c.text);
+        bitmaps_.push_back(bitmap);
+        SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+        // The bitmap may have resized the control; the form's size stands.
+        SetWindowPos(hwnd, nullptr, c.x, c.y, c.width, c.height, SWP_NOZORDER);
+    }
+    // An image has no text to fit, and the tab control's titles are not its text.
+    if (image || c.className == WC_TABCONTROLA) {
+        SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(c)), FALSE);
+    } else {
+        fitFont(c, hwnd);
+    }
+    if (c.checked) {
+        SendMessageW(hwnd, BM_SETCHECK, BST_CHECKED, 0);
+    }
+    return hwnd;
 }
 
 // In code, not in the resources: the generated menu is the form's, which both shells
@@ -448,25 +472,14 @@ void PanelWindow::showStatusMessage(std::string_view text, int timeoutMs) {
     const std::wstring wide = widen(text);
     SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     // A later message replaces this one and its time; 0 keeps it until then.
-    if (timeoutMs > 0) {
-        SetTimer(window_, kStatusTimer, static_cast<UINT>(timeoutMs), nullptr);
-    } else {
-        KillTimer(window_, kStatusTimer);
-    }
+    setTimer(kStatusTimer, timeoutMs > 0, timeoutMs);
 }
 
 void PanelWindow::setTwoWay(TwoWay setting, bool firstChecked) {
-    static constexpr std::pair<TwoWay, std::pair<const char*, const char*>> kPairs[] = {
-        {TwoWay::LogoLed, {"rbLedEnable", "rbLedDisable"}},
-        {TwoWay::AudioFrame, {"rbFrame720", "rbFrame1080"}},
-        {TwoWay::HdcpVersion, {"rbEncFollow", "rbEnc14"}},
-        {TwoWay::Htpc, {"rbHtpcEnable", "rbHtpcDisable"}},
-        {TwoWay::HdmiAudioMute, {"rbHdmiAudioEnable", "rbHdmiAudioDisable"}},
-    };
-    for (const auto& [which, names] : kPairs) {
-        if (which == setting) {
-            setChecked(names.first, firstChecked);
-            setChecked(names.second, !firstChecked);
+    for (const TwoWayButtons& pair : kTwoWays) {
+        if (pair.setting == setting) {
+            setChecked(pair.first, firstChecked);
+            setChecked(pair.second, !firstChecked);
         }
     }
 }
@@ -481,17 +494,17 @@ void PanelWindow::setMode(ModeGroup group, ModeChoice choice) {
 void PanelWindow::setModeButtonsEnabled(bool enabled) {
     for (const char* name :
          {"rbEdidUp", "rbEdidMid", "rbEdidDn", "rbAudioUp", "rbAudioMid", "rbAudioDn"}) {
-        EnableWindow(control(name), enabled ? TRUE : FALSE);
+        enable(name, enabled);
     }
 }
 
 // The check box and everything on the CONTROL page.
 void PanelWindow::setControlsEnabled(bool enabled) {
-    EnableWindow(control("cbEnableGui"), enabled ? TRUE : FALSE);
+    enable("cbEnableGui", enabled);
     const FormPage* controlPage = form_.page("tab_2");
     for (const FormControl& c : form_.controls) {
         if (controlPage != nullptr && c.parent == controlPage->name) {
-            EnableWindow(control(c.name.c_str()), enabled ? TRUE : FALSE);
+            enable(c.name.c_str(), enabled);
         }
     }
 }
@@ -499,25 +512,11 @@ void PanelWindow::setControlsEnabled(bool enabled) {
 // ---- what the window asks of the core ---------------------------------------------
 
 void PanelWindow::runSlot(const std::string& slot) {
+    std::optional<panel::SettingWrite> write;
     if (slot == "FileExit()") {
         fileExit();
-        return;
-    }
-    if (slot == "FileAbout()") {
+    } else if (slot == "FileAbout()") {
         fileAbout();
-        return;
-    }
-    std::optional<panel::SettingWrite> write;
-    if (slot == "setLogoLed()") {
-        write = panel::twoWayWrite(TwoWay::LogoLed, checked("rbLedEnable"));
-    } else if (slot == "setAudioFrame()") {
-        write = panel::twoWayWrite(TwoWay::AudioFrame, checked("rbFrame1080"));
-    } else if (slot == "setHdcpVersion()") {
-        write = panel::twoWayWrite(TwoWay::HdcpVersion, checked("rbEncFollow"));
-    } else if (slot == "setHtpc()") {
-        write = panel::twoWayWrite(TwoWay::Htpc, checked("rbHtpcEnable"));
-    } else if (slot == "setHdmiAudioMute()") {
-        write = panel::twoWayWrite(TwoWay::HdmiAudioMute, checked("rbHdmiAudioEnable"));
     } else if (slot == "setHpd()") {
         write = panel::hpdWrite();
     } else if (slot == "setGuiEnable()") {
@@ -528,6 +527,11 @@ void PanelWindow::runSlot(const std::string& slot) {
     } else if (slot == "setAudioMode()") {
         write = panel::modeWrite(ModeGroup::Audio, checked("rbAudioUp"), checked("rbAudioMid"),
                                  checked("rbAudioDn"));
+    }
+    for (const TwoWayButtons& pair : kTwoWays) {
+        if (slot == pair.slot) {
+            write = panel::twoWayWrite(pair.setting, checked(pair.consulted));
+        }
     }
     if (write && !ended_) {
         core_.write(*write);
@@ -570,8 +574,8 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         std::string sender = form_.actionOf(id);
         if (sender.empty() && HIWORD(wParam) == BN_CLICKED) {
-            const auto it = namesById_.find(id);
-            sender = it == namesById_.end() ? std::string() : it->second;
+            const FormControl* clicked = form_.find(id);
+            sender = clicked == nullptr ? std::string() : clicked->name;
         }
         const std::string slot = form_.slotOf(sender);
         if (!slot.empty()) {
@@ -590,8 +594,7 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_TIMER:
         if (wParam == kStatusTimer) {
-            KillTimer(window_, kStatusTimer);
-            SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L""));
+            showStatusMessage({}, 0);
         } else if (ended_) {
             return 0;
         } else if (wParam == kPollTimer) {
@@ -624,13 +627,9 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_GETMINMAXINFO: {
         // Never smaller than the form, whose controls stand at fixed places.
-        RECT outer{0, 0, form_.maxWidth, form_.maxHeight};
-        AdjustWindowRectEx(&outer, WS_OVERLAPPEDWINDOW, FALSE, 0);
-        RECT least{0, 0, form_.width, form_.height};
-        AdjustWindowRectEx(&least, WS_OVERLAPPEDWINDOW, FALSE, 0);
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMaxTrackSize = {outer.right - outer.left, outer.bottom - outer.top};
-        info->ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
+        info->ptMaxTrackSize = windowSize(form_.maxWidth, form_.maxHeight);
+        info->ptMinTrackSize = windowSize(form_.width, form_.height);
         return 0;
     }
     case WM_CLOSE:
@@ -646,29 +645,13 @@ LRESULT PanelWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window_, message, wParam, lParam);
 }
 
-LRESULT CALLBACK PanelWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<PanelWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->window_ = window;
-    }
-    auto* self = reinterpret_cast<PanelWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    return self != nullptr ? self->handle(message, wParam, lParam)
-                           : DefWindowProcW(window, message, wParam, lParam);
-}
-
 // A page passes its controls' clicks on to the window.
 INT_PTR CALLBACK PanelWindow::pageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        return FALSE;
-    case WM_COMMAND:
-        SendMessageW(GetParent(page), message, wParam, lParam);
-        return TRUE;
-    default:
+    if (message != WM_COMMAND) {
         return FALSE;
     }
+    SendMessageW(GetParent(page), message, wParam, lParam);
+    return TRUE;
 }
 
 } // namespace
@@ -684,6 +667,33 @@ std::wstring fromUtf8(std::string_view text) {
     return wide;
 }
 
+std::wstring windowText(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    GetWindowTextW(window, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+void registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure,
+                         const wchar_t* menu) {
+    const auto icon = [instance](int width, int height) {
+        return static_cast<HICON>(LoadImageW(instance, L"WINDOWICON", IMAGE_ICON,
+                                             GetSystemMetrics(width), GetSystemMetrics(height), 0));
+    };
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = icon(SM_CXICON, SM_CYICON);
+    windowClass.hIconSm = icon(SM_CXSMICON, SM_CYSMICON);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszMenuName = menu;
+    windowClass.lpszClassName = name;
+    RegisterClassExW(&windowClass);
+}
+
 int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driver) {
     INITCOMMONCONTROLSEX controls{sizeof controls,
                                   ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
@@ -696,22 +706,8 @@ int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driv
         return 1;
     }
 
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = PanelWindow::windowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon =
-        static_cast<HICON>(LoadImageW(instance, L"WINDOWICON", IMAGE_ICON,
-                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, L"WINDOWICON", IMAGE_ICON,
-                                                        GetSystemMetrics(SM_CXSMICON),
-                                                        GetSystemMetrics(SM_CYSMICON), 0));
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszMenuName = L"MAINMENU";
-    windowClass.lpszClassName = kPanelWindowClass;
-    RegisterClassExW(&windowClass);
-    DetailsWindow::registerClass(instance);
+    registerWindowClass(instance, kPanelWindowClass, ownerProc<PanelWindow>, L"MAINMENU");
+    registerWindowClass(instance, kDetailsWindowClass, ownerProc<DetailsWindow>);
 
     // Never destroyed: File > Exit ends the process from inside its own slot.
     thePanel = new PanelWindow(instance, std::move(*form), std::move(driver));

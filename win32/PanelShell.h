@@ -25,4 +25,24 @@ int runPanel(HINSTANCE instance, int showMode, std::unique_ptr<usb::Driver> driv
 // UTF-8 (the form's texts) to UTF-16.
 std::wstring fromUtf8(std::string_view text);
 
+std::wstring windowText(HWND window);
+
+// Registers a window class of the program: its icon, the arrow and the dialog face.
+void registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure,
+                         const wchar_t* menu = nullptr);
+
+// The procedure of a window made for an `Owner` (CreateWindowEx's last argument): from
+// WM_NCCREATE on, the owner knows its window and handles every message.
+template <typename Owner>
+LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* owner = static_cast<Owner*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+        owner->window_ = window;
+    }
+    auto* owner = reinterpret_cast<Owner*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return owner != nullptr ? owner->handle(message, wParam, lParam)
+                            : DefWindowProcW(window, message, wParam, lParam);
+}
+
 } // namespace telmar::win32

@@ -41,8 +41,13 @@ SS_NOPREFIX, SS_CENTERIMAGE = 0x80, 0x200
 BS_PUSHBUTTON, BS_AUTOCHECKBOX, BS_GROUPBOX, BS_AUTORADIOBUTTON = 0x0, 0x3, 0x7, 0x9
 TCS_TABS = 0x0
 
-BUTTON_CLASSES = {"QRadioButton": BS_AUTORADIOBUTTON, "QCheckBox": BS_AUTOCHECKBOX,
-                  "QPushButton": BS_PUSHBUTTON, "QGroupBox": BS_GROUPBOX}
+# Qt class -> native class and style (a label's comes from its text and alignment).
+NATIVE_CLASSES = {"QLabel": ("STATIC", None),
+                  "QRadioButton": ("BUTTON", BS_AUTORADIOBUTTON | WS_TABSTOP),
+                  "QCheckBox": ("BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP),
+                  "QPushButton": ("BUTTON", BS_PUSHBUTTON | WS_TABSTOP),
+                  "QGroupBox": ("BUTTON", BS_GROUPBOX),
+                  "QTabWidget": ("SysTabControl32", TCS_TABS | WS_TABSTOP | WS_CLIPSIBLINGS)}
 IMAGE_SOURCE = re.compile(r'<img src="([^"]+)"\s*/?>')
 
 
@@ -112,21 +117,12 @@ class Control:
         text = text_of(widget, "title" if self.qt_class == "QGroupBox" else "text")
         image = IMAGE_SOURCE.search(text)
         self.text = image.group(1) if image else text
-        if self.qt_class == "QLabel":
-            self.win_class, self.style = "STATIC", label_style(widget)
-        elif self.qt_class in BUTTON_CLASSES:
-            self.win_class, self.style = "BUTTON", BUTTON_CLASSES[self.qt_class]
-            if self.qt_class != "QGroupBox":
-                self.style |= WS_TABSTOP
-        elif self.qt_class == "QTabWidget":
-            self.win_class = "SysTabControl32"
-            self.style = TCS_TABS | WS_TABSTOP | WS_CLIPSIBLINGS
-        else:
+        if self.qt_class not in NATIVE_CLASSES:
             raise ValueError(f"{self.name}: no native control for {self.qt_class}")
-        self.style |= WS_CHILD | WS_VISIBLE
-        for c in "\t\n\r":
-            if c in self.text:
-                raise ValueError(f"{self.name}: text {self.text!r} cannot go into the table")
+        self.win_class, style = NATIVE_CLASSES[self.qt_class]
+        self.style = (label_style(widget) if style is None else style) | WS_CHILD | WS_VISIBLE
+        if any(c in self.text for c in "\t\n\r"):
+            raise ValueError(f"{self.name}: text {self.text!r} cannot go into the table")
 
 
 def focus_chain(window, tabstops):
@@ -149,20 +145,14 @@ def creation_order(controls, chain):
     for c in controls:
         if c.qt_class == "QRadioButton" and not c.group:
             c.group = f"({c.parent})"
-    units = []
+    groups = {}
     for c in controls:
-        if c.group and units and any(u[0].group == c.group for u in units):
-            next(u for u in units if u[0].group == c.group).append(c)
-        else:
-            units.append([c])
-    for unit in units:
-        unit.sort(key=lambda c: chain.index(c.name))
-    units.sort(key=lambda u: chain.index(u[0].name))
-    ordered = []
+        groups.setdefault(c.group or id(c), []).append(c)
+    units = sorted((sorted(unit, key=lambda c: chain.index(c.name)) for unit in groups.values()),
+                   key=lambda unit: chain.index(unit[0].name))
     for unit in units:
         unit[0].style |= WS_GROUP
-        ordered.extend(unit)
-    return ordered
+    return [c for unit in units for c in unit]
 
 
 def read_form(ui_path):
@@ -235,7 +225,17 @@ def decode_png(path):
     width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", chunks[b"IHDR"])
     if depth != 8 or interlace != 0 or colour not in (0, 2, 3, 4, 6):
         raise ValueError(f"{path}: only 8-bit non-interlaced PNG files are read")
-    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour]
+    palette = chunks.get(b"PLTE", b"")
+    alpha = chunks.get(b"tRNS", b"")
+    # Per colour type: bytes per pixel, and one pixel's bytes as RGBA.
+    channels, rgba = {
+        0: (1, lambda px: bytes([px[0]] * 3 + [255])),
+        2: (3, lambda px: px + b"\xff"),
+        3: (1, lambda px: palette[3 * px[0]:3 * px[0] + 3]
+            + bytes([alpha[px[0]] if px[0] < len(alpha) else 255])),
+        4: (2, lambda px: bytes([px[0]] * 3 + [px[1]])),
+        6: (4, lambda px: px),
+    }[colour]
     raw = zlib.decompress(idat)
     stride = width * channels
     rows, previous, at = [], bytearray(stride), 0
@@ -246,38 +246,15 @@ def decode_png(path):
             a = line[i - channels] if i >= channels else 0
             b = previous[i]
             c = previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                line[i] = (line[i] + a) & 0xFF
-            elif kind == 2:
-                line[i] = (line[i] + b) & 0xFF
-            elif kind == 3:
-                line[i] = (line[i] + (a + b) // 2) & 0xFF
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
+            # The filter's prediction: none, left, up, average, Paeth.
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            paeth = a if pa <= pb and pa <= pc else b if pb <= pc else c
+            line[i] = (line[i] + (0, a, b, (a + b) // 2, paeth)[kind]) & 0xFF
         rows.append(bytes(line))
         previous = line
-    palette = chunks.get(b"PLTE", b"")
-    alpha = chunks.get(b"tRNS", b"")
-    out = []
-    for line in rows:
-        pixels = bytearray()
-        for x in range(width):
-            px = line[x * channels:(x + 1) * channels]
-            if colour == 3:
-                i = px[0]
-                pixels += palette[3 * i:3 * i + 3] + bytes([alpha[i] if i < len(alpha) else 255])
-            elif colour == 0:
-                pixels += bytes([px[0]] * 3 + [255])
-            elif colour == 4:
-                pixels += bytes([px[0]] * 3 + [px[1]])
-            elif colour == 2:
-                pixels += px + b"\xff"
-            else:
-                pixels += px
-        out.append(bytes(pixels))
-    return width, height, out
+    return width, height, [b"".join(rgba(line[x * channels:(x + 1) * channels])
+                                    for x in range(width)) for line in rows]
 
 
 def dib(width, height, rows, icon):
@@ -295,19 +272,18 @@ def dib(width, height, rows, icon):
     return header + bytes(pixels)
 
 
-def write_bmp(png, out):
+def write_image(png, out):
+    """A PNG file as a 32-bit BMP file, or as an ICO file of one image (by OUT's extension)."""
     width, height, rows = decode_png(png)
-    body = dib(width, height, rows, icon=False)
+    icon = out.endswith(".ico")
+    body = dib(width, height, rows, icon)
+    if icon:
+        head = struct.pack("<HHHBBBBHHII", 0, 1, 1, width % 256, height % 256, 0, 0, 1, 32,
+                           len(body), 22)
+    else:
+        head = struct.pack("<2sIHHI", b"BM", 14 + len(body), 0, 0, 54)
     with open(out, "wb") as f:
-        f.write(struct.pack("<2sIHHI", b"BM", 14 + len(body), 0, 0, 54) + body)
-
-
-def write_ico(png, out):
-    width, height, rows = decode_png(png)
-    body = dib(width, height, rows, icon=True)
-    entry = struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 32, len(body), 22)
-    with open(out, "wb") as f:
-        f.write(struct.pack("<HHH", 0, 1, 1) + entry + body)
+        f.write(head + body)
 
 
 # ---- writing ------------------------------------------------------------------------
@@ -330,9 +306,8 @@ def qrc_files(qrc_path):
     return files
 
 
-def write_if_changed(path, data):
-    if isinstance(data, str):
-        data = data.encode("utf-8")
+def write_if_changed(path, text):
+    data = text.encode("utf-8")
     if os.path.exists(path):
         with open(path, "rb") as f:
             if f.read() == data:
@@ -349,50 +324,41 @@ def main(argv):
     images = qrc_files(qrc_path)
     os.makedirs(out_dir, exist_ok=True)
 
-    lines = ["\t".join(map(str, ["window", form["name"], *form["size"], *form["maximum"],
-                                 form["title"]])),
-             "\t".join(map(str, ["font", *DIALOG_FONT]))]
-    for k, (name, title) in enumerate(form["pages"]):
-        lines.append("\t".join(map(str, ["page", k, name, title])))
+    records = [["window", form["name"], *form["size"], *form["maximum"], form["title"]],
+               ["font", *DIALOG_FONT]]
+    records += [["page", k, name, title] for k, (name, title) in enumerate(form["pages"])]
     rc = ["// Generated from the Designer form; do not edit.",
           "#include <windows.h>",
           "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US",
           ""]
     bitmaps = []
     for k, c in enumerate(form["controls"]):
-        lines.append("\t".join(map(str, [
-            "control", FIRST_CONTROL_ID + k, c.name, c.win_class, f"0x{c.style:08X}", c.parent,
-            *c.geometry, c.points, c.weight, c.group, c.checked, c.text])))
+        records.append(["control", FIRST_CONTROL_ID + k, c.name, c.win_class, f"0x{c.style:08X}",
+                        c.parent, *c.geometry, c.points, c.weight, c.group, c.checked, c.text])
         if c.style & 0x1F == SS_BITMAP and c.win_class == "STATIC":
             bitmaps.append(c.text)
     if form["status"]:
-        lines.append("\t".join(map(str, ["status", STATUS_BAR_ID, form["status"]])))
-    for name, command in MENU_COMMANDS.items():
-        lines.append("\t".join(map(str, ["action", command, name])))
-    for connection in form["connections"]:
-        lines.append("\t".join(["connect", *connection]))
-    write_if_changed(os.path.join(out_dir, "LumoraForm.table"), "\n".join(lines) + "\n")
+        records.append(["status", STATUS_BAR_ID, form["status"]])
+    records += [["action", command, name] for name, command in MENU_COMMANDS.items()]
+    records += [["connect", *connection] for connection in form["connections"]]
+    table = os.path.join(out_dir, "LumoraForm.table")
+    write_if_changed(table, "".join("\t".join(map(str, r)) + "\n" for r in records))
 
-    def converted(path, ext, convert):
+    def converted(path, ext):
         out = os.path.join(out_dir, os.path.splitext(os.path.basename(images[path]))[0] + ext)
-        convert(images[path], out)
+        write_image(images[path], out)
         return out
 
-    rc.append("MAINMENU MENU")
-    rc.append("BEGIN")
+    rc += ["MAINMENU MENU", "BEGIN"]
     for title, items in form["menus"]:
-        rc.append(f"    POPUP {rc_string('&' + title)}")
-        rc.append("    BEGIN")
-        for text, action in items:
-            rc.append(f"        MENUITEM {rc_string('&' + text)}, {MENU_COMMANDS[action]}")
+        rc += [f"    POPUP {rc_string('&' + title)}", "    BEGIN"]
+        rc += [f"        MENUITEM {rc_string('&' + text)}, {MENU_COMMANDS[action]}"
+               for text, action in items]
         rc.append("    END")
-    rc.append("END")
-    rc.append("")
-    rc.append(f"WINDOWICON ICON {rc_string(converted(form['icon'], '.ico', write_ico))}")
+    rc += ["END", "", f"WINDOWICON ICON {rc_string(converted(form['icon'], '.ico'))}"]
     for path in bitmaps:
         rc.append(f"{image_resource_name(path)} BITMAP "
-                  f"{rc_string(converted(path, '.bmp', write_bmp))}")
-    table = os.path.join(out_dir, "LumoraForm.table")
+                  f"{rc_string(converted(path, '.bmp'))}")
     rc.append(f"FORMTABLE RCDATA {rc_string(table)}")
     write_if_changed(os.path.join(out_dir, "LumoraForm.rc"), "\n".join(rc) + "\n")
 

@@ -5,6 +5,7 @@
 #include "link/Clock.h"
 #include "updater/Texts.h"
 #include "updater/Variant.h"
+#include "updater/qt/LineCanvas.h"
 #include "updater/qt/ReflasherMain.h"
 
 #include <QApplication>
@@ -22,10 +23,8 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(
-        QStringLiteral("org.telmar.Reflasher.") +
-        QString::fromLatin1(variant.buildName.data(),
-                            static_cast<qsizetype>(variant.buildName.size())));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.telmar.Reflasher.") +
+                                        updater::toQString(variant.buildName));
     backends::installQtLog();
     link::SteadyClock clock;
     return updater::runReflasher(variant, clock);

@@ -28,6 +28,14 @@ HWND mainWindow = nullptr;
 wchar_t windowTitle[kTextBufferLength];
 wchar_t windowClassName[kTextBufferLength];
 
+// Draws one line at x 10 and the given y into the main window, blanks included, with
+// the window's default font and colours. Safe from the worker thread.
+void DrawStatusLine(std::wstring_view text, int y) {
+    HDC dc = GetDC(mainWindow);
+    TextOutW(dc, kLineX, y, text.data(), static_cast<int>(text.size()));
+    ReleaseDC(mainWindow, dc);
+}
+
 class Win32UserInterface final : public UserInterface {
   public:
     void drawStatusLine(std::string_view text, int y) override { DrawStatusLine(widen(text), y); }
@@ -100,27 +108,30 @@ bool refuseExit() {
     return true;
 }
 
-} // namespace
-
-void DrawStatusLine(std::wstring_view text, int y) {
-    HDC dc = GetDC(mainWindow);
-    TextOutW(dc, kLineX, y, text.data(), static_cast<int>(text.size()));
-    ReleaseDC(mainWindow, dc);
-}
-
-ATOM RegisterUpdaterClass(HINSTANCE instance) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = UpdaterWndProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LARGE_ICON));
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN_MENU);
-    windowClass.lpszClassName = windowClassName;
-    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL_ICON));
-    return RegisterClassExW(&windowClass);
+INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        // The fourth control names the image; its CRC-32 is the one recorded when the
+        // program was built, so the resource leaves it out and it is filled in here.
+        HWND control = GetWindow(dialog, GW_CHILD);
+        for (int i = 0; i < 3 && control != nullptr; ++i) {
+            control = GetWindow(control, GW_HWNDNEXT);
+        }
+        if (control != nullptr && updater != nullptr) {
+            SetWindowTextW(control, widen(aboutImageLine(updater->variant)).c_str());
+        }
+        return TRUE;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        }
+        break;
+    default:
+        break;
+    }
+    return FALSE;
 }
 
 LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -168,31 +179,7 @@ LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG: {
-        // The fourth control names the image; its CRC-32 is the one recorded when the
-        // program was built, so the resource leaves it out and it is filled in here.
-        HWND control = GetWindow(dialog, GW_CHILD);
-        for (int i = 0; i < 3 && control != nullptr; ++i) {
-            control = GetWindow(control, GW_HWNDNEXT);
-        }
-        if (control != nullptr && updater != nullptr) {
-            SetWindowTextW(control, widen(aboutImageLine(updater->variant)).c_str());
-        }
-        return TRUE;
-    }
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        }
-        break;
-    default:
-        break;
-    }
-    return FALSE;
-}
+} // namespace
 
 int runUpdater(HINSTANCE instance, int showMode, const Variant& variant,
                std::unique_ptr<usb::Driver> (*makeDriver)()) {
@@ -205,7 +192,19 @@ int runUpdater(HINSTANCE instance, int showMode, const Variant& variant,
     }
     LoadStringW(instance, IDS_APP_TITLE, windowTitle, kTextBufferLength);
     LoadStringW(instance, IDS_WINDOW_CLASS, windowClassName, kTextBufferLength);
-    RegisterUpdaterClass(instance);
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = UpdaterWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LARGE_ICON));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN_MENU);
+    windowClass.lpszClassName = windowClassName;
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL_ICON));
+    RegisterClassExW(&windowClass);
     instanceHandle = instance;
 
     mainWindow =

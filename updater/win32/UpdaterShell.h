@@ -8,8 +8,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <memory>
-#include <string>
-#include <string_view>
 #include <windows.h>
 
 namespace telmar::updater::win32 {
@@ -23,13 +21,5 @@ inline constexpr int kMissingLibraryExitCode = 2;
 // The driver is made by `makeDriver` once the vendor library is known to be there.
 int runUpdater(HINSTANCE instance, int showMode, const Variant& variant,
                std::unique_ptr<usb::Driver> (*makeDriver)());
-
-ATOM RegisterUpdaterClass(HINSTANCE instance);
-LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Draws one line at x 10 and the given y into the main window, blanks included, with
-// the window's default font and colours. Safe from the worker thread.
-void DrawStatusLine(std::wstring_view text, int y);
 
 } // namespace telmar::updater::win32

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/BoxCommands.h"
 
+#include "base/Hex.h"
 #include "base/Numbers.h"
 #include "sim/Wire.h"
 
@@ -19,16 +20,6 @@ std::optional<std::uint8_t> statusBlockNamed(const std::string& text) {
 // The faults an open handle serves itself: "FLUSH CLOSE QUEUE".
 std::string handleFaults(const Faults& f) {
     return std::to_string(f.flush) + " " + std::to_string(f.close) + " " + std::to_string(f.queue);
-}
-
-std::string spacedHex(const Bytes& bytes) {
-    const std::string hex = toHex(bytes);
-    std::string out;
-    out.reserve(hex.size() * 3 / 2);
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        out.append(i == 0 ? "" : " ").append(hex, i, 2);
-    }
-    return out;
 }
 } // namespace
 
@@ -251,7 +242,7 @@ std::string BoxCommands::control(std::size_t b, const std::vector<std::string>& 
         if (!bytes) {
             return "block is 11 to 15";
         }
-        lines.push_back(spacedHex(*bytes));
+        lines.push_back(base::hexBytes(*bytes));
         return {};
     }
     if (cmd == "block" && argc >= 2) {

@@ -92,19 +92,16 @@ std::string BoxCommands::deviceRequest(const std::vector<std::string>& words,
         if (fire(boxes_[*box].faults().string)) {
             return "err string unreadable\n";
         }
-        std::string text;
-        if (words[2] == "0") {
-            text = boxes_[*box].serial();
-        } else if (words[2] == "1") {
-            text = "TELMAR (simulated)";
-        } else if (words[2] == "2") {
-            text = "sim:" + socketPath_ + "#" + std::to_string(*box);
-        } else if (words[2] == "3" || words[2] == "4") {
-            text = "0000";
-        } else {
+        // By option: serial number, description, link name, vendor and product id.
+        const std::string texts[] = {boxes_[*box].serial(), "TELMAR (simulated)",
+                                     "sim:" + socketPath_ + "#" + std::to_string(*box), "0000",
+                                     "0000"};
+        const auto option =
+            words[2].size() == 1 ? base::parseNumber<std::size_t>(words[2], 4) : std::nullopt;
+        if (!option) {
             return "err bad option\n";
         }
-        const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        const std::vector<std::uint8_t> bytes(texts[*option].begin(), texts[*option].end());
         return "ok string " + toHex(bytes) + "\n";
     }
     if (words[0] == "open" && words.size() == 2) {

@@ -229,9 +229,7 @@ std::optional<Bytes> Box::blockBytes(std::uint8_t block, BoxTimeMs now) const {
         return std::nullopt;
     }
     reply[0] = block;
-    for (std::size_t i = 0; i < contents.size() && i + 1 < reply.size(); ++i) {
-        reply[i + 1] = contents[i];
-    }
+    std::copy_n(contents.begin(), std::min(contents.size(), reply.size() - 1), reply.begin() + 1);
     return reply;
 }
 
@@ -254,10 +252,8 @@ Bytes Box::readSettings(std::uint8_t count) const {
     reply[0] = 0xE1;
     if (reply.size() > 1) {
         reply[1] = static_cast<std::uint8_t>(kSettingsCount);
-    }
-    const auto bytes = settingsBlock();
-    for (std::size_t k = 0; k < bytes.size() && k + 2 < reply.size(); ++k) {
-        reply[k + 2] = bytes[k];
+        const auto bytes = settingsBlock();
+        std::copy_n(bytes.begin(), std::min(bytes.size(), reply.size() - 2), reply.begin() + 2);
     }
     return reply;
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "sim/Box.h"
 
+#include "base/Hex.h"
+
 #include <algorithm>
-#include <charconv>
-#include <cstdio>
 #include <sstream>
 
 namespace telmar::sim {
@@ -229,9 +229,7 @@ std::optional<Bytes> Box::blockBytes(std::uint8_t block, BoxTimeMs now) const {
         return std::nullopt;
     }
     reply[0] = block;
-    for (std::size_t i = 0; i < contents.size() && i + 1 < reply.size(); ++i) {
-        reply[i + 1] = contents[i];
-    }
+    std::copy_n(contents.begin(), std::min(contents.size(), reply.size() - 1), reply.begin() + 1);
     return reply;
 }
 
@@ -254,10 +252,8 @@ Bytes Box::readSettings(std::uint8_t count) const {
     reply[0] = 0xE1;
     if (reply.size() > 1) {
         reply[1] = static_cast<std::uint8_t>(kSettingsCount);
-    }
-    const auto bytes = settingsBlock();
-    for (std::size_t k = 0; k < bytes.size() && k + 2 < reply.size(); ++k) {
-        reply[k + 2] = bytes[k];
+        const auto bytes = settingsBlock();
+        std::copy_n(bytes.begin(), std::min(bytes.size(), reply.size() - 2), reply.begin() + 2);
     }
     return reply;
 }
@@ -343,19 +339,10 @@ std::vector<std::string> Box::statusLines(BoxTimeMs now) const {
     lines.push_back("serial=" + serial_);
     lines.push_back("scenario=" + std::string(scenarioSetting()) +
                     " showing=" + std::string(showing.name));
-    {
-        std::ostringstream l;
-        l << "isp=" << (isp_ ? 1 : 0)
-          << " flash=" << (selected_ ? flashName(*selected_) : std::string_view("none"))
-          << " block=";
-        if (blockIndex_) {
-            l << static_cast<unsigned>(*blockIndex_);
-        } else {
-            l << '-';
-        }
-        l << " resets=" << resets_ << " hpd=" << hpdPulses_;
-        lines.push_back(l.str());
-    }
+    lines.push_back("isp=" + std::to_string(isp_ ? 1 : 0) +
+                    " flash=" + std::string(selected_ ? flashName(*selected_) : "none") +
+                    " block=" + (blockIndex_ ? std::to_string(*blockIndex_) : "-") +
+                    " resets=" + std::to_string(resets_) + " hpd=" + std::to_string(hpdPulses_));
     lines.push_back("frames=" + std::to_string(frames_) + " unknown=" +
                     std::to_string(unknownFrames_) + " writes=" + std::to_string(writeLog_.size()));
     {
@@ -368,17 +355,9 @@ std::vector<std::string> Box::statusLines(BoxTimeMs now) const {
           << " block-index-out-of-range=" << misuse_.blockIndexOutOfRange;
         lines.push_back(l.str());
     }
-    {
-        std::string l = "settings=";
-        const auto bytes = settingsBlock();
-        for (std::size_t k = 0; k < bytes.size(); ++k) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(bytes[k]));
-            l += (k ? "," : "");
-            l += hex;
-        }
-        lines.push_back(l);
-    }
+    std::string settings = "settings=" + base::hexBytes(settingsBlock());
+    std::ranges::replace(settings, ' ', ',');
+    lines.push_back(settings);
     lines.push_back("edid-switch=" + std::to_string(switches_.edid) +
                     " audio-switch=" + std::to_string(switches_.audio));
     lines.push_back("faults=" + faults_.describe());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/BoxCommands.h"
 
+#include "base/Hex.h"
 #include "base/Numbers.h"
 #include "sim/Wire.h"
 
@@ -19,16 +20,6 @@ std::optional<std::uint8_t> statusBlockNamed(const std::string& text) {
 // The faults an open handle serves itself: "FLUSH CLOSE QUEUE".
 std::string handleFaults(const Faults& f) {
     return std::to_string(f.flush) + " " + std::to_string(f.close) + " " + std::to_string(f.queue);
-}
-
-std::string spacedHex(const Bytes& bytes) {
-    const std::string hex = toHex(bytes);
-    std::string out;
-    out.reserve(hex.size() * 3 / 2);
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        out.append(i == 0 ? "" : " ").append(hex, i, 2);
-    }
-    return out;
 }
 } // namespace
 
@@ -101,19 +92,16 @@ std::string BoxCommands::deviceRequest(const std::vector<std::string>& words,
         if (fire(boxes_[*box].faults().string)) {
             return "err string unreadable\n";
         }
-        std::string text;
-        if (words[2] == "0") {
-            text = boxes_[*box].serial();
-        } else if (words[2] == "1") {
-            text = "TELMAR (simulated)";
-        } else if (words[2] == "2") {
-            text = "sim:" + socketPath_ + "#" + std::to_string(*box);
-        } else if (words[2] == "3" || words[2] == "4") {
-            text = "0000";
-        } else {
+        // By option: serial number, description, link name, vendor and product id.
+        const std::string texts[] = {boxes_[*box].serial(), "TELMAR (simulated)",
+                                     "sim:" + socketPath_ + "#" + std::to_string(*box), "0000",
+                                     "0000"};
+        const auto option =
+            words[2].size() == 1 ? base::parseNumber<std::size_t>(words[2], 4) : std::nullopt;
+        if (!option) {
             return "err bad option\n";
         }
-        const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        const std::vector<std::uint8_t> bytes(texts[*option].begin(), texts[*option].end());
         return "ok string " + toHex(bytes) + "\n";
     }
     if (words[0] == "open" && words.size() == 2) {
@@ -251,7 +239,7 @@ std::string BoxCommands::control(std::size_t b, const std::vector<std::string>& 
         if (!bytes) {
             return "block is 11 to 15";
         }
-        lines.push_back(spacedHex(*bytes));
+        lines.push_back(base::hexBytes(*bytes));
         return {};
     }
     if (cmd == "block" && argc >= 2) {

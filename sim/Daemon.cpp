@@ -54,15 +54,23 @@ Daemon::Daemon(DaemonOptions options)
 }
 
 Daemon::~Daemon() {
-    for (auto& [id, c] : connections_) {
-        ::close(c->fd);
-    }
+    closeAll();
     for (const int fd : {listenFd_, spareFd_, stopPipe_[0], stopPipe_[1]}) {
         net::closeFd(fd);
     }
+}
+
+// Takes the socket away before the clients see their connections close.
+void Daemon::closeAll() {
     if (ownsSocket_) {
         ::unlink(options_.socketPath.c_str());
+        ownsSocket_ = false;
     }
+    for (auto& [id, c] : connections_) {
+        ::close(c->fd);
+    }
+    connections_.clear();
+    totalOutput_ = 0;
 }
 
 bool Daemon::listen(std::string& error) {
@@ -134,22 +142,13 @@ void Daemon::run() {
     while (!stopping_) {
         serveOnce(-1);
     }
-    // Answer the last requests (a "stop" wants its "ok"), then take the socket away
-    // before the clients see their connections close.
+    // Answer the last requests (a "stop" wants its "ok") before closing.
     for (auto& [id, c] : connections_) {
         if (!c->dead) {
             flushOutput(*c);
         }
     }
-    if (ownsSocket_) {
-        ::unlink(options_.socketPath.c_str());
-        ownsSocket_ = false;
-    }
-    for (auto& [id, c] : connections_) {
-        ::close(c->fd);
-    }
-    connections_.clear();
-    totalOutput_ = 0;
+    closeAll();
 }
 
 namespace {

@@ -90,6 +90,7 @@ class Daemon : private Clients {
     void send(Connection& c, std::string text);
     void flushOutput(Connection& c);
     void closeConnection(std::uint64_t id);
+    void closeAll();
 
     std::size_t handleCount(std::size_t box) const override;
     bool tellHandles(std::size_t box, const std::string& line) override;

@@ -164,16 +164,13 @@ std::string applyFault(Faults& faults, std::span<const std::string> args) {
             return {};
         }
         const auto value = parseNumber(args[1]);
+        if (!value || *value > (what == "truncate" ? 64U : 0xFFU)) {
+            return bad();
+        }
         if (what == "truncate") {
-            if (!value || *value > 64) {
-                return bad();
-            }
             faults.truncateTo = static_cast<std::size_t>(*value);
             faults.truncate = *count;
         } else {
-            if (!value || *value > 0xFF) {
-                return bad();
-            }
             faults.byte0Value = static_cast<std::uint8_t>(*value);
             faults.wrongByte0 = *count;
         }

@@ -17,11 +17,6 @@ void putLe16(Bytes& out, std::uint16_t v) {
     out.push_back(u8(v >> 8U));
 }
 
-void putLe16(std::span<std::uint8_t> at, std::uint16_t v) {
-    at[0] = u8(v);
-    at[1] = u8(v >> 8U);
-}
-
 // Chromaticity in units of 0.00002.
 std::uint16_t chromaticity(double v) {
     return static_cast<std::uint16_t>(std::lround(std::clamp(v, 0.0, 1.0) * 50000.0));
@@ -76,11 +71,12 @@ std::array<std::uint8_t, 13> aviPayload(const Avi& avi) {
                (avi.rgbRange & 0x3U) << 2U);
     pb[3] = avi.vic;
     pb[4] = u8((yccFull ? 0x40U : 0U) | (avi.itContent.value_or(0) & 0x3U) << 4U);
-    const auto bars = std::span(pb).subspan(5);
-    putLe16(bars.subspan(0, 2), avi.bars.topEnd);
-    putLe16(bars.subspan(2, 2), avi.bars.bottomStart);
-    putLe16(bars.subspan(4, 2), avi.bars.leftEnd);
-    putLe16(bars.subspan(6, 2), avi.bars.rightStart);
+    const std::uint16_t bars[] = {avi.bars.topEnd, avi.bars.bottomStart, avi.bars.leftEnd,
+                                  avi.bars.rightStart};
+    for (std::size_t i = 0; i < 4; ++i) {
+        pb[5 + 2 * i] = u8(bars[i]);
+        pb[6 + 2 * i] = u8(bars[i] >> 8U);
+    }
     return pb;
 }
 

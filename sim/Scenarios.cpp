@@ -22,7 +22,7 @@ constexpr std::uint8_t kDepth8 = 0x04;
 constexpr std::uint8_t kDepth10 = 0x05;
 constexpr std::uint8_t kDepth12 = 0x06;
 
-Bytes input(std::uint8_t hdcp, std::uint8_t depth) {
+Bytes inputStatus(std::uint8_t hdcp, std::uint8_t depth) {
     return {0x00, 0x00, hdcp, depth, kPresent};
 }
 
@@ -78,142 +78,122 @@ const Mastering kUhdDiscGrade{.eotf = kEotfPq,
                               .maxCll = 962,
                               .maxFall = 358};
 
-const std::vector<Scenario>& table() {
-    static const std::vector<Scenario> all = {
-        {
-            "1080p60",
-            "1080p60 RGB 16-235 BT.709 8-bit, HDCP 1.4, 2.0 L-PCM 48 kHz 16-bit, SPD",
-            input(kHdcp14, kDepth8),
-            avi({.rgbRange = kRangeLimited, .vic = 16}),
-            spdInfoFrame("Kestrel", "UHD Player 7", kSourceBluRay),
-            {},
-            pcm(SampleRate::k48, kWord16, 2, kCa2_0),
-        },
-        {
-            "4k60-hdr",
-            "4K60 YCbCr 4:2:0 BT.2020 10-bit, HDR SMPTE ST 2084, HDCP 2.2, HBR bitstream",
-            input(kHdcp22, kDepth10),
-            avi({.colourFormat = kYcc420,
-                 .colorimetry = kExtended,
-                 .extendedColorimetry = kEcBt2020,
-                 .vic = 97}),
-            spdInfoFrame("Kestrel", "UHD Player 7", kSourceBluRay),
-            drmInfoFrame(kUhdDiscGrade),
-            highBitRate(),
-        },
-        {
-            "4k30-hdmi14",
-            "HDMI 1.4 extended format 3840x2160p30, RGB 0-255 BT.709, HDCP 1.4, no SPD",
-            // The format is named by the vendor InfoFrame; the AVI InfoFrame has no VIC.
-            {0x20, 0x01, kHdcp14, kDepth8, kPresent},
-            avi({.rgbRange = kRangeFull, .vic = 0}),
-            {},
-            {},
-            pcm(SampleRate::k44_1, kWord16, 2, kCa2_0),
-        },
-        {
-            "3d-sbs",
-            "720p60 side-by-side 3D, YCbCr 4:4:4 BT.709, HDCP 1.4, compressed bitstream",
-            {0x40, 0x80, kHdcp14, kDepth8, kPresent},
-            avi({.colourFormat = kYcc444, .vic = 4}),
-            spdInfoFrame("Sable", "3D Disc Deck", kSourceBluRay),
-            {},
-            bitstream(SampleRate::k48),
-        },
-        {
-            "pcm-7.1",
-            "1080p60 YCbCr 4:2:2 12-bit, 7.1 L-PCM 192 kHz 24-bit, no encryption",
-            input(kNoHdcp, kDepth12),
-            avi({.colourFormat = kYcc422, .vic = 16}),
-            spdInfoFrame("Kestrel", "Media Server", kSourcePc),
-            // Left HDR behind: the InfoFrame stays, with SDR and no metadata.
-            drmInfoFrame({.eotf = kEotfSdr}),
-            pcm(SampleRate::k192, kWord24, 8, kCa7_1),
-        },
-        {
-            "spd-markup",
-            "1080p50 with a source name that holds markup and non-ASCII bytes",
-            input(kHdcp14, kDepth8),
-            avi({.rgbRange = kRangeFull, .vic = 31}),
-            // Latin-1 bytes; the 16-byte description has no NUL.
-            spdInfoFrame("<b>\xDC"
-                         "ber",
-                         "<i>Caf\xE9</i>&amp;", kSourceDigitalStb),
-            {},
-            pcm(SampleRate::k48, kWord16, 2, kCa2_0),
-        },
-        {
-            "4k50-hlg",
-            "4K50 broadcast in hybrid log-gamma, YCbCr 4:2:0 BT.2020 10-bit, HDCP 2.2",
-            input(kHdcp22, kDepth10),
-            avi({.colourFormat = kYcc420,
-                 .colorimetry = kExtended,
-                 .extendedColorimetry = kEcBt2020,
-                 .vic = 96}),
-            spdInfoFrame("Auklet", "Sat Receiver 4K", kSourceDigitalStb),
-            // Live HLG has no light levels to report: MaxCLL and MaxFALL unknown.
-            drmInfoFrame({.eotf = kEotfHlg,
-                          .primaries = kBt2020Rgb,
-                          .white = kD65,
-                          .maxLuminance = 1000,
-                          .minLuminance = 50}),
-            pcm(SampleRate::k48, kWord16, 2, kCa2_0),
-        },
-        {
-            "pc-game",
-            "PC at 4K60, RGB 0-255, IT content game, underscanned, no encryption",
-            input(kNoHdcp, kDepth8),
-            avi({.scan = kUnderscanned,
+Avi uhdBt2020(std::uint8_t vic) {
+    return {.colourFormat = kYcc420,
+            .colorimetry = kExtended,
+            .extendedColorimetry = kEcBt2020,
+            .vic = vic};
+}
+
+// A preset as the source sends it. What a preset does not name is the common case:
+// HDCP 1.4 at 8 bits, no SPD or HDR InfoFrame, stereo L-PCM 48 kHz 16-bit.
+struct Preset {
+    std::string_view name;
+    std::string_view description;
+    Bytes input = inputStatus(kHdcp14, kDepth8);
+    Avi avi;
+    Bytes spd{};
+    Bytes hdr{};
+    Bytes audio = pcm(SampleRate::k48, kWord16, 2, kCa2_0);
+};
+
+std::vector<Scenario> build() {
+    const Bytes kestrelPlayer = spdInfoFrame("Kestrel", "UHD Player 7", kSourceBluRay);
+    const Preset presets[] = {
+        {.name = "1080p60",
+         .description = "1080p60 RGB 16-235 BT.709 8-bit, HDCP 1.4, 2.0 L-PCM 48 kHz 16-bit, SPD",
+         .avi = {.rgbRange = kRangeLimited, .vic = 16},
+         .spd = kestrelPlayer},
+        {.name = "4k60-hdr",
+         .description =
+             "4K60 YCbCr 4:2:0 BT.2020 10-bit, HDR SMPTE ST 2084, HDCP 2.2, HBR bitstream",
+         .input = inputStatus(kHdcp22, kDepth10),
+         .avi = uhdBt2020(97),
+         .spd = kestrelPlayer,
+         .hdr = drmInfoFrame(kUhdDiscGrade),
+         .audio = highBitRate()},
+        {.name = "4k30-hdmi14",
+         .description = "HDMI 1.4 extended format 3840x2160p30, RGB 0-255 BT.709, HDCP 1.4, no SPD",
+         // The format is named by the vendor InfoFrame; the AVI InfoFrame has no VIC.
+         .input = {0x20, 0x01, kHdcp14, kDepth8, kPresent},
+         .avi = {.rgbRange = kRangeFull, .vic = 0},
+         .audio = pcm(SampleRate::k44_1, kWord16, 2, kCa2_0)},
+        {.name = "3d-sbs",
+         .description =
+             "720p60 side-by-side 3D, YCbCr 4:4:4 BT.709, HDCP 1.4, compressed bitstream",
+         .input = {0x40, 0x80, kHdcp14, kDepth8, kPresent},
+         .avi = {.colourFormat = kYcc444, .vic = 4},
+         .spd = spdInfoFrame("Sable", "3D Disc Deck", kSourceBluRay),
+         .audio = bitstream(SampleRate::k48)},
+        {.name = "pcm-7.1",
+         .description = "1080p60 YCbCr 4:2:2 12-bit, 7.1 L-PCM 192 kHz 24-bit, no encryption",
+         .input = inputStatus(kNoHdcp, kDepth12),
+         .avi = {.colourFormat = kYcc422, .vic = 16},
+         .spd = spdInfoFrame("Kestrel", "Media Server", kSourcePc),
+         // Left HDR behind: the InfoFrame stays, with SDR and no metadata.
+         .hdr = drmInfoFrame({.eotf = kEotfSdr}),
+         .audio = pcm(SampleRate::k192, kWord24, 8, kCa7_1)},
+        {.name = "spd-markup",
+         .description = "1080p50 with a source name that holds markup and non-ASCII bytes",
+         .avi = {.rgbRange = kRangeFull, .vic = 31},
+         // Latin-1 bytes; the 16-byte description has no NUL.
+         .spd = spdInfoFrame("<b>\xDC"
+                             "ber",
+                             "<i>Caf\xE9</i>&amp;", kSourceDigitalStb)},
+        {.name = "4k50-hlg",
+         .description = "4K50 broadcast in hybrid log-gamma, YCbCr 4:2:0 BT.2020 10-bit, HDCP 2.2",
+         .input = inputStatus(kHdcp22, kDepth10),
+         .avi = uhdBt2020(96),
+         .spd = spdInfoFrame("Auklet", "Sat Receiver 4K", kSourceDigitalStb),
+         // Live HLG has no light levels to report: MaxCLL and MaxFALL unknown.
+         .hdr = drmInfoFrame({.eotf = kEotfHlg,
+                              .primaries = kBt2020Rgb,
+                              .white = kD65,
+                              .maxLuminance = 1000,
+                              .minLuminance = 50})},
+        {.name = "pc-game",
+         .description = "PC at 4K60, RGB 0-255, IT content game, underscanned, no encryption",
+         .input = inputStatus(kNoHdcp, kDepth8),
+         .avi = {.scan = kUnderscanned,
                  .colorimetry = kNoColorimetry,
                  .activeFormat = std::nullopt,
                  .rgbRange = kRangeFull,
                  .itContent = kContentGame,
-                 .vic = 97}),
-            spdInfoFrame("Corvid", "PC Graphics 9", kSourcePc),
-            {},
-            pcm(SampleRate::k48, kWord24, 2, kCa2_0),
-        },
-        {
-            "film-2.39",
-            "1080p24 film at 2.39:1 with letterbox bars, YCbCr 4:2:2, bitstream",
-            input(kHdcp14, kDepthNotIndicated),
-            // 1920 / 2.39 leaves 804 picture lines: 138 bar lines above and below.
-            avi({.colourFormat = kYcc422,
+                 .vic = 97},
+         .spd = spdInfoFrame("Corvid", "PC Graphics 9", kSourcePc),
+         .audio = pcm(SampleRate::k48, kWord24, 2, kCa2_0)},
+        {.name = "film-2.39",
+         .description = "1080p24 film at 2.39:1 with letterbox bars, YCbCr 4:2:2, bitstream",
+         .input = inputStatus(kHdcp14, kDepthNotIndicated),
+         // 1920 / 2.39 leaves 804 picture lines: 138 bar lines above and below.
+         .avi = {.colourFormat = kYcc422,
                  .activeFormat = kAfdBoxWiderThan16x9,
                  .vic = 32,
-                 .bars = {.topEnd = 138, .bottomStart = 943}}),
-            spdInfoFrame("Sable", "BD Deck 2", kSourceBluRay),
-            {},
-            bitstream(SampleRate::k48),
-        },
-        {
-            "pcm-5.1-96k",
-            "1080p60 from a disc player, 5.1 L-PCM 96 kHz 24-bit, HDCP 1.4",
-            input(kHdcp14, kDepth8),
-            avi({.colourFormat = kYcc444, .vic = 16}),
-            spdInfoFrame("Sable", "Universal Player", kSourceDvdPlayer),
-            {},
-            pcm(SampleRate::k96, kWord24, 6, kCa5_1, kCategoryDvd),
-        },
-        {
-            "hbr-7.1",
-            "1080p24 film with a lossless 7.1 HBR bitstream, HDCP 1.4",
-            input(kHdcp14, kDepth8),
-            avi({.colourFormat = kYcc444, .vic = 32}),
-            spdInfoFrame("Kestrel", "UHD Player 7", kSourceBluRay),
-            {},
-            highBitRate(),
-        },
-        {
-            "no-input",
-            "nothing on the HDMI input",
-            {0x00, 0x00, 0x00, 0x00, 0x00},
-            {},
-            {},
-            {},
-            {},
-        },
+                 .bars = {.topEnd = 138, .bottomStart = 943}},
+         .spd = spdInfoFrame("Sable", "BD Deck 2", kSourceBluRay),
+         .audio = bitstream(SampleRate::k48)},
+        {.name = "pcm-5.1-96k",
+         .description = "1080p60 from a disc player, 5.1 L-PCM 96 kHz 24-bit, HDCP 1.4",
+         .avi = {.colourFormat = kYcc444, .vic = 16},
+         .spd = spdInfoFrame("Sable", "Universal Player", kSourceDvdPlayer),
+         .audio = pcm(SampleRate::k96, kWord24, 6, kCa5_1, kCategoryDvd)},
+        {.name = "hbr-7.1",
+         .description = "1080p24 film with a lossless 7.1 HBR bitstream, HDCP 1.4",
+         .avi = {.colourFormat = kYcc444, .vic = 32},
+         .spd = kestrelPlayer,
+         .audio = highBitRate()},
     };
+    std::vector<Scenario> all;
+    for (const Preset& p : presets) {
+        all.push_back({p.name, p.description, p.input, avi(p.avi), p.spd, p.hdr, p.audio});
+    }
+    all.push_back(
+        {"no-input", "nothing on the HDMI input", {0x00, 0x00, 0x00, 0x00, 0x00}, {}, {}, {}, {}});
+    return all;
+}
+
+const std::vector<Scenario>& table() {
+    static const std::vector<Scenario> all = build();
     return all;
 }
 

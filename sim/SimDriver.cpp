@@ -204,10 +204,24 @@ SimDriver::SimDriver(std::string socketPath, std::ostream* complaints)
 
 SimDriver::~SimDriver() = default;
 
-std::shared_ptr<SimDriver::Port> SimDriver::port(usb::Handle handle) {
-    std::lock_guard lock(mutex_);
-    const auto it = ports_.find(handle);
-    return it == ports_.end() ? nullptr : it->second;
+// Runs `use` on the handle's port, locked and with what the daemon sent taken in; when
+// `forget`, the handle is gone from then on.
+template <typename Use> usb::Status SimDriver::withPort(usb::Handle handle, Use use, bool forget) {
+    std::shared_ptr<Port> p;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = ports_.find(handle);
+        if (it == ports_.end()) {
+            return usb::kInvalidHandle;
+        }
+        p = it->second;
+        if (forget) {
+            ports_.erase(it);
+        }
+    }
+    std::lock_guard lock(p->mutex);
+    p->pump(0);
+    return use(*p);
 }
 
 usb::Status SimDriver::getNumDevices(std::uint32_t& count) {
@@ -277,93 +291,75 @@ usb::Status SimDriver::open(std::uint32_t index, usb::Handle& handle) {
 }
 
 usb::Status SimDriver::close(usb::Handle handle) {
-    std::shared_ptr<Port> p;
-    {
-        std::lock_guard lock(mutex_);
-        const auto it = ports_.find(handle);
-        if (it == ports_.end()) {
-            return usb::kInvalidHandle;
-        }
-        p = std::move(it->second);
-        ports_.erase(it);
-    }
-    std::lock_guard lock(p->mutex);
-    p->pump(0);
-    // The connection goes either way; a failed close only tells the caller so.
-    return (p->dead || fire(p->closeFaults)) ? usb::kDeviceIoFailed : usb::kSuccess;
+    return withPort(
+        handle,
+        [](Port& p) {
+            // The connection goes either way; a failed close only tells the caller so.
+            return (p.dead || fire(p.closeFaults)) ? usb::kDeviceIoFailed : usb::kSuccess;
+        },
+        true);
 }
 
 usb::Status SimDriver::read(usb::Handle handle, void* buffer, std::uint32_t count,
                             std::uint32_t& bytesRead) {
     bytesRead = 0;
-    const auto p = port(handle);
-    if (!p) {
-        return usb::kInvalidHandle;
-    }
-    std::lock_guard lock(p->mutex);
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(readTimeoutMs_.load());
-    p->pump(0);
-    while (p->rx.empty() && !p->dead) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::microseconds>(deadline - SteadyClock::now());
-        if (left.count() <= 0) {
-            break;
+    return withPort(handle, [&](Port& p) {
+        const auto deadline = SteadyClock::now() + std::chrono::milliseconds(readTimeoutMs_.load());
+        while (p.rx.empty() && !p.dead) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                deadline - SteadyClock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            p.pump(std::min<std::int64_t>(left.count(), 50'000));
         }
-        p->pump(std::min<std::int64_t>(left.count(), 50'000));
-    }
-    if (p->dead) {
-        return usb::kReadError;
-    }
-    if (p->rx.empty()) {
-        return usb::kTimedOut;
-    }
-    // One read hands over what has arrived; it does not wait for the full count.
-    const auto n = std::min<std::size_t>(count, p->rx.size());
-    std::copy_n(p->rx.begin(), n, static_cast<std::uint8_t*>(buffer));
-    p->rx.erase(p->rx.begin(), p->rx.begin() + static_cast<std::ptrdiff_t>(n));
-    bytesRead = static_cast<std::uint32_t>(n);
-    return usb::kSuccess;
+        if (p.dead) {
+            return usb::kReadError;
+        }
+        if (p.rx.empty()) {
+            return usb::kTimedOut;
+        }
+        // One read hands over what has arrived; it does not wait for the full count.
+        const auto n = std::min<std::size_t>(count, p.rx.size());
+        std::copy_n(p.rx.begin(), n, static_cast<std::uint8_t*>(buffer));
+        p.rx.erase(p.rx.begin(), p.rx.begin() + static_cast<std::ptrdiff_t>(n));
+        bytesRead = static_cast<std::uint32_t>(n);
+        return usb::kSuccess;
+    });
 }
 
 usb::Status SimDriver::write(usb::Handle handle, const void* buffer, std::uint32_t count,
                              std::uint32_t& bytesWritten) {
     bytesWritten = 0;
-    const auto p = port(handle);
-    if (!p) {
-        return usb::kInvalidHandle;
-    }
-    std::lock_guard lock(p->mutex);
-    p->pump(0);
-    if (p->dead) {
-        return usb::kWriteError;
-    }
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    const std::string line = "frame " + toHex({bytes, count}) + "\n";
-    const int timeout = static_cast<int>(std::min<std::uint32_t>(writeTimeoutMs_.load(), 60'000));
-    if (!net::sendAll(p->fd, line, std::max(timeout, 1))) {
-        p->dead = true;
-        return usb::kWriteError;
-    }
-    bytesWritten = count;
-    return usb::kSuccess;
+    return withPort(handle, [&](Port& p) {
+        if (p.dead) {
+            return usb::kWriteError;
+        }
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        const std::string line = "frame " + toHex({bytes, count}) + "\n";
+        const int timeout =
+            static_cast<int>(std::min<std::uint32_t>(writeTimeoutMs_.load(), 60'000));
+        if (!net::sendAll(p.fd, line, std::max(timeout, 1))) {
+            p.dead = true;
+            return usb::kWriteError;
+        }
+        bytesWritten = count;
+        return usb::kSuccess;
+    });
 }
 
 usb::Status SimDriver::flushBuffers(usb::Handle handle, std::uint8_t /*flushTransmit*/,
                                     std::uint8_t flushReceive) {
-    const auto p = port(handle);
-    if (!p) {
-        return usb::kInvalidHandle;
-    }
-    std::lock_guard lock(p->mutex);
-    p->pump(0);
-    if (p->dead || fire(p->flushFaults)) {
-        return usb::kDeviceIoFailed;
-    }
-    // Frames are sent as they are written, so there is nothing to drop on the way out.
-    if (flushReceive != 0) {
-        p->rx.clear();
-    }
-    return usb::kSuccess;
+    return withPort(handle, [&](Port& p) {
+        if (p.dead || fire(p.flushFaults)) {
+            return usb::kDeviceIoFailed;
+        }
+        // Frames are sent as they are written, so there is nothing to drop on the way out.
+        if (flushReceive != 0) {
+            p.rx.clear();
+        }
+        return usb::kSuccess;
+    });
 }
 
 usb::Status SimDriver::setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
@@ -382,26 +378,22 @@ usb::Status SimDriver::checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueu
                                     std::uint32_t& queueStatus) {
     bytesQueued = 0;
     queueStatus = usb::kRxQueueEmpty;
-    const auto p = port(handle);
-    if (!p) {
-        return usb::kInvalidHandle;
-    }
-    std::lock_guard lock(p->mutex);
-    p->pump(0);
-    if (p->dead || fire(p->queueFaults)) {
-        // Callers poll back to back; the pause keeps a lasting failure from spinning.
-        std::this_thread::sleep_for(std::chrono::microseconds(kQueueWaitUs));
-        return usb::kDeviceIoFailed;
-    }
-    if (p->rx.empty()) {
-        p->pump(kQueueWaitUs);
-        if (p->dead) {
+    return withPort(handle, [&](Port& p) {
+        if (p.dead || fire(p.queueFaults)) {
+            // Callers poll back to back; the pause keeps a lasting failure from spinning.
+            std::this_thread::sleep_for(std::chrono::microseconds(kQueueWaitUs));
             return usb::kDeviceIoFailed;
         }
-    }
-    bytesQueued = static_cast<std::uint32_t>(p->rx.size());
-    queueStatus = p->rx.empty() ? usb::kRxQueueEmpty : usb::kRxQueueReady;
-    return usb::kSuccess;
+        if (p.rx.empty()) {
+            p.pump(kQueueWaitUs);
+            if (p.dead) {
+                return usb::kDeviceIoFailed;
+            }
+        }
+        bytesQueued = static_cast<std::uint32_t>(p.rx.size());
+        queueStatus = p.rx.empty() ? usb::kRxQueueEmpty : usb::kRxQueueReady;
+        return usb::kSuccess;
+    });
 }
 
 std::unique_ptr<usb::Driver> createSimDriver() {

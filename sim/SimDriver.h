@@ -57,7 +57,7 @@ class SimDriver final : public usb::Driver {
   private:
     struct Port;
     struct Answer;
-    std::shared_ptr<Port> port(usb::Handle handle);
+    template <typename Use> usb::Status withPort(usb::Handle handle, Use use, bool forget = false);
     Answer ask(const std::string& request);
     void complain(int kind, const std::string& text);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/Wire.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -24,19 +25,13 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
 } // namespace
 
 std::vector<std::string> splitWords(std::string_view line) {
+    constexpr std::string_view kBlanks = " \t\r";
     std::vector<std::string> words;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) {
-            ++i;
-        }
-        const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') {
-            ++i;
-        }
-        if (i > start) {
-            words.emplace_back(line.substr(start, i - start));
-        }
+    std::size_t end = 0;
+    for (auto start = line.find_first_not_of(kBlanks); start != std::string_view::npos;
+         start = line.find_first_not_of(kBlanks, end)) {
+        end = std::min(line.find_first_of(kBlanks, start), line.size());
+        words.emplace_back(line.substr(start, end - start));
     }
     return words;
 }

@@ -11,6 +11,7 @@
 #include "sim/Scenarios.h"
 #include "sim/Wire.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <ranges>
 #include <span>
 #include <string>
 #include <thread>
@@ -149,20 +151,16 @@ int serve(DaemonOptions options, const std::vector<std::string>& args) {
             options.socketPath = value;
         } else if (takeOption(args, i, "--serials", value, missing)) {
             options.serials.clear();
-            std::size_t start = 0;
-            for (;;) {
-                const auto comma = value.find(',', start);
-                options.serials.push_back(value.substr(start, comma - start));
-                if (comma == std::string::npos) {
-                    break;
-                }
-                start = comma + 1;
+            for (const auto serial : std::views::split(value, ',')) {
+                options.serials.emplace_back(serial.begin(), serial.end());
             }
-            for (const auto& s : options.serials) {
-                if (s.empty() || s.size() > 255 ||
-                    s.find_first_of(" \t\r\n") != std::string::npos) {
-                    return usageError("bad serial list: " + value);
-                }
+            const auto bad = [](const std::string& s) {
+                return s.empty() || s.size() > 255 ||
+                       s.find_first_of(" \t\r\n") != std::string::npos;
+            };
+            // An empty list splits into no serial at all.
+            if (value.empty() || std::ranges::any_of(options.serials, bad)) {
+                return usageError("bad serial list: " + value);
             }
         } else if (takeOption(args, i, "--delay-ms", value, missing)) {
             const auto ms = parseUnsigned(value, 60'000);

@@ -34,11 +34,23 @@ void reportFailures(Context& c, CollectedStatus& status) {
     }
 }
 
-// What the backend knows of why no box can be reached, one line after the link's text.
-void reportReachProblem(Context& c) {
+// Says the failures of the requests just made; true when the time has run out
+// instead, and the command ends failed without a word.
+bool endedByTime(Context& c, BoxSession& box) {
+    if (c.timedOut()) {
+        return true;
+    }
+    reportFailures(c, box.statusBar());
+    return false;
+}
+
+// What the backend knows of why no box can be reached, one line after the link's text;
+// returns `code`.
+int reportReachProblem(Context& c, int code) {
     if (const std::string problem = c.driver.reachProblem(); !problem.empty()) {
         c.err << "telmarctl: " << problem << std::endl;
     }
+    return code;
 }
 
 // A session on the command's link: abandoned when the time runs out.
@@ -69,21 +81,35 @@ std::optional<int> openBox(Context& c, BoxSession& box) {
         if (c.options.serial != kDefaultSerial) {
             c.err << "telmarctl: no box with the serial " << c.options.serial << std::endl;
         }
-        reportReachProblem(c);
-        return kExitNoBox;
+        return reportReachProblem(c, kExitNoBox);
     case BoxSession::Opened::OpenFailed:
         c.err << "telmarctl: the box was found but could not be opened; is another program, "
                  "such as the control panel, using it?"
               << std::endl;
-        reportReachProblem(c);
-        return kExitFailed;
+        return reportReachProblem(c, kExitFailed);
     case BoxSession::Opened::CountFailed:
         // Not "no box": whether there is one is not known.
         c.err << "telmarctl: the USB devices could not be counted" << std::endl;
-        reportReachProblem(c);
-        return kExitFailed;
+        return reportReachProblem(c, kExitFailed);
     }
     return kExitFailed;
+}
+
+// Writes the register and prints `result`: the object with --json, else its message
+// when there is one.
+int writeAndSay(Context& c, BoxSession& box, const panel::SettingWrite& write,
+                const JsonValue& result) {
+    const bool accepted = box.protocol().writeRegister(write.reg, write.value);
+    if (endedByTime(c, box) || !accepted) {
+        return kExitFailed;
+    }
+    if (c.options.json) {
+        c.out << jsonLine(result) << std::endl;
+    } else if (const auto& message = result.at("message").get_ref<const std::string&>();
+               !message.empty()) {
+        c.out << message << std::endl;
+    }
+    return kExitOk;
 }
 
 // A --watch line: text on standard output, or a JSON event there and the text on
@@ -226,8 +252,7 @@ int runList(Context& c) {
     if (c.driver.getNumDevices(count) != usb::kSuccess) {
         // Whether a box is there is not known, so this is no "no box".
         c.err << "telmarctl: the USB devices could not be counted" << std::endl;
-        reportReachProblem(c);
-        return kExitFailed;
+        return reportReachProblem(c, kExitFailed);
     }
     const auto deviceString = [&](std::uint32_t index, std::uint32_t option) {
         char buffer[usb::kDeviceStringSize] = {};
@@ -284,8 +309,7 @@ int runList(Context& c) {
     c.out << std::flush;
     if (found == 0) {
         c.err << "telmarctl: no TELMAR box found (serial " << c.options.serial << ")" << std::endl;
-        reportReachProblem(c);
-        return kExitNoBox;
+        return reportReachProblem(c, kExitNoBox);
     }
     return kExitOk;
 }
@@ -296,11 +320,10 @@ int runStatus(Context& c) {
         return *failed;
     }
     Snapshot shown = box.readSnapshot();
-    if (c.timedOut()) {
+    const bool complete = box.statusBar().empty();
+    if (endedByTime(c, box)) {
         return kExitFailed;
     }
-    const bool complete = box.statusBar().empty();
-    reportFailures(c, box.statusBar());
     if (!c.options.watch) {
         printSnapshot(c, shown);
         return complete ? kExitOk : kExitFailed;
@@ -331,10 +354,9 @@ int runStatus(Context& c) {
             connection = panel::Connection::Connected;
             watchEvent(c, "connected", kWatchBackText);
             shown = box.readSnapshot();
-            if (c.timedOut()) {
+            if (endedByTime(c, box)) {
                 return kExitFailed;
             }
-            reportFailures(c, box.statusBar());
             printSnapshot(c, shown);
             continue;
         }
@@ -363,11 +385,7 @@ int runGet(Context& c) {
         return *failed;
     }
     const auto settings = box.readSettings();
-    if (c.timedOut()) {
-        return kExitFailed;
-    }
-    reportFailures(c, box.statusBar());
-    if (!settings) {
+    if (endedByTime(c, box) || !settings) {
         return kExitFailed;
     }
     const SettingName* only = c.options.setting.empty() ? nullptr : findSetting(c.options.setting);
@@ -394,11 +412,7 @@ int runSet(Context& c) {
     }
     if (needsGuiControl(setting->setting)) {
         const auto settings = box.readSettings();
-        if (c.timedOut()) {
-            return kExitFailed;
-        }
-        reportFailures(c, box.statusBar());
-        if (!settings) {
+        if (endedByTime(c, box) || !settings) {
             return kExitFailed;
         }
         if (!panel::controlStatesFor(*settings).guiOn) {
@@ -408,29 +422,15 @@ int runSet(Context& c) {
             return kExitFailed;
         }
     }
-    const bool accepted = box.protocol().writeRegister(write->reg, write->value);
-    if (c.timedOut()) {
-        return kExitFailed;
-    }
-    reportFailures(c, box.statusBar());
-    if (!accepted) {
-        return kExitFailed;
-    }
     // The panel confirms GUI control by its check box alone; a terminal needs the line.
     const std::string_view confirmation =
         write->confirmation                       ? std::string_view(write->confirmation)
         : setting->setting != Setting::GuiControl ? std::string_view()
         : c.options.value == "on"                 ? kGuiControlOnText
                                                   : kGuiControlOffText;
-    if (c.options.json) {
-        c.out << jsonLine({{"setting", setting->name},
-                           {"value", c.options.value},
-                           {"message", confirmation}})
-              << std::endl;
-    } else if (!confirmation.empty()) {
-        c.out << confirmation << std::endl;
-    }
-    return kExitOk;
+    return writeAndSay(
+        c, box, *write,
+        {{"setting", setting->name}, {"value", c.options.value}, {"message", confirmation}});
 }
 
 int runHpd(Context& c) {
@@ -438,21 +438,7 @@ int runHpd(Context& c) {
     if (const auto failed = openBox(c, box)) {
         return *failed;
     }
-    const panel::SettingWrite write = panel::hpdWrite();
-    const bool accepted = box.protocol().writeRegister(write.reg, write.value);
-    if (c.timedOut()) {
-        return kExitFailed;
-    }
-    reportFailures(c, box.statusBar());
-    if (!accepted) {
-        return kExitFailed;
-    }
-    if (c.options.json) {
-        c.out << jsonLine({{"setting", "hpd"}, {"message", kHpdSentText}}) << std::endl;
-    } else {
-        c.out << kHpdSentText << std::endl;
-    }
-    return kExitOk;
+    return writeAndSay(c, box, panel::hpdWrite(), {{"setting", "hpd"}, {"message", kHpdSentText}});
 }
 
 } // namespace telmar::cli

@@ -58,16 +58,20 @@ TerminalUi::TerminalUi(Style style, std::uint32_t blocks, link::Clock& clock, st
     startMs_ = clock_.tickMs();
 }
 
-void TerminalUi::finishBar() {
+void TerminalUi::closeBar() {
     if (barOpen_) {
         out_ << "\n" << std::flush;
         barOpen_ = false;
     }
-    endWarningRun();
+}
+
+void TerminalUi::finishBar() {
+    closeBar();
+    warnings_.end();
 }
 
 void TerminalUi::drawStatusLine(std::string_view text, int /*y*/) {
-    endWarningRun();
+    warnings_.end();
     // The procedure draws its progress line after each block; we show blocks done.
     if (done_ < blocks_ && text == updater::progressLine(done_, blocks_)) {
         progress();
@@ -153,22 +157,13 @@ void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
     }
     const std::string_view shownCaption =
         trimRight(caption) == updater::kSafetyCaption ? std::string_view{} : caption;
-    if (warnings_.repeats(words, shownCaption)) {
-        return;
-    }
-    finishBar();
-    warning(words, shownCaption, 0);
-    warnings_.start(words, shownCaption);
-}
-
-void TerminalUi::endWarningRun() {
-    if (const std::uint64_t repeats = warnings_.end()) {
-        warning(warnings_.text(), warnings_.caption(), repeats);
-    }
+    warnings_.show(words, shownCaption);
 }
 
 void TerminalUi::warning(std::string_view text, std::string_view caption, std::uint64_t repeats) {
-    err_ << boxLine(text, caption) << (repeats > 0 ? moreTimes(repeats) : "") << std::endl;
+    // A run is open only while no bar is, so this closes the bar before a new warning.
+    closeBar();
+    err_ << boxLine(text, caption) << moreTimes(repeats) << std::endl;
     if (style_ == Style::Json) {
         JsonValue event{{"event", "warning"},
                         {"caption", latin1ToUtf8(trimRight(caption))},

@@ -48,7 +48,7 @@ class TerminalUi final : public updater::UserInterface {
 
   private:
     void progress();
-    void endWarningRun();
+    void closeBar();
     void warning(std::string_view text, std::string_view caption, std::uint64_t repeats);
     std::optional<std::uint32_t> leftMs(std::uint32_t nowMs) const;
 
@@ -63,7 +63,8 @@ class TerminalUi final : public updater::UserInterface {
     std::uint32_t lastDecile_ = 0;
     bool barOpen_ = false;
     bool quiet_ = false;
-    WarningRun warnings_;
+    WarningRun warnings_{[this](std::string_view text, std::string_view caption,
+                                std::uint64_t repeats) { warning(text, caption, repeats); }};
     std::optional<int> endCode_;
 };
 

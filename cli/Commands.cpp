@@ -22,25 +22,20 @@ namespace {
 
 constexpr std::string_view kUnknown = "unknown";
 
-// The failure texts of the requests, one line each. The panel's "..." for a block
-// that could not be read says little on its own in a terminal.
-void reportFailures(Context& c, CollectedStatus& status) {
-    for (const std::string& text : status.take()) {
+// Says the failure texts of the requests just made, one line each; true when the time
+// has run out instead, and the command ends failed without a word. The panel's "..."
+// for a block that could not be read says little on its own in a terminal.
+bool endedByTime(Context& c, BoxSession& box) {
+    if (c.timedOut()) {
+        return true;
+    }
+    for (const std::string& text : box.statusBar().take()) {
         c.err << "telmarctl: " << text;
         if (text == protocol::kBlockReadFailedText) {
             c.err << " (a status block could not be read)";
         }
         c.err << std::endl;
     }
-}
-
-// Says the failures of the requests just made; true when the time has run out
-// instead, and the command ends failed without a word.
-bool endedByTime(Context& c, BoxSession& box) {
-    if (c.timedOut()) {
-        return true;
-    }
-    reportFailures(c, box.statusBar());
     return false;
 }
 
@@ -361,8 +356,9 @@ int runStatus(Context& c) {
             continue;
         }
         Snapshot now = shown;
+        // A box that has gone leaves no failures to say.
         const bool attached = box.poll(now);
-        if (c.timedOut()) {
+        if (endedByTime(c, box)) {
             return kExitFailed;
         }
         if (!attached) {
@@ -370,7 +366,6 @@ int runStatus(Context& c) {
             watchEvent(c, "disconnected", kWatchGoneText);
             continue;
         }
-        reportFailures(c, box.statusBar());
         if (now == shown) {
             continue;
         }

@@ -35,6 +35,23 @@ double percent(std::uint32_t done, std::uint32_t blocks) {
     return std::round(1000.0 * done / blocks) / 10;
 }
 
+// A box's text as a terminal user reads it: what it says about the window's menu
+// says what to type instead.
+std::string terminalWording(std::string_view boxText) {
+    std::string text(boxText);
+    constexpr std::string_view kMenuAgain = "choose Update Firmware again";
+    if (const auto at = text.find(kMenuAgain); at != std::string::npos) {
+        text.replace(at, kMenuAgain.size(), "run telmarctl update again");
+    }
+    // The placeholder refusal tells a window user how to build a real updater; here a
+    // real image file is one option away.
+    constexpr std::string_view kBuildReal = "build the updater with the real image: ";
+    if (const auto at = text.find(kBuildReal); at != std::string::npos) {
+        text.replace(at, std::string::npos, "give the real image file with --image FILE.");
+    }
+    return text;
+}
+
 } // namespace
 
 std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs,
@@ -133,21 +150,6 @@ void TerminalUi::progress() {
         return;
     }
     }
-}
-
-std::string terminalWording(std::string_view boxText) {
-    std::string text(boxText);
-    constexpr std::string_view kMenuAgain = "choose Update Firmware again";
-    if (const auto at = text.find(kMenuAgain); at != std::string::npos) {
-        text.replace(at, kMenuAgain.size(), "run telmarctl update again");
-    }
-    // The placeholder refusal tells a window user how to build a real updater; here a
-    // real image file is one option away.
-    constexpr std::string_view kBuildReal = "build the updater with the real image: ";
-    if (const auto at = text.find(kBuildReal); at != std::string::npos) {
-        text.replace(at, std::string::npos, "give the real image file with --image FILE.");
-    }
-    return text;
 }
 
 void TerminalUi::showWarning(std::string_view text, std::string_view caption) {

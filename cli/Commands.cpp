@@ -58,8 +58,10 @@ class Session : public BoxSession {
     OnExpiry expiry_;
 };
 
-// Opens the box, or says why not; the exit code when it failed.
-std::optional<int> openBox(Context& c, BoxSession& box) {
+// Opens the box and runs `run` on it, or says why the box could not be opened; the
+// exit code.
+template <typename Run> int onOpenBox(Context& c, Run run) {
+    Session box(c);
     const BoxSession::Opened opened = box.open(c.options.serial);
     if (c.timedOut()) {
         return kExitFailed;
@@ -69,7 +71,7 @@ std::optional<int> openBox(Context& c, BoxSession& box) {
         if (c.options.verbose) {
             c.err << "telmarctl: opened the box with serial " << c.options.serial << std::endl;
         }
-        return std::nullopt;
+        return run(box);
     case BoxSession::Opened::NotFound:
         // The link has said "Connect USB cable to TELMAR"; the serial is worth adding
         // only when it is not the usual one.
@@ -310,89 +312,86 @@ int runList(Context& c) {
 }
 
 int runStatus(Context& c) {
-    Session box(c);
-    if (const auto failed = openBox(c, box)) {
-        return *failed;
-    }
-    Snapshot shown = box.readSnapshot();
-    const bool complete = box.statusBar().empty();
-    if (endedByTime(c, box)) {
-        return kExitFailed;
-    }
-    if (!c.options.watch) {
-        printSnapshot(c, shown);
-        return complete ? kExitOk : kExitFailed;
-    }
-    printChange(c, std::nullopt, shown);
-    // Nothing else is written between changes, so a reader that has gone is noticed by
-    // looking, not by the next write.
-    const auto waitWhileRead = [&c] {
-        for (std::uint32_t waited = 0; waited < kWatchPeriodMs; waited += kWatchOutputCheckMs) {
-            if (c.outputClosed() || c.timedOut()) {
-                return false;
-            }
-            c.clock.sleepMs(kWatchOutputCheckMs);
-        }
-        return !c.outputClosed() && !c.timedOut();
-    };
-    // The panel core's states: polled while connected, looked for every period while
-    // disconnected.
-    panel::Connection connection = panel::Connection::Connected;
-    for (;;) {
-        if (!waitWhileRead() || !c.out) {
-            return c.timedOut() ? kExitFailed : kExitOk;
-        }
-        if (connection == panel::Connection::Disconnected) {
-            if (!box.reopenQuietly()) {
-                continue;
-            }
-            connection = panel::Connection::Connected;
-            watchEvent(c, "connected", kWatchBackText);
-            shown = box.readSnapshot();
-            if (endedByTime(c, box)) {
-                return kExitFailed;
-            }
-            printSnapshot(c, shown);
-            continue;
-        }
-        Snapshot now = shown;
-        // A box that has gone leaves no failures to say.
-        const bool attached = box.poll(now);
+    return onOpenBox(c, [&](BoxSession& box) -> int {
+        Snapshot shown = box.readSnapshot();
+        const bool complete = box.statusBar().empty();
         if (endedByTime(c, box)) {
             return kExitFailed;
         }
-        if (!attached) {
-            connection = panel::Connection::Disconnected;
-            watchEvent(c, "disconnected", kWatchGoneText);
-            continue;
+        if (!c.options.watch) {
+            printSnapshot(c, shown);
+            return complete ? kExitOk : kExitFailed;
         }
-        if (now == shown) {
-            continue;
+        printChange(c, std::nullopt, shown);
+        // Nothing else is written between changes, so a reader that has gone is noticed by
+        // looking, not by the next write.
+        const auto waitWhileRead = [&c] {
+            for (std::uint32_t waited = 0; waited < kWatchPeriodMs; waited += kWatchOutputCheckMs) {
+                if (c.outputClosed() || c.timedOut()) {
+                    return false;
+                }
+                c.clock.sleepMs(kWatchOutputCheckMs);
+            }
+            return !c.outputClosed() && !c.timedOut();
+        };
+        // The panel core's states: polled while connected, looked for every period while
+        // disconnected.
+        panel::Connection connection = panel::Connection::Connected;
+        for (;;) {
+            if (!waitWhileRead() || !c.out) {
+                return c.timedOut() ? kExitFailed : kExitOk;
+            }
+            if (connection == panel::Connection::Disconnected) {
+                if (!box.reopenQuietly()) {
+                    continue;
+                }
+                connection = panel::Connection::Connected;
+                watchEvent(c, "connected", kWatchBackText);
+                shown = box.readSnapshot();
+                if (endedByTime(c, box)) {
+                    return kExitFailed;
+                }
+                printSnapshot(c, shown);
+                continue;
+            }
+            Snapshot now = shown;
+            // A box that has gone leaves no failures to say.
+            const bool attached = box.poll(now);
+            if (endedByTime(c, box)) {
+                return kExitFailed;
+            }
+            if (!attached) {
+                connection = panel::Connection::Disconnected;
+                watchEvent(c, "disconnected", kWatchGoneText);
+                continue;
+            }
+            if (now == shown) {
+                continue;
+            }
+            printChange(c, shown, now);
+            shown = now;
         }
-        printChange(c, shown, now);
-        shown = now;
-    }
+    });
 }
 
 int runGet(Context& c) {
-    Session box(c);
-    if (const auto failed = openBox(c, box)) {
-        return *failed;
-    }
-    const auto settings = box.readSettings();
-    if (endedByTime(c, box) || !settings) {
-        return kExitFailed;
-    }
-    const SettingName* only = c.options.setting.empty() ? nullptr : findSetting(c.options.setting);
-    if (c.options.json) {
-        c.out << jsonLine(settingsJson(settings, only)) << std::endl;
-    } else if (only != nullptr) {
-        c.out << valueOf(only->setting, settings).value_or(kUnknown) << std::endl;
-    } else {
-        printSettings(c, settings);
-        c.out << std::flush;
-    }
-    return kExitOk;
+    return onOpenBox(c, [&](BoxSession& box) -> int {
+        const auto settings = box.readSettings();
+        if (endedByTime(c, box) || !settings) {
+            return kExitFailed;
+        }
+        const SettingName* only =
+            c.options.setting.empty() ? nullptr : findSetting(c.options.setting);
+        if (c.options.json) {
+            c.out << jsonLine(settingsJson(settings, only)) << std::endl;
+        } else if (only != nullptr) {
+            c.out << valueOf(only->setting, settings).value_or(kUnknown) << std::endl;
+        } else {
+            printSettings(c, settings);
+            c.out << std::flush;
+        }
+        return kExitOk;
+    });
 }
 
 int runSet(Context& c) {
@@ -401,39 +400,36 @@ int runSet(Context& c) {
     if (!write) {
         return kExitUsage;
     }
-    Session box(c);
-    if (const auto failed = openBox(c, box)) {
-        return *failed;
-    }
-    if (needsGuiControl(setting->setting)) {
-        const auto settings = box.readSettings();
-        if (endedByTime(c, box) || !settings) {
-            return kExitFailed;
+    return onOpenBox(c, [&](BoxSession& box) -> int {
+        if (needsGuiControl(setting->setting)) {
+            const auto settings = box.readSettings();
+            if (endedByTime(c, box) || !settings) {
+                return kExitFailed;
+            }
+            if (!panel::controlStatesFor(*settings).guiOn) {
+                c.err << "telmarctl: " << setting->name
+                      << " can be set only while GUI control is on (telmarctl set gui-control on)"
+                      << std::endl;
+                return kExitFailed;
+            }
         }
-        if (!panel::controlStatesFor(*settings).guiOn) {
-            c.err << "telmarctl: " << setting->name
-                  << " can be set only while GUI control is on (telmarctl set gui-control on)"
-                  << std::endl;
-            return kExitFailed;
-        }
-    }
-    // The panel confirms GUI control by its check box alone; a terminal needs the line.
-    const std::string_view confirmation =
-        write->confirmation                       ? std::string_view(write->confirmation)
-        : setting->setting != Setting::GuiControl ? std::string_view()
-        : c.options.value == "on"                 ? kGuiControlOnText
-                                                  : kGuiControlOffText;
-    return writeAndSay(
-        c, box, *write,
-        {{"setting", setting->name}, {"value", c.options.value}, {"message", confirmation}});
+        // The panel confirms GUI control by its check box alone; a terminal needs the line.
+        const std::string_view confirmation =
+            write->confirmation                       ? std::string_view(write->confirmation)
+            : setting->setting != Setting::GuiControl ? std::string_view()
+            : c.options.value == "on"                 ? kGuiControlOnText
+                                                      : kGuiControlOffText;
+        return writeAndSay(
+            c, box, *write,
+            {{"setting", setting->name}, {"value", c.options.value}, {"message", confirmation}});
+    });
 }
 
 int runHpd(Context& c) {
-    Session box(c);
-    if (const auto failed = openBox(c, box)) {
-        return *failed;
-    }
-    return writeAndSay(c, box, panel::hpdWrite(), {{"setting", "hpd"}, {"message", kHpdSentText}});
+    return onOpenBox(c, [&](BoxSession& box) -> int {
+        return writeAndSay(c, box, panel::hpdWrite(),
+                           {{"setting", "hpd"}, {"message", kHpdSentText}});
+    });
 }
 
 } // namespace telmar::cli

@@ -12,6 +12,7 @@
 #include "updater/Variant.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -272,21 +273,14 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
     const auto outcome = runSafeguarded(variant, c.driver, c.clock, ui, c.err);
     ui.finishBar();
     using Outcome = updater::FlashUpdate::Outcome;
-    switch (outcome) {
-    case Outcome::Completed:
-        return finish(c, kExitOk, "completed");
-    case Outcome::NoBox:
-        return finish(c, kExitNoBox, "no-box");
-    case Outcome::BoxInUse:
-        return finish(c, kExitFailed, "box-in-use");
-    case Outcome::BoxFailed:
-        return finish(c, kExitFailed, "box-failed");
-    case Outcome::Refused:
-        return finish(c, kExitFailed, "refused");
-    case Outcome::Aborted:
-        break;
-    }
-    return finish(c, kExitFailed, "aborted");
+    // In the order of Outcome.
+    constexpr std::array<std::string_view, 6> kOutcomes = {"refused",    "no-box",    "box-in-use",
+                                                           "box-failed", "completed", "aborted"};
+    static_assert(kOutcomes.size() == static_cast<std::size_t>(Outcome::Aborted) + 1);
+    const int code = outcome == Outcome::Completed ? kExitOk
+                     : outcome == Outcome::NoBox   ? kExitNoBox
+                                                   : kExitFailed;
+    return finish(c, code, kOutcomes[static_cast<std::size_t>(outcome)]);
 }
 
 } // namespace telmar::cli

@@ -142,41 +142,40 @@ JsonValue settingsJson(const std::optional<protocol::SettingsMirror>& mirror,
     return json;
 }
 
-void printSettings(Context& c, const std::optional<protocol::SettingsMirror>& mirror) {
+void printSettings(std::ostream& out, const std::optional<protocol::SettingsMirror>& mirror) {
     for (const SettingName& s : settingNames()) {
-        c.out << s.name << ": " << valueOf(s.setting, mirror).value_or(kUnknown) << "\n";
+        out << s.name << ": " << valueOf(s.setting, mirror).value_or(kUnknown) << "\n";
     }
 }
 
-void printDetails(Context& c, const Snapshot& s) {
+void printDetails(std::ostream& out, const Snapshot& s) {
     if (!s.details) {
-        c.out << "\nSignal details: not read\n";
+        out << "\nSignal details: not read\n";
         return;
     }
     const status::DetailsView view = status::detailsView(*s.details);
     for (const status::DetailsSection& section : view.sections) {
-        c.out << "\n" << section.title << "\n";
+        out << "\n" << section.title << "\n";
         for (const status::DetailRow& row : section.rows) {
-            c.out << row.label << ": " << latin1ForTerminal(row.value) << "\n";
+            out << row.label << ": " << latin1ForTerminal(row.value) << "\n";
         }
     }
-    c.out << "\nRaw\n";
+    out << "\nRaw\n";
     for (const status::RawBlockText& block : view.raw) {
-        c.out << "Block " << unsigned{block.number} << ": " << block.hex << "\n";
+        out << "Block " << unsigned{block.number} << ": " << block.hex << "\n";
     }
 }
 
 // The text `status` prints; --watch prints again when it differs.
 std::string snapshotText(Context& c, const Snapshot& s) {
     std::ostringstream text;
-    Context to{c.options, c.driver, c.clock, text, c.err};
-    to.out << latin1ForTerminal(s.version) << "\n";
+    text << latin1ForTerminal(s.version) << "\n";
     for (const std::string& line : s.lines.text) {
-        to.out << latin1ForTerminal(line) << "\n";
+        text << latin1ForTerminal(line) << "\n";
     }
-    printSettings(to, s.settings);
+    printSettings(text, s.settings);
     if (c.options.details) {
-        printDetails(to, s);
+        printDetails(text, s);
     }
     return text.str();
 }
@@ -387,7 +386,7 @@ int runGet(Context& c) {
         } else if (only != nullptr) {
             c.out << valueOf(only->setting, settings).value_or(kUnknown) << std::endl;
         } else {
-            printSettings(c, settings);
+            printSettings(c.out, settings);
             c.out << std::flush;
         }
         return kExitOk;

@@ -64,15 +64,6 @@ constexpr std::array<CommandName, 7> kCommands = {{
      "1 when a problem was found, 3 when no box is there.\n"},
 }};
 
-template <typename Matches> const CommandName* findCommand(Matches matches) {
-    for (const auto& c : kCommands) {
-        if (matches(c)) {
-            return &c;
-        }
-    }
-    return nullptr;
-}
-
 std::string settingWords() {
     std::string text;
     for (const SettingName& s : settingNames()) {
@@ -158,7 +149,7 @@ Parsed parseArguments(std::span<const std::string> args) {
             return fail("unknown option " + arg);
         } else if (!command) {
             const CommandName* named =
-                findCommand([&arg](const CommandName& c) { return c.name == arg; });
+                findIn(kCommands, [&arg](const CommandName& c) { return c.name == arg; });
             if (named == nullptr) {
                 return fail("unknown command " + arg);
             }
@@ -348,7 +339,7 @@ std::string usageText() {
 
 std::string commandUsage(Command command) {
     const CommandName* named =
-        findCommand([command](const CommandName& c) { return c.command == command; });
+        findIn(kCommands, [command](const CommandName& c) { return c.command == command; });
     if (named == nullptr) {
         return usageText();
     }

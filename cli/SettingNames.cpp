@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/SettingNames.h"
 
+#include "cli/Text.h"
+
 #include <algorithm>
 #include <array>
 
@@ -48,17 +50,11 @@ constexpr std::array<TwoWordControl, 6> kTwoWordControls = {{
 }};
 
 const TwoWordControl* twoWordControl(Setting setting) {
-    for (const TwoWordControl& control : kTwoWordControls) {
-        if (control.setting == setting) {
-            return &control;
-        }
-    }
-    return nullptr;
+    return findIn(kTwoWordControls, [setting](const auto& c) { return c.setting == setting; });
 }
 
 const SettingName& settingName(Setting setting) {
-    return *std::find_if(kSettings.begin(), kSettings.end(),
-                         [setting](const SettingName& s) { return s.setting == setting; });
+    return *findIn(kSettings, [setting](const SettingName& s) { return s.setting == setting; });
 }
 
 } // namespace
@@ -68,12 +64,7 @@ std::span<const SettingName> settingNames() {
 }
 
 const SettingName* findSetting(std::string_view name) {
-    for (const SettingName& s : kSettings) {
-        if (s.name == name) {
-            return &s;
-        }
-    }
-    return nullptr;
+    return findIn(kSettings, [name](const SettingName& s) { return s.name == name; });
 }
 
 std::optional<panel::SettingWrite> settingWrite(Setting setting, std::string_view value) {

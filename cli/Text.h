@@ -3,6 +3,7 @@
 
 #include "base/Printable.h"
 
+#include <algorithm>
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -24,6 +25,12 @@ std::string_view trimRight(std::string_view text);
 // A warning box as one line for standard error: "telmarctl: CAPTION: TEXT", blank
 // parts left out. Latin-1 in, UTF-8 out.
 std::string boxLine(std::string_view text, std::string_view caption);
+
+// The first of `items` that `matches`, or nullptr.
+template <typename Items, typename Matches> auto* findIn(const Items& items, Matches matches) {
+    const auto it = std::find_if(items.begin(), items.end(), matches);
+    return it == items.end() ? nullptr : &*it;
+}
 
 // Appends `item` to `list`, after `separator` unless the list is still empty.
 void appendJoined(std::string& list, std::string_view separator, std::string_view item);

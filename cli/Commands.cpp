@@ -48,20 +48,12 @@ int reportReachProblem(Context& c, int code) {
     return code;
 }
 
-// A session on the command's link: abandoned when the time runs out.
-class Session : public BoxSession {
-  public:
-    explicit Session(Context& c)
-        : BoxSession(c.driver, c.clock, c.err), expiry_(c.deadline, [this] { abandon(); }) {}
-
-  private:
-    OnExpiry expiry_;
-};
-
 // Opens the box and runs `run` on it, or says why the box could not be opened; the
 // exit code.
 template <typename Run> int onOpenBox(Context& c, Run run) {
-    Session box(c);
+    BoxSession box(c.driver, c.clock, c.err);
+    // The session's link is abandoned when the time runs out.
+    const OnExpiry expiry(c.deadline, [&box] { box.abandon(); });
     const BoxSession::Opened opened = box.open(c.options.serial);
     if (c.timedOut()) {
         return kExitFailed;

@@ -67,12 +67,8 @@ constexpr std::array<CommandName, 7> kCommands = {{
 std::string settingWords() {
     std::string text;
     for (const SettingName& s : settingNames()) {
-        text += "  " + std::string(s.name) + std::string(18 - s.name.size(), ' ');
-        std::string values;
-        for (const std::string_view v : s.values) {
-            appendJoined(values, "|", v);
-        }
-        text += values + "\n";
+        text += "  " + std::string(s.name) + std::string(18 - s.name.size(), ' ') +
+                joined(s.values, "|") + "\n";
     }
     return text;
 }
@@ -231,11 +227,7 @@ Parsed parseArguments(std::span<const std::string> args) {
             return fail("unknown setting " + operands[0]);
         }
         if (!settingWrite(s->setting, operands[1])) {
-            std::string words;
-            for (const auto v : s->values) {
-                appendJoined(words, "|", v);
-            }
-            return fail(operands[0] + " takes " + words + ", not " + operands[1]);
+            return fail(operands[0] + " takes " + joined(s->values, "|") + ", not " + operands[1]);
         }
         o.setting = operands[0];
         o.value = operands[1];
@@ -289,11 +281,7 @@ std::optional<std::uint32_t> parseTimeout(std::string_view text) {
 }
 
 std::string backendNames() {
-    std::string names;
-    for (const backends::BackendEntry& entry : backends::backendTable()) {
-        appendJoined(names, "|", entry.name);
-    }
-    return names;
+    return joined(backends::backendTable(), "|", &backends::BackendEntry::name);
 }
 
 std::string usageText() {

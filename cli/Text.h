@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -34,6 +35,16 @@ template <typename Items, typename Matches> auto* findIn(const Items& items, Mat
 
 // Appends `item` to `list`, after `separator` unless the list is still empty.
 void appendJoined(std::string& list, std::string_view separator, std::string_view item);
+
+// The `word` of each of `items`, as "on|off" with the separator "|".
+template <typename Items, typename Word = std::identity>
+std::string joined(const Items& items, std::string_view separator, Word word = {}) {
+    std::string list;
+    for (const auto& item : items) {
+        appendJoined(list, separator, std::invoke(word, item));
+    }
+    return list;
+}
 
 // "2026-12-08T18:30:00.123Z": UTC, milliseconds.
 std::string isoTime(std::chrono::system_clock::time_point time);

@@ -190,9 +190,6 @@ Parsed parseArguments(std::span<const std::string> args) {
         return fail(std::string(o.image ? "--image" : "--yes") + " belongs to update");
     }
 
-    const auto operandCount = [&](std::size_t least, std::size_t most) {
-        return operands.size() >= least && operands.size() <= most;
-    };
     switch (o.command) {
     case Command::List:
     case Command::Status:
@@ -203,7 +200,7 @@ Parsed parseArguments(std::span<const std::string> args) {
         }
         break;
     case Command::Get:
-        if (!operandCount(0, 1)) {
+        if (operands.size() > 1) {
             return fail("get takes at most one setting");
         }
         if (!operands.empty()) {
@@ -219,7 +216,7 @@ Parsed parseArguments(std::span<const std::string> args) {
             o.command = Command::Hpd;
             break;
         }
-        if (!operandCount(2, 2)) {
+        if (operands.size() != 2) {
             return fail("set takes a setting and a value");
         }
         const SettingName* s = findSetting(operands[0]);
@@ -234,7 +231,7 @@ Parsed parseArguments(std::span<const std::string> args) {
         break;
     }
     case Command::Update:
-        if (!operandCount(1, 1) || (operands[0] != "fpga1" && operands[0] != "fpga2")) {
+        if (operands.size() != 1 || (operands[0] != "fpga1" && operands[0] != "fpga2")) {
             return fail("update takes fpga1 or fpga2");
         }
         if (o.serial != kDefaultSerial) {

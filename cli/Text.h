@@ -27,14 +27,23 @@ std::string_view trimRight(std::string_view text);
 // parts left out. Latin-1 in, UTF-8 out.
 std::string boxLine(std::string_view text, std::string_view caption);
 
+// Appends `item` to `list`, after `separator` unless the list is still empty.
+void appendJoined(std::string& list, std::string_view separator, std::string_view item);
+
+// "2026-12-08T18:30:00.123Z": UTC, milliseconds.
+std::string isoTime(std::chrono::system_clock::time_point time);
+
+using JsonValue = nlohmann::ordered_json;
+
+// One JSON value as one line of UTF-8, members in the order added; a byte that is not
+// UTF-8 is replaced by U+FFFD, so the output always is.
+std::string jsonLine(const JsonValue& value);
+
 // The first of `items` that `matches`, or nullptr.
 template <typename Items, typename Matches> auto* findIn(const Items& items, Matches matches) {
     const auto it = std::find_if(items.begin(), items.end(), matches);
     return it == items.end() ? nullptr : &*it;
 }
-
-// Appends `item` to `list`, after `separator` unless the list is still empty.
-void appendJoined(std::string& list, std::string_view separator, std::string_view item);
 
 // The `word` of each of `items`, as "on|off" with the separator "|".
 template <typename Items, typename Word = std::identity>
@@ -45,14 +54,5 @@ std::string joined(const Items& items, std::string_view separator, Word word = {
     }
     return list;
 }
-
-// "2026-12-08T18:30:00.123Z": UTC, milliseconds.
-std::string isoTime(std::chrono::system_clock::time_point time);
-
-using JsonValue = nlohmann::ordered_json;
-
-// One JSON value as one line of UTF-8, members in the order added; a byte that is not
-// UTF-8 is replaced by U+FFFD, so the output always is.
-std::string jsonLine(const JsonValue& value);
 
 } // namespace telmar::cli

@@ -9,20 +9,10 @@
 
 namespace telmar::cli {
 
-void StderrMessages::showWarning(std::string_view text, std::string_view caption) {
-    if (run_.repeats(text, caption)) {
-        return;
-    }
-    endRun();
-    err_ << boxLine(text, caption) << std::endl;
-    run_.start(text, caption);
-}
-
-void StderrMessages::endRun() {
-    if (const std::uint64_t repeats = run_.end()) {
-        err_ << boxLine(run_.text(), run_.caption()) << moreTimes(repeats) << std::endl;
-    }
-}
+StderrMessages::StderrMessages(std::ostream& err)
+    : run_([&err](std::string_view text, std::string_view caption, std::uint64_t repeats) {
+          err << boxLine(text, caption) << moreTimes(repeats) << std::endl;
+      }) {}
 
 void CollectedStatus::showMessage(std::string_view text, int /*timeoutMs*/) {
     texts_.emplace_back(text);

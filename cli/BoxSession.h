@@ -22,15 +22,16 @@ namespace telmar::cli {
 // box as its first line and, when the run ends, one line with the count.
 class StderrMessages final : public link::MessageSink {
   public:
-    explicit StderrMessages(std::ostream& err) : err_(err) {}
+    explicit StderrMessages(std::ostream& err);
     ~StderrMessages() override { endRun(); }
     StderrMessages(const StderrMessages&) = delete;
     StderrMessages& operator=(const StderrMessages&) = delete;
-    void showWarning(std::string_view text, std::string_view caption) override;
-    void endRun();
+    void showWarning(std::string_view text, std::string_view caption) override {
+        run_.show(text, caption);
+    }
+    void endRun() { run_.end(); }
 
   private:
-    std::ostream& err_;
     WarningRun run_;
 };
 

@@ -22,37 +22,38 @@ namespace {
 
 constexpr std::string_view kUnknown = "unknown";
 
-// The failure texts of the requests, one line each. The panel's "..." for a block
-// that could not be read says little on its own in a terminal.
-void reportFailures(Context& c, CollectedStatus& status) {
-    for (const std::string& text : status.take()) {
+// Says the failure texts of the requests just made, one line each; true when the time
+// has run out instead, and the command ends failed without a word. The panel's "..."
+// for a block that could not be read says little on its own in a terminal.
+bool endedByTime(Context& c, BoxSession& box) {
+    if (c.timedOut()) {
+        return true;
+    }
+    for (const std::string& text : box.statusBar().take()) {
         c.err << "telmarctl: " << text;
         if (text == protocol::kBlockReadFailedText) {
             c.err << " (a status block could not be read)";
         }
         c.err << std::endl;
     }
+    return false;
 }
 
-// What the backend knows of why no box can be reached, one line after the link's text.
-void reportReachProblem(Context& c) {
+// What the backend knows of why no box can be reached, one line after the link's text;
+// returns `code`.
+int reportReachProblem(Context& c, int code) {
     if (const std::string problem = c.driver.reachProblem(); !problem.empty()) {
         c.err << "telmarctl: " << problem << std::endl;
     }
+    return code;
 }
 
-// A session on the command's link: abandoned when the time runs out.
-class Session : public BoxSession {
-  public:
-    explicit Session(Context& c)
-        : BoxSession(c.driver, c.clock, c.err), expiry_(c.deadline, [this] { abandon(); }) {}
-
-  private:
-    OnExpiry expiry_;
-};
-
-// Opens the box, or says why not; the exit code when it failed.
-std::optional<int> openBox(Context& c, BoxSession& box) {
+// Opens the box and runs `run` on it, or says why the box could not be opened; the
+// exit code.
+template <typename Run> int onOpenBox(Context& c, Run run) {
+    BoxSession box(c.driver, c.clock, c.err);
+    // The session's link is abandoned when the time runs out.
+    const OnExpiry expiry(c.deadline, [&box] { box.abandon(); });
     const BoxSession::Opened opened = box.open(c.options.serial);
     if (c.timedOut()) {
         return kExitFailed;
@@ -62,28 +63,42 @@ std::optional<int> openBox(Context& c, BoxSession& box) {
         if (c.options.verbose) {
             c.err << "telmarctl: opened the box with serial " << c.options.serial << std::endl;
         }
-        return std::nullopt;
+        return run(box);
     case BoxSession::Opened::NotFound:
         // The link has said "Connect USB cable to TELMAR"; the serial is worth adding
         // only when it is not the usual one.
         if (c.options.serial != kDefaultSerial) {
             c.err << "telmarctl: no box with the serial " << c.options.serial << std::endl;
         }
-        reportReachProblem(c);
-        return kExitNoBox;
+        return reportReachProblem(c, kExitNoBox);
     case BoxSession::Opened::OpenFailed:
         c.err << "telmarctl: the box was found but could not be opened; is another program, "
                  "such as the control panel, using it?"
               << std::endl;
-        reportReachProblem(c);
-        return kExitFailed;
+        return reportReachProblem(c, kExitFailed);
     case BoxSession::Opened::CountFailed:
         // Not "no box": whether there is one is not known.
         c.err << "telmarctl: the USB devices could not be counted" << std::endl;
-        reportReachProblem(c);
-        return kExitFailed;
+        return reportReachProblem(c, kExitFailed);
     }
     return kExitFailed;
+}
+
+// Writes the register and prints `result`: the object with --json, else its message
+// when there is one.
+int writeAndSay(Context& c, BoxSession& box, const panel::SettingWrite& write,
+                const JsonValue& result) {
+    const bool accepted = box.protocol().writeRegister(write.reg, write.value);
+    if (endedByTime(c, box) || !accepted) {
+        return kExitFailed;
+    }
+    if (c.options.json) {
+        c.out << jsonLine(result) << std::endl;
+    } else if (const auto& message = result.at("message").get_ref<const std::string&>();
+               !message.empty()) {
+        c.out << message << std::endl;
+    }
+    return kExitOk;
 }
 
 // A --watch line: text on standard output, or a JSON event there and the text on
@@ -119,41 +134,40 @@ JsonValue settingsJson(const std::optional<protocol::SettingsMirror>& mirror,
     return json;
 }
 
-void printSettings(Context& c, const std::optional<protocol::SettingsMirror>& mirror) {
+void printSettings(std::ostream& out, const std::optional<protocol::SettingsMirror>& mirror) {
     for (const SettingName& s : settingNames()) {
-        c.out << s.name << ": " << valueOf(s.setting, mirror).value_or(kUnknown) << "\n";
+        out << s.name << ": " << valueOf(s.setting, mirror).value_or(kUnknown) << "\n";
     }
 }
 
-void printDetails(Context& c, const Snapshot& s) {
+void printDetails(std::ostream& out, const Snapshot& s) {
     if (!s.details) {
-        c.out << "\nSignal details: not read\n";
+        out << "\nSignal details: not read\n";
         return;
     }
     const status::DetailsView view = status::detailsView(*s.details);
     for (const status::DetailsSection& section : view.sections) {
-        c.out << "\n" << section.title << "\n";
+        out << "\n" << section.title << "\n";
         for (const status::DetailRow& row : section.rows) {
-            c.out << row.label << ": " << latin1ForTerminal(row.value) << "\n";
+            out << row.label << ": " << latin1ForTerminal(row.value) << "\n";
         }
     }
-    c.out << "\nRaw\n";
+    out << "\nRaw\n";
     for (const status::RawBlockText& block : view.raw) {
-        c.out << "Block " << unsigned{block.number} << ": " << block.hex << "\n";
+        out << "Block " << unsigned{block.number} << ": " << block.hex << "\n";
     }
 }
 
 // The text `status` prints; --watch prints again when it differs.
 std::string snapshotText(Context& c, const Snapshot& s) {
     std::ostringstream text;
-    Context to{c.options, c.driver, c.clock, text, c.err};
-    to.out << latin1ForTerminal(s.version) << "\n";
+    text << latin1ForTerminal(s.version) << "\n";
     for (const std::string& line : s.lines.text) {
-        to.out << latin1ForTerminal(line) << "\n";
+        text << latin1ForTerminal(line) << "\n";
     }
-    printSettings(to, s.settings);
+    printSettings(text, s.settings);
     if (c.options.details) {
-        printDetails(to, s);
+        printDetails(text, s);
     }
     return text.str();
 }
@@ -226,8 +240,7 @@ int runList(Context& c) {
     if (c.driver.getNumDevices(count) != usb::kSuccess) {
         // Whether a box is there is not known, so this is no "no box".
         c.err << "telmarctl: the USB devices could not be counted" << std::endl;
-        reportReachProblem(c);
-        return kExitFailed;
+        return reportReachProblem(c, kExitFailed);
     }
     const auto deviceString = [&](std::uint32_t index, std::uint32_t option) {
         char buffer[usb::kDeviceStringSize] = {};
@@ -284,102 +297,92 @@ int runList(Context& c) {
     c.out << std::flush;
     if (found == 0) {
         c.err << "telmarctl: no TELMAR box found (serial " << c.options.serial << ")" << std::endl;
-        reportReachProblem(c);
-        return kExitNoBox;
+        return reportReachProblem(c, kExitNoBox);
     }
     return kExitOk;
 }
 
 int runStatus(Context& c) {
-    Session box(c);
-    if (const auto failed = openBox(c, box)) {
-        return *failed;
-    }
-    Snapshot shown = box.readSnapshot();
-    if (c.timedOut()) {
-        return kExitFailed;
-    }
-    const bool complete = box.statusBar().empty();
-    reportFailures(c, box.statusBar());
-    if (!c.options.watch) {
-        printSnapshot(c, shown);
-        return complete ? kExitOk : kExitFailed;
-    }
-    printChange(c, std::nullopt, shown);
-    // Nothing else is written between changes, so a reader that has gone is noticed by
-    // looking, not by the next write.
-    const auto waitWhileRead = [&c] {
-        for (std::uint32_t waited = 0; waited < kWatchPeriodMs; waited += kWatchOutputCheckMs) {
-            if (c.outputClosed() || c.timedOut()) {
-                return false;
-            }
-            c.clock.sleepMs(kWatchOutputCheckMs);
-        }
-        return !c.outputClosed() && !c.timedOut();
-    };
-    // The panel core's states: polled while connected, looked for every period while
-    // disconnected.
-    panel::Connection connection = panel::Connection::Connected;
-    for (;;) {
-        if (!waitWhileRead() || !c.out) {
-            return c.timedOut() ? kExitFailed : kExitOk;
-        }
-        if (connection == panel::Connection::Disconnected) {
-            if (!box.reopenQuietly()) {
-                continue;
-            }
-            connection = panel::Connection::Connected;
-            watchEvent(c, "connected", kWatchBackText);
-            shown = box.readSnapshot();
-            if (c.timedOut()) {
-                return kExitFailed;
-            }
-            reportFailures(c, box.statusBar());
-            printSnapshot(c, shown);
-            continue;
-        }
-        Snapshot now = shown;
-        const bool attached = box.poll(now);
-        if (c.timedOut()) {
+    return onOpenBox(c, [&](BoxSession& box) -> int {
+        Snapshot shown = box.readSnapshot();
+        const bool complete = box.statusBar().empty();
+        if (endedByTime(c, box)) {
             return kExitFailed;
         }
-        if (!attached) {
-            connection = panel::Connection::Disconnected;
-            watchEvent(c, "disconnected", kWatchGoneText);
-            continue;
+        if (!c.options.watch) {
+            printSnapshot(c, shown);
+            return complete ? kExitOk : kExitFailed;
         }
-        reportFailures(c, box.statusBar());
-        if (now == shown) {
-            continue;
+        printChange(c, std::nullopt, shown);
+        // Nothing else is written between changes, so a reader that has gone is noticed by
+        // looking, not by the next write.
+        const auto waitWhileRead = [&c] {
+            for (std::uint32_t waited = 0; waited < kWatchPeriodMs; waited += kWatchOutputCheckMs) {
+                if (c.outputClosed() || c.timedOut()) {
+                    return false;
+                }
+                c.clock.sleepMs(kWatchOutputCheckMs);
+            }
+            return !c.outputClosed() && !c.timedOut();
+        };
+        // The panel core's states: polled while connected, looked for every period while
+        // disconnected.
+        panel::Connection connection = panel::Connection::Connected;
+        for (;;) {
+            if (!waitWhileRead() || !c.out) {
+                return c.timedOut() ? kExitFailed : kExitOk;
+            }
+            if (connection == panel::Connection::Disconnected) {
+                if (!box.reopenQuietly()) {
+                    continue;
+                }
+                connection = panel::Connection::Connected;
+                watchEvent(c, "connected", kWatchBackText);
+                shown = box.readSnapshot();
+                if (endedByTime(c, box)) {
+                    return kExitFailed;
+                }
+                printSnapshot(c, shown);
+                continue;
+            }
+            Snapshot now = shown;
+            // A box that has gone leaves no failures to say.
+            const bool attached = box.poll(now);
+            if (endedByTime(c, box)) {
+                return kExitFailed;
+            }
+            if (!attached) {
+                connection = panel::Connection::Disconnected;
+                watchEvent(c, "disconnected", kWatchGoneText);
+                continue;
+            }
+            if (now == shown) {
+                continue;
+            }
+            printChange(c, shown, now);
+            shown = now;
         }
-        printChange(c, shown, now);
-        shown = now;
-    }
+    });
 }
 
 int runGet(Context& c) {
-    Session box(c);
-    if (const auto failed = openBox(c, box)) {
-        return *failed;
-    }
-    const auto settings = box.readSettings();
-    if (c.timedOut()) {
-        return kExitFailed;
-    }
-    reportFailures(c, box.statusBar());
-    if (!settings) {
-        return kExitFailed;
-    }
-    const SettingName* only = c.options.setting.empty() ? nullptr : findSetting(c.options.setting);
-    if (c.options.json) {
-        c.out << jsonLine(settingsJson(settings, only)) << std::endl;
-    } else if (only != nullptr) {
-        c.out << valueOf(only->setting, settings).value_or(kUnknown) << std::endl;
-    } else {
-        printSettings(c, settings);
-        c.out << std::flush;
-    }
-    return kExitOk;
+    return onOpenBox(c, [&](BoxSession& box) -> int {
+        const auto settings = box.readSettings();
+        if (endedByTime(c, box) || !settings) {
+            return kExitFailed;
+        }
+        const SettingName* only =
+            c.options.setting.empty() ? nullptr : findSetting(c.options.setting);
+        if (c.options.json) {
+            c.out << jsonLine(settingsJson(settings, only)) << std::endl;
+        } else if (only != nullptr) {
+            c.out << valueOf(only->setting, settings).value_or(kUnknown) << std::endl;
+        } else {
+            printSettings(c.out, settings);
+            c.out << std::flush;
+        }
+        return kExitOk;
+    });
 }
 
 int runSet(Context& c) {
@@ -388,71 +391,36 @@ int runSet(Context& c) {
     if (!write) {
         return kExitUsage;
     }
-    Session box(c);
-    if (const auto failed = openBox(c, box)) {
-        return *failed;
-    }
-    if (needsGuiControl(setting->setting)) {
-        const auto settings = box.readSettings();
-        if (c.timedOut()) {
-            return kExitFailed;
+    return onOpenBox(c, [&](BoxSession& box) -> int {
+        if (needsGuiControl(setting->setting)) {
+            const auto settings = box.readSettings();
+            if (endedByTime(c, box) || !settings) {
+                return kExitFailed;
+            }
+            if (!panel::controlStatesFor(*settings).guiOn) {
+                c.err << "telmarctl: " << setting->name
+                      << " can be set only while GUI control is on (telmarctl set gui-control on)"
+                      << std::endl;
+                return kExitFailed;
+            }
         }
-        reportFailures(c, box.statusBar());
-        if (!settings) {
-            return kExitFailed;
-        }
-        if (!panel::controlStatesFor(*settings).guiOn) {
-            c.err << "telmarctl: " << setting->name
-                  << " can be set only while GUI control is on (telmarctl set gui-control on)"
-                  << std::endl;
-            return kExitFailed;
-        }
-    }
-    const bool accepted = box.protocol().writeRegister(write->reg, write->value);
-    if (c.timedOut()) {
-        return kExitFailed;
-    }
-    reportFailures(c, box.statusBar());
-    if (!accepted) {
-        return kExitFailed;
-    }
-    // The panel confirms GUI control by its check box alone; a terminal needs the line.
-    const std::string_view confirmation =
-        write->confirmation                       ? std::string_view(write->confirmation)
-        : setting->setting != Setting::GuiControl ? std::string_view()
-        : c.options.value == "on"                 ? kGuiControlOnText
-                                                  : kGuiControlOffText;
-    if (c.options.json) {
-        c.out << jsonLine({{"setting", setting->name},
-                           {"value", c.options.value},
-                           {"message", confirmation}})
-              << std::endl;
-    } else if (!confirmation.empty()) {
-        c.out << confirmation << std::endl;
-    }
-    return kExitOk;
+        // The panel confirms GUI control by its check box alone; a terminal needs the line.
+        const std::string_view confirmation =
+            write->confirmation                       ? std::string_view(write->confirmation)
+            : setting->setting != Setting::GuiControl ? std::string_view()
+            : c.options.value == "on"                 ? kGuiControlOnText
+                                                      : kGuiControlOffText;
+        return writeAndSay(
+            c, box, *write,
+            {{"setting", setting->name}, {"value", c.options.value}, {"message", confirmation}});
+    });
 }
 
 int runHpd(Context& c) {
-    Session box(c);
-    if (const auto failed = openBox(c, box)) {
-        return *failed;
-    }
-    const panel::SettingWrite write = panel::hpdWrite();
-    const bool accepted = box.protocol().writeRegister(write.reg, write.value);
-    if (c.timedOut()) {
-        return kExitFailed;
-    }
-    reportFailures(c, box.statusBar());
-    if (!accepted) {
-        return kExitFailed;
-    }
-    if (c.options.json) {
-        c.out << jsonLine({{"setting", "hpd"}, {"message", kHpdSentText}}) << std::endl;
-    } else {
-        c.out << kHpdSentText << std::endl;
-    }
-    return kExitOk;
+    return onOpenBox(c, [&](BoxSession& box) -> int {
+        return writeAndSay(c, box, panel::hpdWrite(),
+                           {{"setting", "hpd"}, {"message", kHpdSentText}});
+    });
 }
 
 } // namespace telmar::cli

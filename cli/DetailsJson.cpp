@@ -23,6 +23,11 @@ JsonValue name(std::string_view text) {
     return JsonValue(std::string(text));
 }
 
+// An optional code by its name.
+template <typename T, typename N> JsonValue named(const std::optional<T>& value, N nameOf) {
+    return value ? name(nameOf(*value)) : JsonValue();
+}
+
 // The codes are in units of 0.00002 and 0.0001: as many decimals, no binary noise.
 double rounded(double value, double scale) {
     return std::round(value * scale) / scale;
@@ -56,29 +61,21 @@ JsonValue videoJson(const VideoDetails& v) {
         {"pixel_clock_mhz", maybe(t, [](const VideoTiming& x) { return x.pixelClockMhz(); })},
         {"picture_aspect",
          maybe(t, [](const VideoTiming& x) { return name(pictureAspectName(x.aspect)); })},
-        {"signalled_aspect",
-         maybe(v.signalledAspect, [](SignalledAspect a) { return name(signalledAspectName(a)); })},
-        {"color_format",
-         maybe(v.colourFormatCode, [](std::uint8_t c) { return name(colourFormatName(c)); })},
-        {"colorimetry",
-         maybe(v.colorimetry, [](Colorimetry c) { return name(colorimetryName(c)); })},
-        {"rgb_quantization",
-         maybe(v.rgbQuantization, [](RgbQuantization q) { return name(rgbQuantizationName(q)); })},
-        {"ycc_quantization",
-         maybe(v.yccQuantization, [](YccQuantization q) { return name(yccQuantizationName(q)); })},
-        {"active_format",
-         maybe(v.activeFormat, [](std::uint8_t c) { return name(activeFormatName(c)); })},
-        {"scan", maybe(v.scan, [](Scan s) { return name(scanName(s)); })},
+        {"signalled_aspect", named(v.signalledAspect, signalledAspectName)},
+        {"color_format", named(v.colourFormatCode, colourFormatName)},
+        {"colorimetry", named(v.colorimetry, colorimetryName)},
+        {"rgb_quantization", named(v.rgbQuantization, rgbQuantizationName)},
+        {"ycc_quantization", named(v.yccQuantization, yccQuantizationName)},
+        {"active_format", named(v.activeFormat, activeFormatName)},
+        {"scan", named(v.scan, scanName)},
         {"bars", bars},
         {"it_content", maybe(v.itContent)},
-        {"content_type",
-         maybe(v.contentType, [](ContentType c) { return name(contentTypeName(c)); })},
+        {"content_type", named(v.contentType, contentTypeName)},
         {"pixel_repetition", maybe(v.pixelRepetition)},
-        {"scaling", maybe(v.scaling, [](Scaling s) { return name(scalingName(s)); })},
+        {"scaling", named(v.scaling, scalingName)},
         {"deep_color_bits", maybe(v.deepColorBits)},
         {"hdcp", name(hdcpName(v.hdcp))},
-        {"three_d",
-         maybe(v.threeDStructure, [](std::uint8_t c) { return name(threeDStructureName(c)); })},
+        {"three_d", named(v.threeDStructure, threeDStructureName)},
     };
 }
 
@@ -113,7 +110,7 @@ JsonValue hdrJson(const HdrDetails& h) {
         {"present", h.present},
         {"checksum_ok", maybe(h.checksumOk)},
         {"eotf_code", maybe(h.eotfCode)},
-        {"eotf", maybe(h.eotfCode, [](std::uint8_t c) { return name(eotfName(c)); })},
+        {"eotf", named(h.eotfCode, eotfName)},
         {"descriptor_id", maybe(h.descriptorId)},
         {"primaries", primaries},
         {"white_point", white},
@@ -133,8 +130,7 @@ JsonValue sourceJson(const SourceDetails& s) {
         {"vendor", maybe(s.vendor, text)},
         {"product", maybe(s.product, text)},
         {"device_type_code", maybe(s.deviceTypeCode)},
-        {"device_type",
-         maybe(s.deviceTypeCode, [](std::uint8_t c) { return name(deviceTypeName(c)); })},
+        {"device_type", named(s.deviceTypeCode, deviceTypeName)},
     };
 }
 
@@ -146,10 +142,8 @@ JsonValue channelStatusJson(const AudioDetails& a) {
         {"professional", a.professional},
         {"linear_pcm", field([](const C& c) { return c.linearPcm; })},
         {"copyright_asserted", field([](const C& c) { return c.copyrightAsserted; })},
-        {"pre_emphasis", field([](const C& c) {
-             return maybe(c.preEmphasisCode,
-                          [](std::uint8_t p) { return name(preEmphasisName(p)); });
-         })},
+        {"pre_emphasis",
+         field([](const C& c) { return named(c.preEmphasisCode, preEmphasisName); })},
         {"mode", field([](const C& c) { return c.mode; })},
         {"category_code", field([](const C& c) { return c.categoryCode; })},
         {"generation_bit", field([](const C& c) { return c.generationBit; })},
@@ -173,13 +167,11 @@ JsonValue infoFrameJson(const AudioInfoFrame& f) {
         }
     }
     return {
-        {"coding_type",
-         maybe(f.codingType, [](std::uint8_t c) { return name(codingTypeName(c)); })},
+        {"coding_type", named(f.codingType, codingTypeName)},
         {"channel_count", maybe(f.channelCount)},
         {"sample_rate_hz", maybe(f.sampleRateHz)},
         {"sample_size_bits", maybe(f.sampleSizeBits)},
-        {"coding_extension",
-         maybe(f.codingExtension, [](std::uint8_t c) { return name(codingExtensionName(c)); })},
+        {"coding_extension", named(f.codingExtension, codingExtensionName)},
         {"allocation_code", f.allocationCode},
         {"speakers", speakers},
     };

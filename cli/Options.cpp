@@ -13,38 +13,62 @@ namespace telmar::cli {
 
 namespace {
 
+// A command's name and its --help text; those of get and set end with the settings.
 struct CommandName {
     Command command;
     std::string_view name;
+    std::string_view usage;
+    bool listsSettings = false;
 };
 constexpr std::array<CommandName, 7> kCommands = {{
-    {Command::List, "list"},
-    {Command::Status, "status"},
-    {Command::Get, "get"},
-    {Command::Set, "set"},
-    {Command::Hpd, "hpd"},
-    {Command::Update, "update"},
-    {Command::Doctor, "doctor"},
+    {Command::List, "list",
+     "usage: telmarctl [--json] list\n"
+     "Lists the attached devices that count as a TELMAR box (serial string S,\n"
+     "2031 unless --serial): index, serial and USB ids where the backend knows them.\n"
+     "Exit code 3 when there is none.\n"},
+    {Command::Status, "status",
+     "usage: telmarctl [--json] status [--watch] [--details]\n"
+     "Prints the firmware version, the seven status lines as the control panel shows\n"
+     "them (empty while the box has no input) and every setting. --details adds the\n"
+     "signal details: video, HDR, source and audio, and the status blocks in hex\n"
+     "(--json always has them). --watch reads the box every 3000 ms and prints again\n"
+     "whenever anything changed, until interrupted; with --json one object per\n"
+     "change, with its time and the keys that changed. When the box leaves, --watch\n"
+     "says so once (\"TELMAR disconnected\"; with --json "
+     "{\"event\":\"disconnected\",...}),\n"
+     "looks for it every 3000 ms and prints the whole status again when it is back.\n"},
+    {Command::Get, "get",
+     "usage: telmarctl [--json] get [SETTING]\n"
+     "Prints one setting's value, or every setting as NAME: VALUE.",
+     true},
+    {Command::Set, "set",
+     "usage: telmarctl [--json] set SETTING VALUE\n"
+     "Writes the setting and prints the control panel's confirmation. EDID and AUDIO\n"
+     "can be set only while gui-control is on.",
+     true},
+    {Command::Hpd, "hpd", "usage: telmarctl [--json] hpd\nSends the HPD/reset pulse to the box.\n"},
+    {Command::Update, "update",
+     "usage: telmarctl [--json] update fpga1|fpga2 [--image FILE] [-y|--yes]\n"
+     "Writes the flash image built into telmarctl, or FILE (exactly the build's block\n"
+     "count x 512 bytes), to the box. Asks before it starts unless --yes; without a\n"
+     "terminal --yes is required. An interrupt while the image is written is deferred\n"
+     "until the write has ended.\n"},
+    {Command::Doctor, "doctor",
+     "usage: telmarctl [--json] doctor [--report FILE]\n"
+     "Checks the way to the box: the backend, the USB library, the devices with the\n"
+     "box's USB ids, whether this user may open them, kernel drivers, programs that\n"
+     "hold them, the udev rule, the simulator, and each box's serial and firmware.\n"
+     "Every problem comes with the step that fixes it. --report FILE also writes one\n"
+     "JSON document for a bug report: the findings, the versions and a short\n"
+     "read-only session with the box as a trace. Exit code 0 when a box is usable,\n"
+     "1 when a problem was found, 3 when no box is there.\n"},
 }};
-
-std::optional<Command> commandNamed(std::string_view name) {
-    for (const auto& c : kCommands) {
-        if (c.name == name) {
-            return c.command;
-        }
-    }
-    return std::nullopt;
-}
 
 std::string settingWords() {
     std::string text;
     for (const SettingName& s : settingNames()) {
-        text += "  " + std::string(s.name) + std::string(18 - s.name.size(), ' ');
-        std::string values;
-        for (const std::string_view v : s.values) {
-            appendJoined(values, "|", v);
-        }
-        text += values + "\n";
+        text += "  " + std::string(s.name) + std::string(18 - s.name.size(), ' ') +
+                joined(s.values, "|") + "\n";
     }
     return text;
 }
@@ -71,19 +95,13 @@ Parsed parseArguments(std::span<const std::string> args) {
                 arg.resize(eq);
             }
         }
-        const auto takeValue = [&]() -> std::optional<std::string> {
-            if (inlineValue) {
-                return inlineValue;
-            }
-            if (i + 1 >= args.size()) {
-                return std::nullopt;
-            }
-            return args[++i];
-        };
         const bool takesValue = arg == "--backend" || arg == "--serial" || arg == "--image" ||
                                 arg == "--report" || arg == "--timeout";
         if (takesValue) {
-            const auto value = takeValue();
+            if (!inlineValue && i + 1 < args.size()) {
+                inlineValue = args[++i];
+            }
+            const auto& value = inlineValue;
             if (!value) {
                 return fail(arg + " needs a value");
             }
@@ -126,10 +144,12 @@ Parsed parseArguments(std::span<const std::string> args) {
         } else if (arg.size() > 1 && arg[0] == '-') {
             return fail("unknown option " + arg);
         } else if (!command) {
-            command = commandNamed(arg);
-            if (!command) {
+            const CommandName* named =
+                findIn(kCommands, [&arg](const CommandName& c) { return c.name == arg; });
+            if (named == nullptr) {
                 return fail("unknown command " + arg);
             }
+            command = named->command;
         } else {
             operands.push_back(arg);
         }
@@ -170,9 +190,6 @@ Parsed parseArguments(std::span<const std::string> args) {
         return fail(std::string(o.image ? "--image" : "--yes") + " belongs to update");
     }
 
-    const auto operandCount = [&](std::size_t least, std::size_t most) {
-        return operands.size() >= least && operands.size() <= most;
-    };
     switch (o.command) {
     case Command::List:
     case Command::Status:
@@ -183,7 +200,7 @@ Parsed parseArguments(std::span<const std::string> args) {
         }
         break;
     case Command::Get:
-        if (!operandCount(0, 1)) {
+        if (operands.size() > 1) {
             return fail("get takes at most one setting");
         }
         if (!operands.empty()) {
@@ -199,7 +216,7 @@ Parsed parseArguments(std::span<const std::string> args) {
             o.command = Command::Hpd;
             break;
         }
-        if (!operandCount(2, 2)) {
+        if (operands.size() != 2) {
             return fail("set takes a setting and a value");
         }
         const SettingName* s = findSetting(operands[0]);
@@ -207,18 +224,14 @@ Parsed parseArguments(std::span<const std::string> args) {
             return fail("unknown setting " + operands[0]);
         }
         if (!settingWrite(s->setting, operands[1])) {
-            std::string words;
-            for (const auto v : s->values) {
-                appendJoined(words, "|", v);
-            }
-            return fail(operands[0] + " takes " + words + ", not " + operands[1]);
+            return fail(operands[0] + " takes " + joined(s->values, "|") + ", not " + operands[1]);
         }
         o.setting = operands[0];
         o.value = operands[1];
         break;
     }
     case Command::Update:
-        if (!operandCount(1, 1) || (operands[0] != "fpga1" && operands[0] != "fpga2")) {
+        if (operands.size() != 1 || (operands[0] != "fpga1" && operands[0] != "fpga2")) {
             return fail("update takes fpga1 or fpga2");
         }
         if (o.serial != kDefaultSerial) {
@@ -265,11 +278,7 @@ std::optional<std::uint32_t> parseTimeout(std::string_view text) {
 }
 
 std::string backendNames() {
-    std::string names;
-    for (const backends::BackendEntry& entry : backends::backendTable()) {
-        appendJoined(names, "|", entry.name);
-    }
-    return names;
+    return joined(backends::backendTable(), "|", &backends::BackendEntry::name);
 }
 
 std::string usageText() {
@@ -314,54 +323,13 @@ std::string usageText() {
 }
 
 std::string commandUsage(Command command) {
-    switch (command) {
-    case Command::List:
-        return "usage: telmarctl [--json] list\n"
-               "Lists the attached devices that count as a TELMAR box (serial string S,\n"
-               "2031 unless --serial): index, serial and USB ids where the backend knows them.\n"
-               "Exit code 3 when there is none.\n";
-    case Command::Status:
-        return "usage: telmarctl [--json] status [--watch] [--details]\n"
-               "Prints the firmware version, the seven status lines as the control panel shows\n"
-               "them (empty while the box has no input) and every setting. --details adds the\n"
-               "signal details: video, HDR, source and audio, and the status blocks in hex\n"
-               "(--json always has them). --watch reads the box every 3000 ms and prints again\n"
-               "whenever anything changed, until interrupted; with --json one object per\n"
-               "change, with its time and the keys that changed. When the box leaves, --watch\n"
-               "says so once (\"TELMAR disconnected\"; with --json "
-               "{\"event\":\"disconnected\",...}),\n"
-               "looks for it every 3000 ms and prints the whole status again when it is back.\n";
-    case Command::Get:
-        return "usage: telmarctl [--json] get [SETTING]\n"
-               "Prints one setting's value, or every setting as NAME: VALUE.\n\nSettings:\n" +
-               settingWords();
-    case Command::Set:
-        return "usage: telmarctl [--json] set SETTING VALUE\n"
-               "Writes the setting and prints the control panel's confirmation. EDID and AUDIO\n"
-               "can be set only while gui-control is on.\n\nSettings:\n" +
-               settingWords();
-    case Command::Hpd:
-        return "usage: telmarctl [--json] hpd\nSends the HPD/reset pulse to the box.\n";
-    case Command::Update:
-        return "usage: telmarctl [--json] update fpga1|fpga2 [--image FILE] [-y|--yes]\n"
-               "Writes the flash image built into telmarctl, or FILE (exactly the build's block\n"
-               "count x 512 bytes), to the box. Asks before it starts unless --yes; without a\n"
-               "terminal --yes is required. An interrupt while the image is written is deferred\n"
-               "until the write has ended.\n";
-    case Command::Doctor:
-        return "usage: telmarctl [--json] doctor [--report FILE]\n"
-               "Checks the way to the box: the backend, the USB library, the devices with the\n"
-               "box's USB ids, whether this user may open them, kernel drivers, programs that\n"
-               "hold them, the udev rule, the simulator, and each box's serial and firmware.\n"
-               "Every problem comes with the step that fixes it. --report FILE also writes one\n"
-               "JSON document for a bug report: the findings, the versions and a short\n"
-               "read-only session with the box as a trace. Exit code 0 when a box is usable,\n"
-               "1 when a problem was found, 3 when no box is there.\n";
-    case Command::Help:
-    case Command::Version:
-        break;
+    const CommandName* named =
+        findIn(kCommands, [command](const CommandName& c) { return c.command == command; });
+    if (named == nullptr) {
+        return usageText();
     }
-    return usageText();
+    return std::string(named->usage) +
+           (named->listsSettings ? "\n\nSettings:\n" + settingWords() : "");
 }
 
 } // namespace telmar::cli

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "cli/SettingNames.h"
 
+#include "cli/Text.h"
+
+#include <algorithm>
 #include <array>
 
 namespace telmar::cli {
@@ -27,49 +30,31 @@ constexpr std::array<SettingName, 8> kSettings = {{
     {Setting::HdmiAudioMute, "hdmi-audio-mute", kOnOff},
 }};
 
-// The pair of radio buttons behind a two-way setting, and the word that stands for
-// its consulted button being checked (rbLedEnable, rbFrame1080, rbEncFollow, ...).
-struct TwoWayWords {
-    TwoWay pair;
-    std::string_view consultedWord;
-    std::string_view otherWord;
+// The check box or pair of radio buttons behind a setting of two words: the control
+// state that shows its first word, and for a pair the word that stands for its
+// consulted button being checked (rbLedEnable, rbFrame1080, rbEncFollow, ...).
+struct TwoWordControl {
+    Setting setting;
+    bool panel::ControlStates::*firstWordShown;
+    std::optional<TwoWay> pair; // nullopt: the GUI control check box
+    std::string_view consultedWord = {};
 };
 
-std::optional<TwoWayWords> twoWayWords(Setting setting) {
-    switch (setting) {
-    case Setting::LogoLed:
-        return TwoWayWords{TwoWay::LogoLed, "on", "off"};
-    case Setting::AudioFrame:
-        return TwoWayWords{TwoWay::AudioFrame, "1080", "720"};
-    case Setting::Hdcp:
-        return TwoWayWords{TwoWay::HdcpVersion, "follow", "1.4"};
-    case Setting::Htpc:
-        return TwoWayWords{TwoWay::Htpc, "on", "off"};
-    case Setting::HdmiAudioMute:
-        return TwoWayWords{TwoWay::HdmiAudioMute, "on", "off"};
-    default:
-        return std::nullopt;
-    }
+constexpr std::array<TwoWordControl, 6> kTwoWordControls = {{
+    {Setting::GuiControl, &panel::ControlStates::guiOn, std::nullopt},
+    {Setting::LogoLed, &panel::ControlStates::ledEnable, TwoWay::LogoLed, "on"},
+    {Setting::AudioFrame, &panel::ControlStates::frame720, TwoWay::AudioFrame, "1080"},
+    {Setting::Hdcp, &panel::ControlStates::encFollow, TwoWay::HdcpVersion, "follow"},
+    {Setting::Htpc, &panel::ControlStates::htpcEnable, TwoWay::Htpc, "on"},
+    {Setting::HdmiAudioMute, &panel::ControlStates::hdmiAudioEnable, TwoWay::HdmiAudioMute, "on"},
+}};
+
+const TwoWordControl* twoWordControl(Setting setting) {
+    return findIn(kTwoWordControls, [setting](const auto& c) { return c.setting == setting; });
 }
 
-std::optional<ModeChoice> modeChoice(std::string_view word) {
-    if (word == "up") {
-        return ModeChoice::Up;
-    }
-    if (word == "mid") {
-        return ModeChoice::Mid;
-    }
-    if (word == "dn") {
-        return ModeChoice::Dn;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string_view> modeWord(std::optional<ModeChoice> choice) {
-    if (!choice) {
-        return std::nullopt;
-    }
-    return kModes[static_cast<std::size_t>(*choice)];
+const SettingName& settingName(Setting setting) {
+    return *findIn(kSettings, [setting](const SettingName& s) { return s.setting == setting; });
 }
 
 } // namespace
@@ -79,60 +64,35 @@ std::span<const SettingName> settingNames() {
 }
 
 const SettingName* findSetting(std::string_view name) {
-    for (const SettingName& s : kSettings) {
-        if (s.name == name) {
-            return &s;
-        }
-    }
-    return nullptr;
+    return findIn(kSettings, [name](const SettingName& s) { return s.name == name; });
 }
 
 std::optional<panel::SettingWrite> settingWrite(Setting setting, std::string_view value) {
-    if (const auto words = twoWayWords(setting)) {
-        if (value != words->consultedWord && value != words->otherWord) {
-            return std::nullopt;
-        }
-        return panel::twoWayWrite(words->pair, value == words->consultedWord);
-    }
-    if (setting == Setting::GuiControl) {
-        if (value != "on" && value != "off") {
-            return std::nullopt;
-        }
-        return panel::guiEnableWrite(value == "on");
-    }
-    const auto choice = modeChoice(value);
-    if (!choice) {
+    const std::span<const std::string_view> words = settingName(setting).values;
+    const auto word = std::find(words.begin(), words.end(), value);
+    if (word == words.end()) {
         return std::nullopt;
     }
+    if (const TwoWordControl* control = twoWordControl(setting)) {
+        return control->pair ? panel::twoWayWrite(*control->pair, value == control->consultedWord)
+                             : panel::guiEnableWrite(value == "on");
+    }
     // The command line checks one button of the three, as a click does.
+    const auto choice = static_cast<ModeChoice>(word - words.begin());
     return panel::modeWrite(setting == Setting::Edid ? ModeGroup::Edid : ModeGroup::Audio,
-                            *choice == ModeChoice::Up, *choice == ModeChoice::Mid,
-                            *choice == ModeChoice::Dn);
+                            choice == ModeChoice::Up, choice == ModeChoice::Mid,
+                            choice == ModeChoice::Dn);
 }
 
 std::optional<std::string_view> settingValue(Setting setting, const panel::ControlStates& s) {
-    const auto pick = [](bool consulted, std::string_view yes, std::string_view no) {
-        return consulted ? yes : no;
-    };
-    switch (setting) {
-    case Setting::GuiControl:
-        return pick(s.guiOn, "on", "off");
-    case Setting::Edid:
-        return modeWord(s.edid);
-    case Setting::Audio:
-        return modeWord(s.audio);
-    case Setting::LogoLed:
-        return pick(s.ledEnable, "on", "off");
-    case Setting::AudioFrame:
-        return pick(s.frame720, "720", "1080");
-    case Setting::Hdcp:
-        return pick(s.encFollow, "follow", "1.4");
-    case Setting::Htpc:
-        return pick(s.htpcEnable, "on", "off");
-    case Setting::HdmiAudioMute:
-        return pick(s.hdmiAudioEnable, "on", "off");
+    if (const TwoWordControl* control = twoWordControl(setting)) {
+        return settingName(setting).values[s.*(control->firstWordShown) ? 0 : 1];
     }
-    return std::nullopt;
+    const std::optional<ModeChoice> choice = setting == Setting::Edid ? s.edid : s.audio;
+    if (!choice) {
+        return std::nullopt;
+    }
+    return kModes[static_cast<std::size_t>(*choice)];
 }
 
 } // namespace telmar::cli

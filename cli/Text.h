@@ -3,7 +3,9 @@
 
 #include "base/Printable.h"
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -36,5 +38,21 @@ using JsonValue = nlohmann::ordered_json;
 // One JSON value as one line of UTF-8, members in the order added; a byte that is not
 // UTF-8 is replaced by U+FFFD, so the output always is.
 std::string jsonLine(const JsonValue& value);
+
+// The first of `items` that `matches`, or nullptr.
+template <typename Items, typename Matches> auto* findIn(const Items& items, Matches matches) {
+    const auto it = std::find_if(items.begin(), items.end(), matches);
+    return it == items.end() ? nullptr : &*it;
+}
+
+// The `word` of each of `items`, as "on|off" with the separator "|".
+template <typename Items, typename Word = std::identity>
+std::string joined(const Items& items, std::string_view separator, Word word = {}) {
+    std::string list;
+    for (const auto& item : items) {
+        appendJoined(list, separator, std::invoke(word, item));
+    }
+    return list;
+}
 
 } // namespace telmar::cli

@@ -12,6 +12,7 @@
 #include "updater/Variant.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -33,6 +34,23 @@ std::string minutes(std::uint32_t ms) {
 double percent(std::uint32_t done, std::uint32_t blocks) {
     // Tenths, as the JSON events give them.
     return std::round(1000.0 * done / blocks) / 10;
+}
+
+// A box's text as a terminal user reads it: what it says about the window's menu
+// says what to type instead.
+std::string terminalWording(std::string_view boxText) {
+    std::string text(boxText);
+    constexpr std::string_view kMenuAgain = "choose Update Firmware again";
+    if (const auto at = text.find(kMenuAgain); at != std::string::npos) {
+        text.replace(at, kMenuAgain.size(), "run telmarctl update again");
+    }
+    // The placeholder refusal tells a window user how to build a real updater; here a
+    // real image file is one option away.
+    constexpr std::string_view kBuildReal = "build the updater with the real image: ";
+    if (const auto at = text.find(kBuildReal); at != std::string::npos) {
+        text.replace(at, std::string::npos, "give the real image file with --image FILE.");
+    }
+    return text;
 }
 
 } // namespace
@@ -58,16 +76,20 @@ TerminalUi::TerminalUi(Style style, std::uint32_t blocks, link::Clock& clock, st
     startMs_ = clock_.tickMs();
 }
 
-void TerminalUi::finishBar() {
+void TerminalUi::closeBar() {
     if (barOpen_) {
         out_ << "\n" << std::flush;
         barOpen_ = false;
     }
-    endWarningRun();
+}
+
+void TerminalUi::finishBar() {
+    closeBar();
+    warnings_.end();
 }
 
 void TerminalUi::drawStatusLine(std::string_view text, int /*y*/) {
-    endWarningRun();
+    warnings_.end();
     // The procedure draws its progress line after each block; we show blocks done.
     if (done_ < blocks_ && text == updater::progressLine(done_, blocks_)) {
         progress();
@@ -131,21 +153,6 @@ void TerminalUi::progress() {
     }
 }
 
-std::string terminalWording(std::string_view boxText) {
-    std::string text(boxText);
-    constexpr std::string_view kMenuAgain = "choose Update Firmware again";
-    if (const auto at = text.find(kMenuAgain); at != std::string::npos) {
-        text.replace(at, kMenuAgain.size(), "run telmarctl update again");
-    }
-    // The placeholder refusal tells a window user how to build a real updater; here a
-    // real image file is one option away.
-    constexpr std::string_view kBuildReal = "build the updater with the real image: ";
-    if (const auto at = text.find(kBuildReal); at != std::string::npos) {
-        text.replace(at, std::string::npos, "give the real image file with --image FILE.");
-    }
-    return text;
-}
-
 void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
     const std::string words = terminalWording(trimRight(text));
     if (words.empty()) {
@@ -153,22 +160,13 @@ void TerminalUi::showWarning(std::string_view text, std::string_view caption) {
     }
     const std::string_view shownCaption =
         trimRight(caption) == updater::kSafetyCaption ? std::string_view{} : caption;
-    if (warnings_.repeats(words, shownCaption)) {
-        return;
-    }
-    finishBar();
-    warning(words, shownCaption, 0);
-    warnings_.start(words, shownCaption);
-}
-
-void TerminalUi::endWarningRun() {
-    if (const std::uint64_t repeats = warnings_.end()) {
-        warning(warnings_.text(), warnings_.caption(), repeats);
-    }
+    warnings_.show(words, shownCaption);
 }
 
 void TerminalUi::warning(std::string_view text, std::string_view caption, std::uint64_t repeats) {
-    err_ << boxLine(text, caption) << (repeats > 0 ? moreTimes(repeats) : "") << std::endl;
+    // A run is open only while no bar is, so this closes the bar before a new warning.
+    closeBar();
+    err_ << boxLine(text, caption) << moreTimes(repeats) << std::endl;
     if (style_ == Style::Json) {
         JsonValue event{{"event", "warning"},
                         {"caption", latin1ToUtf8(trimRight(caption))},
@@ -275,21 +273,14 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
     const auto outcome = runSafeguarded(variant, c.driver, c.clock, ui, c.err);
     ui.finishBar();
     using Outcome = updater::FlashUpdate::Outcome;
-    switch (outcome) {
-    case Outcome::Completed:
-        return finish(c, kExitOk, "completed");
-    case Outcome::NoBox:
-        return finish(c, kExitNoBox, "no-box");
-    case Outcome::BoxInUse:
-        return finish(c, kExitFailed, "box-in-use");
-    case Outcome::BoxFailed:
-        return finish(c, kExitFailed, "box-failed");
-    case Outcome::Refused:
-        return finish(c, kExitFailed, "refused");
-    case Outcome::Aborted:
-        break;
-    }
-    return finish(c, kExitFailed, "aborted");
+    // In the order of Outcome.
+    constexpr std::array<std::string_view, 6> kOutcomes = {"refused",    "no-box",    "box-in-use",
+                                                           "box-failed", "completed", "aborted"};
+    static_assert(kOutcomes.size() == static_cast<std::size_t>(Outcome::Aborted) + 1);
+    const int code = outcome == Outcome::Completed ? kExitOk
+                     : outcome == Outcome::NoBox   ? kExitNoBox
+                                                   : kExitFailed;
+    return finish(c, code, kOutcomes[static_cast<std::size_t>(outcome)]);
 }
 
 } // namespace telmar::cli

@@ -18,10 +18,6 @@ namespace telmar::cli {
 std::string progressBar(std::uint32_t done, std::uint32_t blocks, std::uint32_t elapsedMs,
                         std::optional<std::uint32_t> leftMs);
 
-// A box's text as a terminal user reads it: what it says about the window's menu
-// says what to type instead.
-std::string terminalWording(std::string_view boxText);
-
 // The flash procedure's view of a terminal or a pipe. Lines go to `out` (a progress
 // bar on a terminal, one line per 10 % otherwise, JSON lines with --json); boxes go
 // to `err` as one line each in terminal wording, without the window's title as their
@@ -36,10 +32,10 @@ class TerminalUi final : public updater::UserInterface {
 
     void drawStatusLine(std::string_view text, int y) override;
     void showWarning(std::string_view text, std::string_view caption) override;
-    // Noted, not carried out: the command ends after the procedure has returned.
-    void endProcess(int exitCode) override { endCode_ = exitCode; }
+    // Not carried out: the command ends after the procedure has returned, with the
+    // procedure's outcome.
+    void endProcess(int /*exitCode*/) override {}
 
-    std::optional<int> endCode() const { return endCode_; }
     std::uint32_t blocksDone() const { return done_; }
     // Ends an open progress bar line and a run of warnings.
     void finishBar();
@@ -48,7 +44,7 @@ class TerminalUi final : public updater::UserInterface {
 
   private:
     void progress();
-    void endWarningRun();
+    void closeBar();
     void warning(std::string_view text, std::string_view caption, std::uint64_t repeats);
     std::optional<std::uint32_t> leftMs(std::uint32_t nowMs) const;
 
@@ -63,8 +59,8 @@ class TerminalUi final : public updater::UserInterface {
     std::uint32_t lastDecile_ = 0;
     bool barOpen_ = false;
     bool quiet_ = false;
-    WarningRun warnings_;
-    std::optional<int> endCode_;
+    WarningRun warnings_{[this](std::string_view text, std::string_view caption,
+                                std::uint64_t repeats) { warning(text, caption, repeats); }};
 };
 
 // update fpga1|fpga2 [--image FILE] [--yes]. `terminal`: standard input and output

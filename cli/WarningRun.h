@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,38 +14,45 @@ namespace telmar::cli {
 // shown, the rest only counted, and when something else is shown the count is said once.
 class WarningRun {
   public:
-    // True when this warning repeats the one shown last: counted, not to be shown.
-    bool repeats(std::string_view text, std::string_view caption) {
+    // Shows one warning: the first of a run with 0 repeats, at its end with the count.
+    using Show =
+        std::function<void(std::string_view text, std::string_view caption, std::uint64_t repeats)>;
+    explicit WarningRun(Show show) : show_(std::move(show)) {}
+
+    // Shows the warning and starts a run, unless it repeats the one shown last: that
+    // is only counted.
+    void show(std::string_view text, std::string_view caption) {
         if (open_ && text == text_ && caption == caption_) {
             ++repeats_;
-            return true;
+            return;
         }
-        return false;
-    }
-    // A warning being shown starts a run.
-    void start(std::string_view text, std::string_view caption) {
+        end();
+        show_(text, caption, 0);
         text_ = text;
         caption_ = caption;
-        repeats_ = 0;
         open_ = true;
     }
-    // Ends the run: how many repeats were not shown (0: nothing to say).
-    std::uint64_t end() {
+    // Ends the run, and says how many repeats were not shown if there were any.
+    void end() {
         open_ = false;
-        return std::exchange(repeats_, 0);
+        if (const std::uint64_t repeats = std::exchange(repeats_, 0)) {
+            show_(text_, caption_, repeats);
+        }
     }
-    const std::string& text() const { return text_; }
-    const std::string& caption() const { return caption_; }
 
   private:
+    Show show_;
     std::string text_;
     std::string caption_;
     std::uint64_t repeats_ = 0;
     bool open_ = false;
 };
 
-// " (N more times)", said after a run's warning when it ends.
+// " (N more times)", said after a run's warning when it ends; nothing for none.
 inline std::string moreTimes(std::uint64_t repeats) {
+    if (repeats == 0) {
+        return {};
+    }
     return " (" + std::to_string(repeats) + " more time" + (repeats == 1 ? ")" : "s)");
 }
 

@@ -75,7 +75,7 @@ bool outputClosed() {
 }
 
 // The backend the doctor looks at, and what chose it.
-cli::DoctorSetup doctorSetup(const cli::Options& options, std::ostream& err) {
+cli::DoctorSetup doctorSetup(const cli::Options& options) {
     cli::DoctorSetup setup;
     const char* variable = std::getenv(backends::kBackendVariable);
     if (options.backend) {
@@ -92,7 +92,6 @@ cli::DoctorSetup doctorSetup(const cli::Options& options, std::ostream& err) {
             : set ? std::string(backends::kBackendVariable) + " names no backend; the default"
                   : "the default; TELMAR_USB_BACKEND is not set";
     }
-    (void)err;
     setup.version = std::string(app::kVersion);
     setup.record = [backend = setup.backend](usb::Driver& inner, std::ostream& trace) {
         std::vector<std::unique_ptr<backends::EntrySink>> sinks;
@@ -117,33 +116,28 @@ int runCommand(const cli::Options& options, std::ostream& err) {
     cli::DeadlineClock clock(steady, options.timeoutMs);
     cli::Context context{options, *driver, clock, std::cout, err, outputClosed};
     context.deadline = options.timeoutMs ? &clock : nullptr;
-    int code = cli::kExitOk;
-    switch (options.command) {
-    case cli::Command::List:
-        code = cli::runList(context);
-        break;
-    case cli::Command::Status:
-        code = cli::runStatus(context);
-        break;
-    case cli::Command::Get:
-        code = cli::runGet(context);
-        break;
-    case cli::Command::Set:
-        code = cli::runSet(context);
-        break;
-    case cli::Command::Hpd:
-        code = cli::runHpd(context);
-        break;
-    case cli::Command::Update:
-        code = cli::runUpdate(context, std::cin, isTerminal(stdin), isTerminal(stdout));
-        break;
-    case cli::Command::Doctor:
-        code = cli::runDoctor(context, doctorSetup(options, err));
-        break;
-    case cli::Command::Help:
-    case cli::Command::Version:
-        break;
-    }
+    const int code = [&] {
+        switch (options.command) {
+        case cli::Command::List:
+            return cli::runList(context);
+        case cli::Command::Status:
+            return cli::runStatus(context);
+        case cli::Command::Get:
+            return cli::runGet(context);
+        case cli::Command::Set:
+            return cli::runSet(context);
+        case cli::Command::Hpd:
+            return cli::runHpd(context);
+        case cli::Command::Update:
+            return cli::runUpdate(context, std::cin, isTerminal(stdin), isTerminal(stdout));
+        case cli::Command::Doctor:
+            return cli::runDoctor(context, doctorSetup(options));
+        case cli::Command::Help:
+        case cli::Command::Version:
+            break;
+        }
+        return int{cli::kExitOk};
+    }();
     if (clock.expired()) {
         err << "telmarctl: timed out after " << *options.timeoutMs / 1000.0
             << " s; the box was left as it was" << std::endl;

@@ -43,11 +43,8 @@ bool PanelLink::findDevice(std::string_view wanted, std::uint32_t& indexOut) {
 bool PanelLink::findAndOpenQuietly(std::string_view wanted, std::uint32_t& indexOut) {
     deviceHandle_ = usb::kNoHandle;
     const std::optional<std::uint32_t> index = findSerial(driver_, wanted);
-    if (!index) {
-        return false;
-    }
-    indexOut = *index;
-    if (driver_.open(indexOut, deviceHandle_) != usb::kSuccess) {
+    indexOut = index.value_or(indexOut);
+    if (!index || driver_.open(*index, deviceHandle_) != usb::kSuccess) {
         deviceHandle_ = usb::kNoHandle;
         return false;
     }

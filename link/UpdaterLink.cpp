@@ -43,10 +43,7 @@ UpdaterLink::Connect UpdaterLink::connectDevice() {
                    index ? "connect: link name, open or flush failed (" + driver_.lastError() + ")"
                          : std::string("connect: no box"));
         closeDeviceHandle(driver_, messages_, deviceHandle_);
-        if (!index) {
-            return Connect::NotFound;
-        }
-        return flushFailed ? Connect::NotPrepared : Connect::NotOpened;
+        return !index ? Connect::NotFound : flushFailed ? Connect::NotPrepared : Connect::NotOpened;
     }
     TELMAR_LOG(base::LogArea::Link, "connect: the box at index " + std::to_string(*index));
     return Connect::Opened;

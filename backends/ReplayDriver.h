@@ -70,8 +70,9 @@ class ReplayDriver final : public usb::Driver {
     bool simulatedBox() const override { return trace_.header.simulatedBox; }
 
   private:
-    // The recorded entry for this call, or nullptr after a mismatch. Takes the lock.
-    const TraceEntry* play(const TraceEntry& actual);
+    // The recorded entry for this call; after a mismatch, one that fails with
+    // kDeviceIoFailed and hands out nothing. Takes the lock.
+    const TraceEntry& play(const TraceEntry& actual);
     void fail(std::string message);
 
     Trace trace_;

@@ -88,7 +88,7 @@ std::unique_ptr<usb::Driver> withDiagnostics(std::unique_ptr<usb::Driver> driver
             const TraceHeader header{.program = programName(),
                                      .backend = std::string(backendName),
                                      .started =
-                                         base::isoTimeSeconds(std::chrono::system_clock::now()),
+                                         base::isoTime(std::chrono::system_clock::now(), false),
                                      .simulatedBox = driver->simulatedBox()};
             sinks.push_back(std::make_unique<FileTraceWriter>(std::move(*file), path, header, err));
             TELMAR_LOG(base::LogArea::Backend, "recording the session to " + base::printable(path));

@@ -32,12 +32,9 @@ std::string format(std::chrono::system_clock::time_point time, bool utc, const c
 
 } // namespace
 
-std::string isoTime(std::chrono::system_clock::time_point time) {
-    return format(time, true, "%Y-%m-%dT%H:%M:%S", "Z");
-}
-
-std::string isoTimeSeconds(std::chrono::system_clock::time_point time) {
-    return format(time, true, "%Y-%m-%dT%H:%M:%SZ", nullptr);
+std::string isoTime(std::chrono::system_clock::time_point time, bool milliseconds) {
+    return milliseconds ? format(time, true, "%Y-%m-%dT%H:%M:%S", "Z")
+                        : format(time, true, "%Y-%m-%dT%H:%M:%SZ", nullptr);
 }
 
 std::string localTimeOfDay(std::chrono::system_clock::time_point time) {

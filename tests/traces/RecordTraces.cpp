@@ -48,7 +48,7 @@ bool record(const std::string& folder, const std::string& name, const std::strin
             trace,
             backends::TraceHeader{.program = program,
                                   .backend = "sim",
-                                  .started = base::isoTimeSeconds(std::chrono::system_clock::now()),
+                                  .started = base::isoTime(std::chrono::system_clock::now(), false),
                                   .simulatedBox = true}));
         backends::TraceRecorder recorder(std::make_unique<sim::SimDriver>(sim.socket()),
                                          std::move(sinks), [&] { return clock.tickMs(); });

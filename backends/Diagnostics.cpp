@@ -5,12 +5,12 @@
 #include "base/File.h"
 #include "base/Log.h"
 #include "base/Printable.h"
+#include "base/Time.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <ostream>
 
@@ -28,19 +28,6 @@ std::string programName() {
 #else
     return "unknown";
 #endif
-}
-
-std::string utcNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 // Owns the trace file for as long as the recorder writes it. A write that fails
@@ -100,7 +87,8 @@ std::unique_ptr<usb::Driver> withDiagnostics(std::unique_ptr<usb::Driver> driver
         if (auto file = createTraceFile(path)) {
             const TraceHeader header{.program = programName(),
                                      .backend = std::string(backendName),
-                                     .started = utcNow(),
+                                     .started =
+                                         base::isoTime(std::chrono::system_clock::now(), false),
                                      .simulatedBox = driver->simulatedBox()};
             sinks.push_back(std::make_unique<FileTraceWriter>(std::move(*file), path, header, err));
             TELMAR_LOG(base::LogArea::Backend, "recording the session to " + base::printable(path));

@@ -22,6 +22,9 @@ std::uint32_t spanOf(const TraceEntry& run) {
     return std::min(run.spanMs, kMaxRunSpanMs);
 }
 
+// What a call gets once the replay has stopped: a failure that hands out nothing.
+const TraceEntry kNotPlayed{.status = usb::kDeviceIoFailed};
+
 std::string entryName(std::size_t index) {
     return "entry " + std::to_string(index + 1) + " (line " + std::to_string(index + 2) + ")";
 }
@@ -90,12 +93,12 @@ void ReplayDriver::paceRun(const TraceEntry& run) {
     }
 }
 
-const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
+const TraceEntry& ReplayDriver::play(const TraceEntry& actual) {
     // The entries never change, so what play() returns may be read after the lock.
     std::lock_guard lock(mutex_);
     if (mismatch_) {
         lastError_ = "replay stopped at the first mismatch";
-        return nullptr;
+        return kNotPlayed;
     }
     if (run_) {
         const TraceEntry& current = trace_.entries[*run_];
@@ -107,7 +110,7 @@ const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
             if (!nextIsCheck || elapsed < spanOf(current)) {
                 paceRun(current);
                 lastError_ = current.error;
-                return &current;
+                return current;
             }
         }
         run_.reset();
@@ -115,13 +118,13 @@ const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
     if (next_ >= trace_.entries.size()) {
         fail("the program called " + describeCall(actual) + " after the last entry (" +
              std::to_string(trace_.entries.size()) + ")");
-        return nullptr;
+        return kNotPlayed;
     }
     const TraceEntry& expected = trace_.entries[next_];
     if (!sameCall(expected, actual)) {
         fail(entryName(next_) + ": expected " + describeCall(expected) +
              " but the program called " + describeCall(actual));
-        return nullptr;
+        return kNotPlayed;
     }
     ++next_;
     lastError_ = expected.error;
@@ -131,59 +134,44 @@ const TraceEntry* ReplayDriver::play(const TraceEntry& actual) {
         runServed_ = 0;
         paceRun(expected);
     }
-    return &expected;
+    return expected;
 }
 
 usb::Status ReplayDriver::getNumDevices(std::uint32_t& count) {
-    const TraceEntry* e = play({.call = DriverCall::GetNumDevices});
-    if (e == nullptr) {
-        return usb::kDeviceIoFailed;
+    const TraceEntry& e = play({.call = DriverCall::GetNumDevices});
+    if (e.status == usb::kSuccess) {
+        count = e.number;
     }
-    if (e->status == usb::kSuccess) {
-        count = e->number;
-    }
-    return e->status;
+    return e.status;
 }
 
 usb::Status ReplayDriver::getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) {
-    const TraceEntry* e =
+    const TraceEntry& e =
         play({.call = DriverCall::GetDeviceString, .index = index, .option = option});
-    if (e == nullptr) {
-        return usb::kDeviceIoFailed;
+    if (e.status == usb::kSuccess && buffer != nullptr) {
+        usb::copyDeviceString(buffer, e.text);
     }
-    if (e->status == usb::kSuccess && buffer != nullptr) {
-        usb::copyDeviceString(buffer, e->text);
-    }
-    return e->status;
+    return e.status;
 }
 
 usb::Status ReplayDriver::open(std::uint32_t index, usb::Handle& handle) {
-    const TraceEntry* e = play({.call = DriverCall::Open, .index = index});
-    if (e == nullptr) {
-        handle = usb::kNoHandle;
-        return usb::kDeviceIoFailed;
-    }
-    handle = e->handle;
-    return e->status;
+    const TraceEntry& e = play({.call = DriverCall::Open, .index = index});
+    handle = e.handle;
+    return e.status;
 }
 
 usb::Status ReplayDriver::close(usb::Handle handle) {
-    const TraceEntry* e = play({.call = DriverCall::Close, .handle = handle});
-    return e == nullptr ? usb::kDeviceIoFailed : e->status;
+    return play({.call = DriverCall::Close, .handle = handle}).status;
 }
 
 usb::Status ReplayDriver::read(usb::Handle handle, void* buffer, std::uint32_t count,
                                std::uint32_t& bytesRead) {
-    const TraceEntry* e = play({.call = DriverCall::Read, .handle = handle, .count = count});
-    if (e == nullptr) {
-        bytesRead = 0;
-        return usb::kDeviceIoFailed;
-    }
+    const TraceEntry& e = play({.call = DriverCall::Read, .handle = handle, .count = count});
     if (buffer != nullptr) {
-        std::memcpy(buffer, e->bytes.data(), std::min<std::size_t>(e->bytes.size(), count));
+        std::memcpy(buffer, e.bytes.data(), std::min<std::size_t>(e.bytes.size(), count));
     }
-    bytesRead = e->number;
-    return e->status;
+    bytesRead = e.number;
+    return e.status;
 }
 
 usb::Status ReplayDriver::write(usb::Handle handle, const void* buffer, std::uint32_t count,
@@ -193,51 +181,39 @@ usb::Status ReplayDriver::write(usb::Handle handle, const void* buffer, std::uin
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         actual.bytes.assign(bytes, bytes + count);
     }
-    const TraceEntry* e = play(actual);
-    if (e == nullptr) {
-        bytesWritten = 0;
-        return usb::kDeviceIoFailed;
-    }
-    bytesWritten = e->number;
-    return e->status;
+    const TraceEntry& e = play(actual);
+    bytesWritten = e.number;
+    return e.status;
 }
 
 usb::Status ReplayDriver::flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
                                        std::uint8_t flushReceive) {
-    const TraceEntry* e = play({.call = DriverCall::Flush,
-                                .handle = handle,
-                                .flushTransmit = flushTransmit,
-                                .flushReceive = flushReceive});
-    return e == nullptr ? usb::kDeviceIoFailed : e->status;
+    return play({.call = DriverCall::Flush,
+                 .handle = handle,
+                 .flushTransmit = flushTransmit,
+                 .flushReceive = flushReceive})
+        .status;
 }
 
 usb::Status ReplayDriver::setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) {
-    const TraceEntry* e =
-        play({.call = DriverCall::SetTimeouts, .readMs = readMs, .writeMs = writeMs});
-    return e == nullptr ? usb::kDeviceIoFailed : e->status;
+    return play({.call = DriverCall::SetTimeouts, .readMs = readMs, .writeMs = writeMs}).status;
 }
 
 usb::Status ReplayDriver::getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) {
-    const TraceEntry* e = play({.call = DriverCall::GetTimeouts});
-    if (e == nullptr) {
-        return usb::kDeviceIoFailed;
+    const TraceEntry& e = play({.call = DriverCall::GetTimeouts});
+    if (&e != &kNotPlayed) {
+        readMs = e.readMs;
+        writeMs = e.writeMs;
     }
-    readMs = e->readMs;
-    writeMs = e->writeMs;
-    return e->status;
+    return e.status;
 }
 
 usb::Status ReplayDriver::checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
                                        std::uint32_t& queueStatus) {
-    const TraceEntry* e = play({.call = DriverCall::CheckRxQueue, .handle = handle});
-    if (e == nullptr) {
-        bytesQueued = 0;
-        queueStatus = usb::kRxQueueEmpty;
-        return usb::kDeviceIoFailed;
-    }
-    bytesQueued = e->number;
-    queueStatus = e->queueStatus;
-    return e->status;
+    const TraceEntry& e = play({.call = DriverCall::CheckRxQueue, .handle = handle});
+    bytesQueued = e.number;
+    queueStatus = e.queueStatus;
+    return e.status;
 }
 
 } // namespace telmar::backends

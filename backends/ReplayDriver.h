@@ -51,27 +51,15 @@ class ReplayDriver final : public usb::Driver {
     // "3 calls left unplayed, from entry 40 (line 41): close(handle 0x1000)".
     std::string unplayedReport() const;
 
-    usb::Status getNumDevices(std::uint32_t& count) override;
-    usb::Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
-    usb::Status open(std::uint32_t index, usb::Handle& handle) override;
-    usb::Status close(usb::Handle handle) override;
-    usb::Status read(usb::Handle handle, void* buffer, std::uint32_t count,
-                     std::uint32_t& bytesRead) override;
-    usb::Status write(usb::Handle handle, const void* buffer, std::uint32_t count,
-                      std::uint32_t& bytesWritten) override;
-    usb::Status flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
-                             std::uint8_t flushReceive) override;
-    usb::Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
-    usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
-    usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
-                             std::uint32_t& queueStatus) override;
+    TELMAR_USB_DRIVER_CALLS;
     std::string lastError() const override;
     // What the recording's header says: a replay stands for the box it was recorded on.
     bool simulatedBox() const override { return trace_.header.simulatedBox; }
 
   private:
-    // The recorded entry for this call, or nullptr after a mismatch. Takes the lock.
-    const TraceEntry* play(const TraceEntry& actual);
+    // The recorded entry for this call; after a mismatch, one that fails with
+    // kDeviceIoFailed and hands out nothing. Takes the lock.
+    const TraceEntry& play(const TraceEntry& actual);
     void fail(std::string message);
 
     Trace trace_;

@@ -11,6 +11,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <type_traits>
 #include <variant>
 
 namespace telmar::backends {
@@ -286,6 +287,52 @@ std::string handleText(usb::Handle handle) {
     return text;
 }
 
+// How the log labels a field's value; a field not listed shows its value alone.
+struct Label {
+    std::string_view key;
+    const char* before;
+    const char* after;
+};
+constexpr Label kLabels[] = {
+    {"index", "index ", ""},     {"option", "option ", ""},  {"handle", "handle ", ""},
+    {"count", "", " bytes"},     {"readMs", "read ", " ms"}, {"writeMs", "write ", " ms"},
+    {"devices", "", " devices"}, {"read", "", " read"},      {"written", "", " written"},
+    {"queued", "", " queued"},
+};
+
+// The arguments of a call, or its results after the status, appended to `text` as the
+// log shows them: "handle 0x1, 64 bytes". The queue status is not shown.
+std::string describeFields(const TraceEntry& e, bool arguments, std::string text) {
+    bool inArguments = true;
+    for (const Slot& slot : kFields[static_cast<std::size_t>(e.call)]) {
+        const std::string_view key = slot.key;
+        inArguments = inArguments && key != "status";
+        if (inArguments != arguments || key == "status" || key == "queueStatus") {
+            continue;
+        }
+        const std::string value = std::visit(
+            [&](auto member) -> std::string {
+                const auto& v = e.*member;
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, usb::Handle>) {
+                    return handleText(v);
+                } else if constexpr (std::is_same_v<T, std::string>) {
+                    return '"' + base::printable(v, usb::kDeviceStringSize) + '"';
+                } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
+                    return base::hexBytes(v);
+                } else {
+                    return std::to_string(v);
+                }
+            },
+            slot.member);
+        // A read's bytes follow its count: "5 read: 01 02".
+        text += text.empty() ? "" : key == "data" && !arguments ? ": " : ", ";
+        const auto label = std::ranges::find(kLabels, key, &Label::key);
+        text += label == std::end(kLabels) ? value : label->before + value + label->after;
+    }
+    return text;
+}
+
 } // namespace
 
 std::string_view callName(DriverCall call) {
@@ -301,70 +348,13 @@ bool sameResult(const TraceEntry& a, const TraceEntry& b) {
 }
 
 std::string describeCall(const TraceEntry& e) {
-    std::string args;
-    switch (e.call) {
-    case DriverCall::GetNumDevices:
-    case DriverCall::GetTimeouts:
-        break;
-    case DriverCall::GetDeviceString:
-        args = "index " + std::to_string(e.index) + ", option " + std::to_string(e.option);
-        break;
-    case DriverCall::Open:
-        args = "index " + std::to_string(e.index);
-        break;
-    case DriverCall::Close:
-    case DriverCall::CheckRxQueue:
-        args = "handle " + handleText(e.handle);
-        break;
-    case DriverCall::Read:
-        args = "handle " + handleText(e.handle) + ", " + std::to_string(e.count) + " bytes";
-        break;
-    case DriverCall::Write:
-        args = "handle " + handleText(e.handle) + ", " + base::hexBytes(e.bytes);
-        break;
-    case DriverCall::Flush:
-        args = "handle " + handleText(e.handle) + ", " + std::to_string(e.flushTransmit) + ", " +
-               std::to_string(e.flushReceive);
-        break;
-    case DriverCall::SetTimeouts:
-        args =
-            "read " + std::to_string(e.readMs) + " ms, write " + std::to_string(e.writeMs) + " ms";
-        break;
-    }
-    return std::string(callName(e.call)) + "(" + args + ")";
+    return std::string(callName(e.call)) + "(" + describeFields(e, true, {}) + ")";
 }
 
 std::string describeResult(const TraceEntry& e) {
-    std::string text = "-> status " + std::to_string(e.status);
-    switch (e.call) {
-    case DriverCall::GetNumDevices:
-        text += ", " + std::to_string(e.number) + " devices";
-        break;
-    case DriverCall::GetDeviceString:
-        text += ", \"" + base::printable(e.text, usb::kDeviceStringSize) + "\"";
-        break;
-    case DriverCall::Open:
-        text += ", handle " + handleText(e.handle);
-        break;
-    case DriverCall::Read:
-        text += ", " + std::to_string(e.number) + " read: " + base::hexBytes(e.bytes);
-        break;
-    case DriverCall::Write:
-        text += ", " + std::to_string(e.number) + " written";
-        break;
-    case DriverCall::GetTimeouts:
-        text += ", read " + std::to_string(e.readMs) + " ms, write " + std::to_string(e.writeMs) +
-                " ms";
-        break;
-    case DriverCall::CheckRxQueue:
-        text += ", " + std::to_string(e.number) + " queued";
-        if (e.repeat > 1) {
-            text +=
-                ", " + std::to_string(e.repeat) + " times in " + std::to_string(e.spanMs) + " ms";
-        }
-        break;
-    default:
-        break;
+    std::string text = describeFields(e, false, "-> status " + std::to_string(e.status));
+    if (e.repeat > 1) {
+        text += ", " + std::to_string(e.repeat) + " times in " + std::to_string(e.spanMs) + " ms";
     }
     if (!e.error.empty()) {
         text += " (" + base::printable(e.error, 200) + ")";

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "backends/TraceFormat.h"
-#include "usb/Driver.h"
+#include "usb/ForwardingDriver.h"
 
 #include <cstdint>
 #include <functional>
@@ -48,7 +48,7 @@ TickSource steadyTicks();
 // unchanged. Back-to-back receive-queue checks with the same result become one
 // entry with a count and a span, handed on when a different call or result comes
 // (or at flush()).
-class TraceRecorder final : public usb::Driver {
+class TraceRecorder final : public usb::ForwardingDriver {
   public:
     TraceRecorder(std::unique_ptr<usb::Driver> inner, std::vector<std::unique_ptr<EntrySink>> sinks,
                   TickSource ticks = steadyTicks());
@@ -60,23 +60,7 @@ class TraceRecorder final : public usb::Driver {
     // Hands on a pending run of queue checks.
     void flush();
 
-    usb::Status getNumDevices(std::uint32_t& count) override;
-    usb::Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
-    usb::Status open(std::uint32_t index, usb::Handle& handle) override;
-    usb::Status close(usb::Handle handle) override;
-    usb::Status read(usb::Handle handle, void* buffer, std::uint32_t count,
-                     std::uint32_t& bytesRead) override;
-    usb::Status write(usb::Handle handle, const void* buffer, std::uint32_t count,
-                      std::uint32_t& bytesWritten) override;
-    usb::Status flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
-                             std::uint8_t flushReceive) override;
-    usb::Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
-    usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
-    usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
-                             std::uint32_t& queueStatus) override;
-    std::string lastError() const override { return inner_->lastError(); }
-    std::string reachProblem() const override { return inner_->reachProblem(); }
-    bool simulatedBox() const override { return inner_->simulatedBox(); }
+    TELMAR_USB_DRIVER_CALLS;
 
   private:
     // Stamps the entry and hands it on; `status` is returned for convenience.

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "base/Log.h"
 
+#include "base/Time.h"
+
 #include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <iostream>
 
 namespace telmar::base {
@@ -16,19 +16,7 @@ std::string_view logAreaName(LogArea area) {
 }
 
 void StreamLogSink::write(LogArea area, std::string_view message) {
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
-    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    char stamp[16];
-    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                  local.tm_sec, static_cast<int>(ms));
+    const std::string stamp = localTimeOfDay(std::chrono::system_clock::now());
     std::lock_guard lock(mutex_);
     out_ << stamp << " telmar." << logAreaName(area) << ": " << message << '\n' << std::flush;
 }

@@ -16,6 +16,7 @@
 #include "updater/Frames.h"
 #include "updater/UserInterface.h"
 #include "updater/Variant.h"
+#include "usb/ForwardingDriver.h"
 
 #include <algorithm>
 #include <array>
@@ -36,40 +37,15 @@ namespace {
 using namespace telmar;
 
 // Counts the frames the procedure writes; forwards everything else untouched.
-class CountingDriver final : public usb::Driver {
+class CountingDriver final : public usb::ForwardingDriver {
   public:
-    explicit CountingDriver(usb::Driver& inner) : inner_(inner) {}
+    using ForwardingDriver::ForwardingDriver;
     std::uint32_t writes = 0;
 
-    usb::Status getNumDevices(std::uint32_t& c) override { return inner_.getNumDevices(c); }
-    usb::Status getDeviceString(std::uint32_t i, char* b, std::uint32_t o) override {
-        return inner_.getDeviceString(i, b, o);
-    }
-    usb::Status open(std::uint32_t i, usb::Handle& h) override { return inner_.open(i, h); }
-    usb::Status close(usb::Handle h) override { return inner_.close(h); }
-    usb::Status read(usb::Handle h, void* b, std::uint32_t c, std::uint32_t& r) override {
-        return inner_.read(h, b, c, r);
-    }
     usb::Status write(usb::Handle h, const void* b, std::uint32_t c, std::uint32_t& w) override {
         ++writes;
-        return inner_.write(h, b, c, w);
+        return ForwardingDriver::write(h, b, c, w);
     }
-    usb::Status flushBuffers(usb::Handle h, std::uint8_t t, std::uint8_t r) override {
-        return inner_.flushBuffers(h, t, r);
-    }
-    usb::Status setTimeouts(std::uint32_t r, std::uint32_t w) override {
-        return inner_.setTimeouts(r, w);
-    }
-    usb::Status getTimeouts(std::uint32_t& r, std::uint32_t& w) override {
-        return inner_.getTimeouts(r, w);
-    }
-    usb::Status checkRxQueue(usb::Handle h, std::uint32_t& q, std::uint32_t& s) override {
-        return inner_.checkRxQueue(h, q, s);
-    }
-    bool simulatedBox() const override { return inner_.simulatedBox(); }
-
-  private:
-    usb::Driver& inner_;
 };
 
 // Lines are dropped; a warning box or a fatal end means the run is not worth timing.

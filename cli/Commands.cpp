@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Commands.h"
 
+#include "base/Time.h"
 #include "cli/BoxSession.h"
 #include "cli/DetailsJson.h"
 #include "cli/SettingNames.h"
@@ -108,7 +109,7 @@ void watchEvent(Context& c, std::string_view event, std::string_view text) {
         c.out << "\n" << text << std::endl;
         return;
     }
-    c.out << jsonLine({{"event", event}, {"time", isoTime(c.now())}}) << std::endl;
+    c.out << jsonLine({{"event", event}, {"time", base::isoTime(c.now())}}) << std::endl;
     if (!c.options.quiet) {
         c.err << "telmarctl: " << text << std::endl;
     }
@@ -224,7 +225,7 @@ void printChange(Context& c, const std::optional<Snapshot>& shown, const Snapsho
     if (changed.empty()) {
         return;
     }
-    json["time"] = isoTime(c.now());
+    json["time"] = base::isoTime(c.now());
     json["changed"] = changed;
     c.out << jsonLine(json) << std::endl;
 }

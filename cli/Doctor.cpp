@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Doctor.h"
 
+#include "base/Time.h"
 #include "cli/BoxSession.h"
 #include "cli/Text.h"
 #include "doctor/Findings.h"
@@ -13,7 +14,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -43,14 +43,10 @@ class QuietStatus final : public protocol::StatusSink {
     void showMessage(std::string_view, int) override {}
 };
 
-std::string deviceString(usb::Driver& driver, std::uint32_t index, std::uint32_t option,
-                         bool* ok = nullptr) {
+std::string deviceString(usb::Driver& driver, std::uint32_t index, std::uint32_t option) {
     char buffer[usb::kDeviceStringSize] = {};
     const bool read = driver.getDeviceString(index, buffer, option) == usb::kSuccess;
     buffer[usb::kDeviceStringSize - 1] = '\0';
-    if (ok != nullptr) {
-        *ok = read;
-    }
     return read ? std::string(buffer) : std::string{};
 }
 
@@ -208,7 +204,7 @@ Json report(Context& c, const DoctorSetup& setup, const doctor::Facts& facts,
     versions["os"] = doctor::operatingSystem();
     Json j{{"report", "telmarctl doctor"},
            {"format", 1},
-           {"created", isoTime(std::chrono::system_clock::now())},
+           {"created", base::isoTime(std::chrono::system_clock::now())},
            {"versions", std::move(versions)},
            {"findings", doctor::toJson(findings)},
            {"facts", doctor::toJson(facts)},

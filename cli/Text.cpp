@@ -2,8 +2,6 @@
 #include "cli/Text.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
 
 namespace telmar::cli {
 
@@ -39,23 +37,6 @@ void appendJoined(std::string& list, std::string_view separator, std::string_vie
 
 std::string jsonLine(const JsonValue& value) {
     return value.dump(-1, ' ', false, JsonValue::error_handler_t::replace);
-}
-
-std::string isoTime(std::chrono::system_clock::time_point time) {
-    using namespace std::chrono;
-    const auto whole = floor<seconds>(time);
-    const auto ms = floor<milliseconds>(time) - whole;
-    const std::time_t t = system_clock::to_time_t(whole);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &t);
-#else
-    gmtime_r(&t, &utc);
-#endif
-    char text[48];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms.count()));
-    return text;
 }
 
 } // namespace telmar::cli

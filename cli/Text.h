@@ -4,7 +4,6 @@
 #include "base/Printable.h"
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -29,9 +28,6 @@ std::string boxLine(std::string_view text, std::string_view caption);
 
 // Appends `item` to `list`, after `separator` unless the list is still empty.
 void appendJoined(std::string& list, std::string_view separator, std::string_view item);
-
-// "2026-12-08T18:30:00.123Z": UTC, milliseconds.
-std::string isoTime(std::chrono::system_clock::time_point time);
 
 using JsonValue = nlohmann::ordered_json;
 

@@ -13,6 +13,7 @@
 #include "cli/Text.h"
 #include "cli/Update.h"
 #include "link/Clock.h"
+#include "usb/ForwardingDriver.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -101,7 +102,7 @@ cli::DoctorSetup doctorSetup(const cli::Options& options) {
                                            .simulatedBox = inner.simulatedBox()};
         sinks.push_back(std::make_unique<backends::TraceWriter>(trace, header));
         return std::unique_ptr<usb::Driver>(std::make_unique<backends::TraceRecorder>(
-            std::make_unique<cli::BorrowedDriver>(inner), std::move(sinks)));
+            std::make_unique<usb::ForwardingDriver>(inner), std::move(sinks)));
     };
     return setup;
 }

@@ -72,7 +72,9 @@ void usbSystemChecks(const UsbSystem& usb, Checks& c) {
     const bool anyRefused =
         std::any_of(usb.devices.begin(), usb.devices.end(),
                     [](const UsbNode& d) { return d.nodeExists && !d.mayOpen; });
-    const std::string looked = joined(usb.rule.looked, ", ");
+    const std::string notInstalled = "the udev rule " + std::string(kRuleFile) +
+                                     " is not installed (looked in " +
+                                     joined(usb.rule.looked, ", ") + ")";
     if (!usb.rule.found.empty() && usb.rule.coversIds) {
         c.ok("usb.udev-rule", "the udev rule is installed: " + usb.rule.found);
     } else if (!usb.rule.found.empty()) {
@@ -82,17 +84,14 @@ void usbSystemChecks(const UsbSystem& usb, Checks& c) {
                "add a line for each extra id to a rules file in /etc/udev/rules.d, then " +
                    std::string(kApplyRule));
     } else if (anyRefused) {
-        c.problem("usb.udev-rule",
-                  "the udev rule " + std::string(kRuleFile) + " is not installed (looked in " +
-                      looked + ")",
+        c.problem("usb.udev-rule", notInstalled,
                   "sudo cp " + std::string(kRuleFile) +
                       " /etc/udev/rules.d/ (it comes with the package; a build has it in "
                       "build/packaging/), then " +
                       kApplyRule);
     } else {
         c.warn("usb.udev-rule",
-               "the udev rule " + std::string(kRuleFile) + " is not installed (looked in " +
-                   looked + ")" + (usb.root ? "; as root the box opens without it" : ""),
+               notInstalled + (usb.root ? "; as root the box opens without it" : ""),
                "for use without root: sudo cp " + std::string(kRuleFile) +
                    " /etc/udev/rules.d/, then " + kApplyRule);
     }

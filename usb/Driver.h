@@ -93,6 +93,24 @@ class Driver {
     virtual std::string reachProblem() const { return {}; }
 };
 
+// Declares the ten calls in the class of a backend that defines them in its source file.
+#define TELMAR_USB_DRIVER_CALLS                                                                    \
+    ::telmar::usb::Status getNumDevices(std::uint32_t& count) override;                            \
+    ::telmar::usb::Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) \
+        override;                                                                                  \
+    ::telmar::usb::Status open(std::uint32_t index, ::telmar::usb::Handle& handle) override;       \
+    ::telmar::usb::Status close(::telmar::usb::Handle handle) override;                            \
+    ::telmar::usb::Status read(::telmar::usb::Handle handle, void* buffer, std::uint32_t count,    \
+                               std::uint32_t& bytesRead) override;                                 \
+    ::telmar::usb::Status write(::telmar::usb::Handle handle, const void* buffer,                  \
+                                std::uint32_t count, std::uint32_t& bytesWritten) override;        \
+    ::telmar::usb::Status flushBuffers(::telmar::usb::Handle handle, std::uint8_t flushTransmit,   \
+                                       std::uint8_t flushReceive) override;                        \
+    ::telmar::usb::Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;       \
+    ::telmar::usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;     \
+    ::telmar::usb::Status checkRxQueue(::telmar::usb::Handle handle, std::uint32_t& bytesQueued,   \
+                                       std::uint32_t& queueStatus) override
+
 // Queue status reported by checkRxQueue; the link does not examine it.
 constexpr std::uint32_t kRxQueueEmpty = 0;
 constexpr std::uint32_t kRxQueueReady = 2;

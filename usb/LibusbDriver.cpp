@@ -16,6 +16,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace telmar::usb {
 
@@ -318,19 +319,11 @@ struct LibusbDriver::Impl {
             }
         }
         libusb_free_device_list(list, 1);
-        std::sort(devices.begin(), devices.end(), [](libusb_device* a, libusb_device* b) {
-            const auto busA = libusb_get_bus_number(a);
-            const auto busB = libusb_get_bus_number(b);
-            if (busA != busB) {
-                return busA < busB;
-            }
-            const auto pathA = portPath(a);
-            const auto pathB = portPath(b);
-            if (pathA != pathB) {
-                return pathA < pathB;
-            }
-            return libusb_get_device_address(a) < libusb_get_device_address(b);
-        });
+        const auto place = [](libusb_device* d) {
+            return std::tuple(libusb_get_bus_number(d), portPath(d), libusb_get_device_address(d));
+        };
+        std::sort(devices.begin(), devices.end(),
+                  [&](libusb_device* a, libusb_device* b) { return place(a) < place(b); });
         listed = true;
         return LIBUSB_SUCCESS;
     }

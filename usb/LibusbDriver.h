@@ -29,20 +29,7 @@ class LibusbDriver final : public Driver {
     LibusbDriver(const LibusbDriver&) = delete;
     LibusbDriver& operator=(const LibusbDriver&) = delete;
 
-    Status getNumDevices(std::uint32_t& count) override;
-    Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
-    Status open(std::uint32_t index, Handle& handle) override;
-    Status close(Handle handle) override;
-    Status read(Handle handle, void* buffer, std::uint32_t count,
-                std::uint32_t& bytesRead) override;
-    Status write(Handle handle, const void* buffer, std::uint32_t count,
-                 std::uint32_t& bytesWritten) override;
-    Status flushBuffers(Handle handle, std::uint8_t flushTransmit,
-                        std::uint8_t flushReceive) override;
-    Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
-    Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
-    Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
-                        std::uint32_t& queueStatus) override;
+    TELMAR_USB_DRIVER_CALLS;
     // "write: LIBUSB_ERROR_PIPE": the operation and libusb's name for its error.
     std::string lastError() const override;
     // A device of the box's ids that the system refused to open (permission, or

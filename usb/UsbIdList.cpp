@@ -12,14 +12,9 @@ namespace telmar::usb {
 namespace {
 
 std::string_view trim(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && blank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
+    const auto first = s.find_first_not_of(" \t");
+    return first == std::string_view::npos ? std::string_view{}
+                                           : s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
 std::optional<std::uint16_t> parseHex16(std::string_view s) {

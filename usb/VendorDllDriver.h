@@ -31,20 +31,7 @@ class VendorDllDriver final : public Driver {
     // Without the library: which file is missing and where it belongs.
     std::string reachProblem() const override;
 
-    Status getNumDevices(std::uint32_t& count) override;
-    Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
-    Status open(std::uint32_t index, Handle& handle) override;
-    Status close(Handle handle) override;
-    Status read(Handle handle, void* buffer, std::uint32_t count,
-                std::uint32_t& bytesRead) override;
-    Status write(Handle handle, const void* buffer, std::uint32_t count,
-                 std::uint32_t& bytesWritten) override;
-    Status flushBuffers(Handle handle, std::uint8_t flushTransmit,
-                        std::uint8_t flushReceive) override;
-    Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
-    Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
-    Status checkRxQueue(Handle handle, std::uint32_t& bytesQueued,
-                        std::uint32_t& queueStatus) override;
+    TELMAR_USB_DRIVER_CALLS;
 
   private:
     struct Impl;

@@ -68,39 +68,6 @@ bool greyed(SignalDetailsWindow& details, QTreeWidgetItem* item) {
            details.palette().color(QPalette::Disabled, QPalette::Text);
 }
 
-// Forwards to the harness's driver, so a trace recorder can sit in between.
-class Forward final : public usb::Driver {
-  public:
-    explicit Forward(usb::Driver& d) : d_(d) {}
-    usb::Status getNumDevices(std::uint32_t& n) override { return d_.getNumDevices(n); }
-    usb::Status getDeviceString(std::uint32_t i, char* b, std::uint32_t o) override {
-        return d_.getDeviceString(i, b, o);
-    }
-    usb::Status open(std::uint32_t i, usb::Handle& h) override { return d_.open(i, h); }
-    usb::Status close(usb::Handle h) override { return d_.close(h); }
-    usb::Status read(usb::Handle h, void* b, std::uint32_t c, std::uint32_t& n) override {
-        return d_.read(h, b, c, n);
-    }
-    usb::Status write(usb::Handle h, const void* b, std::uint32_t c, std::uint32_t& n) override {
-        return d_.write(h, b, c, n);
-    }
-    usb::Status flushBuffers(usb::Handle h, std::uint8_t t, std::uint8_t r) override {
-        return d_.flushBuffers(h, t, r);
-    }
-    usb::Status setTimeouts(std::uint32_t r, std::uint32_t w) override {
-        return d_.setTimeouts(r, w);
-    }
-    usb::Status getTimeouts(std::uint32_t& r, std::uint32_t& w) override {
-        return d_.getTimeouts(r, w);
-    }
-    usb::Status checkRxQueue(usb::Handle h, std::uint32_t& q, std::uint32_t& s) override {
-        return d_.checkRxQueue(h, q, s);
-    }
-
-  private:
-    usb::Driver& d_;
-};
-
 struct Collect final : backends::EntrySink {
     std::vector<backends::TraceEntry>& out;
     explicit Collect(std::vector<backends::TraceEntry>& o) : out(o) {}
@@ -114,8 +81,8 @@ std::vector<backends::TraceEntry> traffic(bool detailsOpen) {
     std::vector<backends::TraceEntry> entries;
     std::vector<std::unique_ptr<backends::EntrySink>> sinks;
     sinks.push_back(std::make_unique<Collect>(entries));
-    backends::TraceRecorder recorder(std::make_unique<Forward>(panel.driver), std::move(sinks),
-                                     [&] { return panel.clock.tickMs(); });
+    backends::TraceRecorder recorder(std::make_unique<usb::ForwardingDriver>(panel.driver),
+                                     std::move(sinks), [&] { return panel.clock.tickMs(); });
     {
         MainWindow window(panel::PanelServices{
             recorder, panel.clock, panel.recorder, panel.recorder, nullptr, {}});

@@ -6,6 +6,7 @@
 // usage: telmar-record-traces FOLDER
 
 #include "backends/TraceRecorder.h"
+#include "base/Time.h"
 #include "sim/SimDriver.h"
 #include "tests/support/ScaledClock.h"
 #include "tests/support/SimProcess.h"
@@ -14,7 +15,6 @@
 #include <QtWidgets/QApplication>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -24,15 +24,6 @@ namespace {
 
 using namespace telmar;
 using test::PanelAction;
-
-std::string utcNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
 
 // Link time 20 times faster than real time: a 4000 ms wait takes 200 ms, the
 // updater's 10 s pause half a second. The trace's times are the program's.
@@ -55,8 +46,10 @@ bool record(const std::string& folder, const std::string& name, const std::strin
         std::vector<std::unique_ptr<backends::EntrySink>> sinks;
         sinks.push_back(std::make_unique<backends::TraceWriter>(
             trace,
-            backends::TraceHeader{
-                .program = program, .backend = "sim", .started = utcNow(), .simulatedBox = true}));
+            backends::TraceHeader{.program = program,
+                                  .backend = "sim",
+                                  .started = base::isoTime(std::chrono::system_clock::now(), false),
+                                  .simulatedBox = true}));
         backends::TraceRecorder recorder(std::make_unique<sim::SimDriver>(sim.socket()),
                                          std::move(sinks), [&] { return clock.tickMs(); });
         seen = session(recorder, clock, sim);

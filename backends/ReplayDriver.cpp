@@ -167,7 +167,7 @@ usb::Status ReplayDriver::close(usb::Handle handle) {
 usb::Status ReplayDriver::read(usb::Handle handle, void* buffer, std::uint32_t count,
                                std::uint32_t& bytesRead) {
     const TraceEntry& e = play({.call = DriverCall::Read, .handle = handle, .count = count});
-    if (buffer != nullptr) {
+    if (buffer != nullptr && !e.bytes.empty()) {
         std::memcpy(buffer, e.bytes.data(), std::min<std::size_t>(e.bytes.size(), count));
     }
     bytesRead = e.number;

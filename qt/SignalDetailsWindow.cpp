@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "qt/SignalDetailsWindow.h"
 
+#include "base/Time.h"
 #include "panel/DetailsPictures.h"
 #include "qt/ChromaticityView.h"
 #include "qt/Dialogs.h"
@@ -246,7 +247,7 @@ void SignalDetailsWindow::fillHistory() {
         const status::HistoryEntry& e = entries[i];
         const int row = history_->rowCount();
         history_->insertRow(row);
-        history_->setItem(row, 0, new QTableWidgetItem(latin1(status::isoTime(e.time))));
+        history_->setItem(row, 0, new QTableWidgetItem(latin1(base::isoTime(e.time))));
         history_->setItem(row, 1, new QTableWidgetItem(latin1(status::changeKindName(e.kind))));
         history_->setItem(row, 2, new QTableWidgetItem(latin1(e.text)));
     }

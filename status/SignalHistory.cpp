@@ -2,9 +2,9 @@
 #include "status/SignalHistory.h"
 
 #include "base/Printable.h"
+#include "base/Time.h"
 
 #include <array>
-#include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -65,20 +65,6 @@ const DetailRow* findRow(const DetailsView& view, std::string_view key) {
     return nullptr;
 }
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void civilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2 ? 1 : 0;
-}
-
 std::string csvField(std::string_view utf8) {
     std::string out = "\"";
     for (const char c : utf8) {
@@ -107,24 +93,6 @@ std::string_view changeKindName(ChangeKind kind) {
         "HDR on",         "HDR off",    "HDR metadata", "source", "audio"};
     const auto i = static_cast<std::size_t>(kind);
     return i < kNames.size() ? kNames[i] : std::string_view("change");
-}
-
-std::string isoTime(std::chrono::system_clock::time_point time) {
-    using namespace std::chrono;
-    const long long ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
-    long long days = ms / 86400000;
-    long long rest = ms % 86400000;
-    if (rest < 0) {
-        rest += 86400000;
-        --days;
-    }
-    long long year = 0;
-    unsigned month = 0, day = 0;
-    civilFromDays(days, year, month, day);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", year, month,
-                  day, rest / 3600000, rest / 60000 % 60, rest / 1000 % 60, rest % 1000);
-    return text;
 }
 
 SignalHistory::SignalHistory(std::size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
@@ -197,14 +165,14 @@ void SignalHistory::record(std::chrono::system_clock::time_point when,
 void SignalHistory::writeCsv(std::ostream& out) const {
     out << "time,event,change,keys\n";
     for (const auto& e : entries_) {
-        out << isoTime(e.time) << ',' << csvField(changeKindName(e.kind)) << ','
+        out << base::isoTime(e.time) << ',' << csvField(changeKindName(e.kind)) << ','
             << csvField(base::latin1ToUtf8(e.text)) << ',' << csvField(joined(e.keys, " ")) << '\n';
     }
 }
 
 void SignalHistory::writeJsonLines(std::ostream& out) const {
     for (const auto& e : entries_) {
-        const nlohmann::json line = {{"time", isoTime(e.time)},
+        const nlohmann::json line = {{"time", base::isoTime(e.time)},
                                      {"event", changeKindName(e.kind)},
                                      {"change", base::latin1ToUtf8(e.text)},
                                      {"keys", e.keys}};

@@ -40,9 +40,6 @@ struct HistoryEntry {
     std::vector<std::string> keys;
 };
 
-// "2026-03-01T12:00:05.250Z" (UTC, milliseconds).
-std::string isoTime(std::chrono::system_clock::time_point time);
-
 class SignalHistory {
   public:
     static constexpr std::size_t kDefaultCapacity = 10000;

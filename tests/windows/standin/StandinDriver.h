@@ -45,20 +45,7 @@ class StandinDriver final : public usb::Driver {
 
     explicit StandinDriver(Controls controls);
 
-    usb::Status getNumDevices(std::uint32_t& count) override;
-    usb::Status getDeviceString(std::uint32_t index, char* buffer, std::uint32_t option) override;
-    usb::Status open(std::uint32_t index, usb::Handle& handle) override;
-    usb::Status close(usb::Handle handle) override;
-    usb::Status read(usb::Handle handle, void* buffer, std::uint32_t count,
-                     std::uint32_t& bytesRead) override;
-    usb::Status write(usb::Handle handle, const void* buffer, std::uint32_t count,
-                      std::uint32_t& bytesWritten) override;
-    usb::Status flushBuffers(usb::Handle handle, std::uint8_t flushTransmit,
-                             std::uint8_t flushReceive) override;
-    usb::Status setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
-    usb::Status getTimeouts(std::uint32_t& readMs, std::uint32_t& writeMs) override;
-    usb::Status checkRxQueue(usb::Handle handle, std::uint32_t& bytesQueued,
-                             std::uint32_t& queueStatus) override;
+    TELMAR_USB_DRIVER_CALLS;
     bool simulatedBox() const override { return true; }
 
     // "key=value" lines: the device's and the box's state.

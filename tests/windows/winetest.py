@@ -5,7 +5,7 @@ start. TELMAR_TEST_WINEDEBUG, when set, replaces WINEDEBUG=-all (for example "er
 to see why a run failed).
 
 Booting a prefix costs each test several seconds of CPU, so CTest boots one first
-(`winetest.py --template DIR`) and names it in TELMAR_WINE_TEMPLATE; each test then
+(`winetest.py DIR`) and names it in TELMAR_WINE_TEMPLATE; each test then
 clones it. Without a usable template a test boots its own.
 """
 import os
@@ -129,25 +129,20 @@ def clone_prefix(template, prefix):
                     ignore=lambda folder, _names: ["wineserver"] if folder == template else [])
 
 
-def make_template(folder, at_most=150):
-    """Boots the prefix the tests clone. Always exits 0: a test that finds no template
-    boots its own and says why Wine cannot start."""
+def make_template(folder):
+    """Boots the prefix the tests clone. Always exits 0: without it a test boots its own
+    and says why Wine cannot start."""
     shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    if shutil.which("wineboot") is None or shutil.which("wineserver") is None:
-        log("no template: Wine is not installed")
-        return 0
     env = wine_env(os.path.join(folder, "prefix"), folder, os.path.join(folder, "home"))
+    os.makedirs(env["HOME"])
     try:
-        subprocess.run(["wineboot", "--init"], env=env, timeout=at_most,
+        subprocess.run(["wineboot", "--init"], env=env, timeout=150,
                        stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
         # The registry is on disk only once the server has ended.
         subprocess.run(["wineserver", "-w"], env=env, timeout=30)
-    except subprocess.TimeoutExpired:
-        subprocess.run(["wineserver", "-k"], env=env, timeout=20)
-    if not booted(env["WINEPREFIX"]):
+    except (OSError, subprocess.TimeoutExpired) as error:
         shutil.rmtree(env["WINEPREFIX"], ignore_errors=True)
-        log("no template: wineboot did not make a prefix")
+        log(f"no template: {error}")
     return 0
 
 
@@ -334,9 +329,4 @@ def run_test(session, steps, passed):
 
 if __name__ == "__main__":
     import sys
-    if len(sys.argv) != 3 or sys.argv[1] not in ("--template", "--clone"):
-        sys.exit("usage: winetest.py --template FOLDER | --clone PREFIX")
-    if sys.argv[1] == "--template":
-        sys.exit(make_template(sys.argv[2]))
-    template = os.path.join(os.environ.get("TELMAR_WINE_TEMPLATE", ""), "prefix")
-    sys.exit(0 if booted(template) and clone_prefix(template, sys.argv[2]) is None else 1)
+    sys.exit(make_template(sys.argv[1]))

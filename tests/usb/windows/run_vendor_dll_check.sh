@@ -16,7 +16,9 @@ flags=(-std=c++20 -O1 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-c
 "$cxx" "${flags[@]}" -o "$work/check.exe" "$here/VendorDllDriverCheck.cpp" "$src/usb/VendorDllDriver.cpp"
 # TMPDIR: wineserver's socket folder goes with the work folder.
 export WINEPREFIX="$work/prefix" TMPDIR="$work" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# A clone of the prefix CTest booted for the Wine tests, when there is one; else Wine boots one.
-python3 "$src/tests/windows/winetest.py" --clone "$WINEPREFIX" >/dev/null 2>&1 || rm -rf "$WINEPREFIX"
+# A copy of the prefix CTest booted for the Wine tests, when there is one; else Wine boots
+# one. Its "wineserver" names the template's server folder, not ours.
+template=${TELMAR_WINE_TEMPLATE:-}/prefix
+[ -d "$template/drive_c" ] && cp -a "$template" "$WINEPREFIX" && rm -f "$WINEPREFIX/wineserver"
 cd "$work"
 timeout 150 wine ./check.exe

@@ -3,6 +3,7 @@
 
 #include "cli/Update.h"
 #include "link/Clock.h"
+#include "tests/support/OnSimulatedBox.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempFolder.h"
 
@@ -14,15 +15,8 @@
 namespace telmar {
 namespace {
 
-class HostileCli : public ::testing::Test {
-  protected:
-    // Every run below has its own time limit; the daemon ends with the fixture.
-    void SetUp() override {
-        ASSERT_TRUE(sim.running()) << sim.error();
-        sim.becomeUsbBackend();
-    }
-    test::SimProcess sim{{"--delay-ms", "1"}};
-};
+// Every run below has its own time limit as well.
+class HostileCli : public test::OnSimulatedBox {};
 
 // A box whose every queue check fails makes the link warn thousands of times a second:
 // a run is its first line and one count, on standard error and in JSON alike.

@@ -8,6 +8,7 @@
 #include "protocol/Frames.h"
 #include "sim/Box.h"
 #include "status/StatusUpdate.h"
+#include "tests/support/OnSimulatedBox.h"
 #include "tests/support/RecordingMessages.h"
 #include "tests/support/RecordingStatusSink.h"
 #include "tests/support/ScriptedDriver.h"
@@ -76,15 +77,13 @@ PanelView panelView(std::string_view scenario) {
     return view;
 }
 
-class Telmarctl : public ::testing::Test {
+class Telmarctl : public test::OnSimulatedBox {
   protected:
     explicit Telmarctl(std::vector<std::string> serveArgs = {"--delay-ms", "1"})
-        : sim(std::move(serveArgs)) {}
+        : OnSimulatedBox(std::move(serveArgs)) {}
 
     void SetUp() override {
-        watchdog.guard(sim.pid());
-        ASSERT_TRUE(sim.running()) << sim.error();
-        sim.becomeUsbBackend();
+        OnSimulatedBox::SetUp();
         // The update lock lives here, private to this test.
         ::setenv("XDG_RUNTIME_DIR", sim.folder().c_str(), 1);
     }
@@ -96,7 +95,6 @@ class Telmarctl : public ::testing::Test {
     static CliResult run(std::vector<std::string> words, int timeoutMs = 20000) {
         return test::runProgram(command(std::move(words)), timeoutMs);
     }
-    void control(const std::string& request) { ASSERT_TRUE(sim.control(request).ok) << request; }
     // Settings byte k as the box holds it.
     int boxSetting(std::size_t k) {
         const std::string all = sim.status()["settings"]; // "00,01,..."
@@ -106,9 +104,6 @@ class Telmarctl : public ::testing::Test {
     std::string flash(const std::string& name) {
         return test::runCli({"--socket", sim.socket(), "flash", name}).out;
     }
-
-    test::Watchdog watchdog{std::chrono::seconds(80)};
-    test::SimProcess sim;
 };
 
 TEST_F(Telmarctl, StatusShowsWhatThePanelShowsForEachScenario) {

@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 #include "cli/ErrorReport.h"
 #include "cli/Text.h"
+#include "tests/support/OnSimulatedBox.h"
 #include "tests/support/ScriptedDriver.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/VirtualClock.h"
@@ -80,21 +81,12 @@ TEST(CliErrors, TheJsonErrorIsWhatStandardErrorSaid) {
     EXPECT_EQ(cli::errorJson({}, 2), R"({"error":"usage error","exit_code":2})");
 }
 
-class UsabilityCli : public ::testing::Test {
+class UsabilityCli : public test::OnSimulatedBox {
   protected:
-    void SetUp() override {
-        watchdog.guard(sim.pid());
-        ASSERT_TRUE(sim.running()) << sim.error();
-        sim.becomeUsbBackend();
-    }
     static std::vector<std::string> command(std::vector<std::string> words) {
         words.insert(words.begin(), {TELMARCTL_BINARY, "--backend", "sim"});
         return words;
     }
-    void control(const std::string& request) { ASSERT_TRUE(sim.control(request).ok) << request; }
-
-    test::Watchdog watchdog{std::chrono::seconds(80)};
-    test::SimProcess sim{{"--delay-ms", "1"}};
 };
 
 TEST_F(UsabilityCli, WatchSaysOnceThatTheBoxIsGoneAndShowsItAgainWhenItIsBack) {

@@ -3,6 +3,7 @@
 // user may not open, and on none; on a running and a missing simulator. The report's
 // recorded session replays to the status it recorded.
 
+#include "tests/support/OnSimulatedBox.h"
 #include "tests/support/SimProcess.h"
 #include "tests/usb/emulation/BoxResponder.h"
 #include "tests/usb/emulation/Bus.h"
@@ -114,20 +115,13 @@ TEST(DoctorOnEmulatedUsb, SaysWhetherTheBoxOpensAndHowToFixItWhenNot) {
     }
 }
 
-class DoctorOnSimulator : public ::testing::Test {
+class DoctorOnSimulator : public test::OnSimulatedBox {
   protected:
-    void SetUp() override {
-        watchdog.guard(sim.pid());
-        ASSERT_TRUE(sim.running()) << sim.error();
-        sim.becomeUsbBackend();
-    }
+    DoctorOnSimulator() : OnSimulatedBox({"--delay-ms", "1"}, std::chrono::seconds(100)) {}
     static test::CliResult run(std::vector<std::string> words) {
         words.insert(words.begin(), TELMARCTL_BINARY);
         return test::runProgram(words, 30000);
     }
-
-    test::Watchdog watchdog{std::chrono::seconds(100)};
-    test::SimProcess sim{{"--delay-ms", "1"}};
 };
 
 TEST_F(DoctorOnSimulator, RunningAndMissingSimulatorAreToldApart) {

@@ -206,6 +206,30 @@ TEST(PanelCore, AClickDuringAPollIsNotUndoneByThatPoll) {
     EXPECT_EQ(rig.driver.writtenFrames().back(), (Frame{0x10, 0x04, 0xE0, 0x00, 0x00}));
 }
 
+// A click the box refuses puts every pair's buttons back to what a panel started on
+// that box shows, whichever of the two the box took last, and leaves the mirror alone.
+TEST(PanelCore, ARefusedClickPutsEachPairBack) {
+    for (const TwoWay setting : panel::kTwoWays) {
+        for (const bool consulted : {true, false}) {
+            CoreRig rig;
+            rig.started();
+            rig.core.write(panel::twoWayWrite(setting, consulted));
+            rig.settle();
+            const auto mirror = rig.core.settingsMirror();
+            rig.box.refuseWrites = true;
+            rig.view.twoWay[setting] = !rig.view.twoWay[setting]; // the click
+            rig.core.write(panel::twoWayWrite(setting, !consulted));
+            rig.settle();
+            CoreRig fresh;
+            fresh.box.settings = rig.box.settings;
+            fresh.started();
+            EXPECT_EQ(rig.view.twoWay.at(setting), fresh.view.twoWay.at(setting))
+                << static_cast<int>(setting) << consulted;
+            EXPECT_EQ(rig.core.settingsMirror(), mirror) << static_cast<int>(setting);
+        }
+    }
+}
+
 // The link's box about no box or a busy box (said to be in use) holds up no search: once a
 // tick finds the box, it closes itself and the panel starts. Until then no control works.
 TEST(PanelUsability, AStaleBoxClosesItselfOnceTheBoxCanBeHad) {

@@ -9,6 +9,7 @@
 #include "tests/support/ScriptedDriver.h"
 #include "tests/support/VirtualClock.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QString>
 #include <QtTest/QTest>
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -111,6 +113,25 @@ struct Panel {
 // Lets the window's worker finish what it was asked and the window apply the results.
 inline bool settle(const panel::MainWindow& window, int timeoutMs = 5000) {
     return QTest::qWaitFor([&] { return window.core().idle(); }, timeoutMs);
+}
+
+// The window, once its start-up sequence has run on the worker and been applied.
+inline std::unique_ptr<panel::MainWindow> start(Panel& panel) {
+    auto window = std::make_unique<panel::MainWindow>(panel.services());
+    settle(*window);
+    return window;
+}
+
+// One poll tick, as the timer delivers it.
+inline void tickNow(panel::MainWindow& window) {
+    QTimerEvent event(window.pollTimerId());
+    QCoreApplication::sendEvent(&window, &event);
+}
+
+// One poll tick, and what it does.
+inline void tick(panel::MainWindow& window) {
+    tickNow(window);
+    settle(window);
 }
 
 } // namespace telmar::test

@@ -25,22 +25,13 @@ using telmar::test::CallRecord;
 using telmar::test::Gate;
 using telmar::test::Panel;
 using telmar::test::settle;
+using telmar::test::start;
+using telmar::test::tickNow;
 using Frame = std::vector<std::uint8_t>;
 
 namespace {
 
 const Frame kSettingsRead{0x11, 0x16, 0xE1};
-
-std::unique_ptr<MainWindow> start(Panel& panel) {
-    auto window = std::make_unique<MainWindow>(panel.services());
-    settle(*window);
-    return window;
-}
-
-void tickNow(MainWindow& window) {
-    QTimerEvent event(window.pollTimerId());
-    QCoreApplication::sendEvent(&window, &event);
-}
 
 void searchTick(MainWindow& window) {
     auto* timer = window.findChild<QTimer*>("searchTimer");

@@ -23,6 +23,7 @@ using panel::MainWindow;
 using panel::SignalDetailsWindow;
 using test::Panel;
 using test::settle;
+using test::tick;
 
 namespace {
 
@@ -32,12 +33,6 @@ void useScenario(test::FakeBox& box, std::string_view name) {
     for (std::uint8_t block = 11; block <= 15; ++block) {
         box.blocks[block] = *scenario->block(block);
     }
-}
-
-void tick(MainWindow& window) {
-    QTimerEvent event(window.pollTimerId());
-    QCoreApplication::sendEvent(&window, &event);
-    settle(window);
 }
 
 SignalDetailsWindow* openDetails(MainWindow& window) {

@@ -16,31 +16,15 @@ using telmar::test::Call;
 using telmar::test::Panel;
 using telmar::test::settle;
 using telmar::test::ShownStatus;
+using telmar::test::start;
+using telmar::test::tick;
+using telmar::test::tickNow;
 using Frame = std::vector<std::uint8_t>;
 
 namespace {
 
-// The window, once its start-up sequence has run on the worker and been applied.
-std::unique_ptr<MainWindow> start(Panel& panel) {
-    auto window = std::make_unique<MainWindow>(panel.services());
-    settle(*window);
-    return window;
-}
-
 QList<QAbstractEventDispatcher::TimerInfo> timersOf(QObject* object) {
     return QAbstractEventDispatcher::instance()->registeredTimers(object);
-}
-
-// One poll tick, as the timer delivers it.
-void tickNow(MainWindow& window) {
-    QTimerEvent event(window.pollTimerId());
-    QCoreApplication::sendEvent(&window, &event);
-}
-
-// One poll tick, and what it does.
-void tick(MainWindow& window) {
-    tickNow(window);
-    settle(window);
 }
 
 void click(MainWindow& window, QAbstractButton* button) {

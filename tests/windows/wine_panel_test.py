@@ -97,6 +97,8 @@ CLICKS = [
 
 
 class PanelSession(WineSession):
+    remote_exe = "panel-remote.exe"
+
     def __init__(self, args):
         super().__init__(args.windows_build, args.deadline)
         self.screenshot = args.screenshot
@@ -126,16 +128,6 @@ class PanelSession(WineSession):
                 shutil.copy(os.path.join(WINE_FONTS, name), fonts)
 
     # ---- driving the program ---------------------------------------------------------
-
-    def remote(self, *args, at_most=30, allow=(0,)):
-        result = subprocess.run(["wine", os.path.join(self.app, "panel-remote.exe"), *args],
-                                env=self.env, capture_output=True, text=True,
-                                encoding="utf-8", errors="replace",
-                                timeout=self.deadline.left(at_most + 15))
-        if result.returncode not in allow:
-            raise Failure(f"panel-remote {' '.join(args)}: exit code {result.returncode}: "
-                          f"{result.stdout.strip()}")
-        return result.returncode, [line.rstrip("\r") for line in result.stdout.splitlines()]
 
     def controls(self):
         """name -> (class, checked, enabled, visible, text)."""
@@ -176,32 +168,14 @@ class PanelSession(WineSession):
 
     def launch_panel(self, name, dump):
         os.makedirs(dump, exist_ok=True)
-        env = dict(self.env, TELMAR_STANDIN_DUMP_DIR=windows_path(dump),
-                   TELMAR_STANDIN_COMMAND_FILE=windows_path(self.commands))
-        out = open(os.path.join(self.tmp, f"{name}.log"), "w")
-        process = subprocess.Popen(["wine", self.exe], env=env, stdout=out,
-                                   stderr=subprocess.STDOUT, start_new_session=True)
-        out.close()
-        self.programs.append(process)
-        stop = time.monotonic() + 60
-        while process.poll() is None and time.monotonic() < stop:
-            try:
-                code, lines = self.remote("find", "5", at_most=5, allow=(0, 2))
-            except subprocess.TimeoutExpired:
-                continue
-            if code != 0:
-                continue
-            info = dict(line.split("=", 1) for line in lines if "=" in line)
-            expect(info.get("class") == WINDOW_CLASS, f"window class {info.get('class')!r}")
-            expect(info.get("title") == WINDOW_TITLE, f"window title {info.get('title')!r}")
-            expect(info.get("form-size") == "350,400",
-                   f"window size {info.get('form-size')} (client area and menu bar), "
-                   "expected the form's 350,400")
-            return process, tuple(int(v) for v in info["client"].split(","))
-        if process.poll() is None:
-            raise Failure("the program's window did not appear within 60 s")
-        raise Failure(f"the program ended with exit code {process.returncode} before its "
-                      f"window appeared; display {self.env['DISPLAY']}: {self.display_state()}")
+        process = self.start_program(self.exe, name,
+                                     TELMAR_STANDIN_DUMP_DIR=windows_path(dump),
+                                     TELMAR_STANDIN_COMMAND_FILE=windows_path(self.commands))
+        info = self.wait_window(process, WINDOW_CLASS, WINDOW_TITLE)
+        expect(info.get("form-size") == "350,400",
+               f"window size {info.get('form-size')} (client area and menu bar), "
+               "expected the form's 350,400")
+        return process, tuple(int(v) for v in info["client"].split(","))
 
     def check_fit(self, when):
         code, lines = self.remote("fit", windows_path(self.exe), allow=(0, 1))
@@ -286,18 +260,6 @@ class PanelSession(WineSession):
             self.page = page
 
     # ---- the runs ----------------------------------------------------------------------
-
-    def info_options(self, version):
-        """--version and --help print to the redirected output and end without a window."""
-        for option, check in (("--version", lambda out: out == f"LUMORA_GUI {version}\n"),
-                              ("--help", lambda out: out.startswith("usage: LUMORA_GUI")
-                               and out.endswith(f"LUMORA_GUI {version}\n"))):
-            result = subprocess.run(["wine", self.exe, option], env=self.env,
-                                    capture_output=True, timeout=self.deadline.left(30))
-            out = result.stdout.decode("latin-1").replace("\r\n", "\n")
-            expect(result.returncode == 0 and check(out),
-                   f"{option}: exit code {result.returncode}, output {out[-120:]!r}")
-        log("--version and --help answered without a window")
 
     def main_run(self):
         dump = os.path.join(self.tmp, "dump-main")
@@ -448,7 +410,7 @@ class PanelSession(WineSession):
         display = self.start_display()
         self.boot_wine(display)
         self.install_fonts()
-        self.info_options(self.version)
+        self.check_info_options(self.exe, "usage: LUMORA_GUI", f"LUMORA_GUI {self.version}\n")
         self.main_run()
         self.no_box_run()
         self.close_under_box_run()

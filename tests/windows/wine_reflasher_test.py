@@ -51,6 +51,8 @@ LINE_X = 10
 
 
 class Session(WineSession):
+    remote_exe = "reflasher-remote.exe"
+
     def prepare(self):
         self.check_tools()
         self.copy_programs({
@@ -60,21 +62,13 @@ class Session(WineSession):
             "updater-guards-check.exe": "standin",
         })
         self.image = image_of(self.build, BUILD)
+        self.exe = os.path.join(self.app, f"Reflasher-{BUILD}.exe")
 
     # ---- driving the program ---------------------------------------------------------
 
-    def remote(self, *args, at_most=30):
-        result = subprocess.run(["wine", os.path.join(self.app, "reflasher-remote.exe"), *args],
-                                env=self.env, capture_output=True, text=True,
-                                timeout=self.deadline.left(at_most + 15))
-        if result.returncode != 0:
-            raise Failure(f"reflasher-remote {' '.join(args)}: exit code {result.returncode}: "
-                          f"{result.stdout.strip()}")
-        return result.stdout.splitlines()
-
     def answer_boxes(self, count, at_most):
         """Answers `count` boxes (0: until the window is gone): [(caption, text)]."""
-        lines = self.remote("boxes", str(at_most), str(count), at_most=at_most)
+        _, lines = self.remote("boxes", str(at_most), str(count), at_most=at_most)
         boxes = []
         for line in lines:
             parts = line.split("\t")
@@ -82,36 +76,13 @@ class Session(WineSession):
                 boxes.append((parts[1], parts[2]))
         return boxes
 
-    def start_updater(self, name, dump, **controls):
-        os.makedirs(dump, exist_ok=True)
-        env = dict(self.env, TELMAR_STANDIN_DUMP_DIR=windows_path(dump))
-        env.update(controls)
-        out = open(os.path.join(self.tmp, f"{name}.log"), "w")
-        process = subprocess.Popen(["wine", os.path.join(self.app, f"Reflasher-{BUILD}.exe")],
-                                   env=env, stdout=out, stderr=subprocess.STDOUT,
-                                   start_new_session=True)
-        out.close()
-        self.programs.append(process)
-        return process
-
     def launch(self, name, dump, **controls):
         """Starts the program and waits for its window: (process, client area)."""
-        process = self.start_updater(name, dump, **controls)
-        stop = time.monotonic() + 60
-        while process.poll() is None and time.monotonic() < stop:
-            try:
-                lines = self.remote("find", "5", at_most=5)
-            except (Failure, subprocess.TimeoutExpired):
-                continue
-            info = dict(line.split("=", 1) for line in lines if "=" in line)
-            expect(info.get("class") == WINDOW_CLASS, f"window class {info.get('class')!r}")
-            expect(info.get("title") == WINDOW_TITLE, f"window title {info.get('title')!r}")
-            return process, tuple(int(v) for v in info["client"].split(","))
-        if process.poll() is None:
-            raise Failure("the program's window did not appear within 60 s")
-        # It ends quietly only when it cannot make its window: usually no X server.
-        raise Failure(f"the program ended with exit code {process.returncode} before its "
-                      f"window appeared; display {self.env['DISPLAY']}: {self.display_state()}")
+        os.makedirs(dump, exist_ok=True)
+        process = self.start_program(self.exe, name, TELMAR_STANDIN_DUMP_DIR=windows_path(dump),
+                                     **controls)
+        info = self.wait_window(process, WINDOW_CLASS, WINDOW_TITLE)
+        return process, tuple(int(v) for v in info["client"].split(","))
 
     def check_greeting(self, client):
         """The four lines, read back from the screen: ink at y 10, 30, 80 and 100 from
@@ -152,25 +123,13 @@ class Session(WineSession):
 
     # ---- the two runs ------------------------------------------------------------------
 
-    def info_options(self, version):
-        """--version and --help print to the redirected output and end without a window."""
-        exe = os.path.join(self.app, f"Reflasher-{BUILD}.exe")
-        for option, check in (("--version", lambda out: out == f"Reflasher-{BUILD} {version}\n"),
-                              ("--help", lambda out: out.startswith("usage: ")
-                               and out.endswith(f"Reflasher-{BUILD} {version}\n"))):
-            result = subprocess.run(["wine", exe, option], env=self.env, capture_output=True,
-                                    timeout=self.deadline.left(30))
-            out = result.stdout.decode("latin-1").replace("\r\n", "\n")
-            expect(result.returncode == 0 and check(out),
-                   f"{option}: exit code {result.returncode}, output {out[-120:]!r}")
-
     def good_run(self):
         dump = os.path.join(self.tmp, "dump-good")
         release = os.path.join(self.tmp, "release")
         process, client = self.launch("good-run", dump,
                                       TELMAR_STANDIN_HOLD_FILE=windows_path(release))
         self.check_greeting(client)
-        texts = [line.split("\t", 1)[1] for line in self.remote("about", "20")
+        texts = [line.split("\t", 1)[1] for line in self.remote("about", "20")[1]
                  if line.startswith("about\t")]
         wanted = f"{BUILD} image, {len(self.image)} bytes, CRC-32 {zlib.crc32(self.image):08X}"
         expect(any(t.startswith(wanted) for t in texts),
@@ -247,14 +206,10 @@ class Session(WineSession):
     def missing_library_run(self):
         bare = os.path.join(self.tmp, "bare")
         os.makedirs(bare)
-        shutil.copy(os.path.join(self.app, f"Reflasher-{BUILD}.exe"), bare)
-        out = open(os.path.join(self.tmp, "missing-library-run.log"), "w")
-        process = subprocess.Popen(["wine", os.path.join(bare, f"Reflasher-{BUILD}.exe")],
-                                   env=self.env, stdout=out, stderr=subprocess.STDOUT,
-                                   start_new_session=True)
-        out.close()
-        self.programs.append(process)
-        lines = self.remote("lonebox", "40", at_most=40)
+        shutil.copy(self.exe, bare)
+        process = self.start_program(os.path.join(bare, f"Reflasher-{BUILD}.exe"),
+                                     "missing-library-run")
+        _, lines = self.remote("lonebox", "40", at_most=40)
         boxes = [line.split("\t")[1:] for line in lines if line.startswith("box\t")]
         expect("window=none" in lines, f"the main window opened before the box: {lines}")
         expect(len(boxes) == 1 and boxes[0][0] == WINDOW_TITLE and "SiUSBXp.dll" in boxes[0][1]
@@ -285,7 +240,7 @@ def main():
     def steps():
         session.prepare()
         session.boot_wine(session.start_display())
-        session.info_options(args.version)
+        session.check_info_options(session.exe, "usage: ", f"Reflasher-{BUILD} {args.version}\n")
         session.good_run()
         session.refused_packet_run()
         session.missing_library_run()

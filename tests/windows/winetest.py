@@ -272,6 +272,59 @@ class WineSession:
                 self.xvfb.wait(timeout=10)
         shutil.rmtree(self.tmp, ignore_errors=True)
 
+    # ---- driving the program ----------------------------------------------------------
+
+    def remote(self, *args, at_most=30, allow=(0,)):
+        """Runs the test's helper program (`remote_exe`): (exit code, output lines)."""
+        result = subprocess.run(["wine", os.path.join(self.app, self.remote_exe), *args],
+                                env=self.env, capture_output=True, text=True,
+                                encoding="utf-8", errors="replace",
+                                timeout=self.deadline.left(at_most + 15))
+        if result.returncode not in allow:
+            raise Failure(f"{self.remote_exe} {' '.join(args)}: exit code {result.returncode}: "
+                          f"{result.stdout.strip()}")
+        return result.returncode, [line.rstrip("\r") for line in result.stdout.splitlines()]
+
+    def start_program(self, exe, name, **env):
+        """Starts `exe` with `env` added, its output kept in NAME.log."""
+        with open(os.path.join(self.tmp, f"{name}.log"), "w") as out:
+            process = subprocess.Popen(["wine", exe], env=dict(self.env, **env), stdout=out,
+                                       stderr=subprocess.STDOUT, start_new_session=True)
+        self.programs.append(process)
+        return process
+
+    def wait_window(self, process, window_class, title):
+        """The helper's `find` lines of the program's window, once it shows, as a dict."""
+        stop = time.monotonic() + 60
+        while process.poll() is None and time.monotonic() < stop:
+            try:
+                code, lines = self.remote("find", "5", at_most=5, allow=(0, 2))
+            except subprocess.TimeoutExpired:
+                continue
+            if code != 0:
+                continue
+            info = dict(line.split("=", 1) for line in lines if "=" in line)
+            expect(info.get("class") == window_class, f"window class {info.get('class')!r}")
+            expect(info.get("title") == title, f"window title {info.get('title')!r}")
+            return info
+        if process.poll() is None:
+            raise Failure("the program's window did not appear within 60 s")
+        # It ends quietly only when it cannot make its window: usually no X server.
+        raise Failure(f"the program ended with exit code {process.returncode} before its "
+                      f"window appeared; display {self.env['DISPLAY']}: {self.display_state()}")
+
+    def check_info_options(self, exe, usage, last_line):
+        """--version and --help print to the redirected output and end without a window."""
+        for option, check in (("--version", lambda out: out == last_line),
+                              ("--help", lambda out: out.startswith(usage)
+                               and out.endswith(last_line))):
+            result = subprocess.run(["wine", exe, option], env=self.env, capture_output=True,
+                                    timeout=self.deadline.left(30))
+            out = result.stdout.decode("latin-1").replace("\r\n", "\n")
+            expect(result.returncode == 0 and check(out),
+                   f"{option}: exit code {result.returncode}, output {out[-120:]!r}")
+        log("--version and --help answered without a window")
+
     # ---- waiting on the program ------------------------------------------------------
 
     def wait_exit(self, process, at_most):

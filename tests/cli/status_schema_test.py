@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """`telmarctl --json status` against docs/telmarctl-status.schema.json, on a private
-simulated box: every scenario, then random status blocks (`telmar-sim block N HEX...`),
+simulated box: every scenario, then random status blocks (`telmar-sim scenario --file`),
 some with an InfoFrame header so the payload decoders see random payloads. For each
 input `status --details` must also succeed with printable text only.
 
@@ -108,7 +108,9 @@ def check_all(args, env, validator):
             failures.append(f"{name}: MaxCLL is not a number: {status['details']['hdr']}")
 
     rng = random.Random(int(os.environ.get("TELMAR_TEST_SEED", "22")))
+    blocks_file = os.path.join(os.path.dirname(env["TELMAR_SIM_SOCKET"]), "blocks.txt")
     for round_ in range(ROUNDS):
+        lines = []
         for block in range(11, 16):
             data = [rng.randrange(256) for _ in range(rng.randrange(64))]
             # Mostly the block number the box echoes, so the read succeeds.
@@ -116,7 +118,14 @@ def check_all(args, env, validator):
             data = (head + data)[:63]
             if block == 11 and len(data) > 5 and rng.random() < 0.7:
                 data[5] |= 0xC0  # input present, so block 15 is read too
-            run(sim + ["block", str(block)] + [f"{b:02X}" for b in data], env)
+            if data:
+                lines.append(f"block {block} " + " ".join(f"{b:02X}" for b in data))
+        with open(blocks_file, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        # All five at once, as one input change.
+        code, _, err = run(sim + ["scenario", "--file", blocks_file], env)
+        if code != 0:
+            failures.append(f"random round {round_}: telmar-sim scenario --file: {err}")
         check(f"random round {round_}")
     return failures
 

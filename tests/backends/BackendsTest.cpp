@@ -8,6 +8,7 @@
 #include "sim/SimDriver.h"
 #endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
@@ -44,14 +45,6 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-std::size_t lines(const std::string& s) {
-    std::size_t n = 0;
-    for (const char c : s) {
-        n += c == '\n' ? 1 : 0;
-    }
-    return n;
-}
-
 TEST(BackendChoice, KnownNamesAndTheDefault) {
     struct Case {
         const char* value;
@@ -68,7 +61,7 @@ TEST(BackendChoice, KnownNamesAndTheDefault) {
         std::ostringstream err;
         const backends::BackendEntry* entry = backends::chooseBackend(c.value, err);
         EXPECT_EQ(entry ? entry->name : "", c.backend) << (c.value ? c.value : "unset");
-        EXPECT_EQ(lines(err.str()), c.complaint ? 1u : 0u) << err.str();
+        EXPECT_EQ(std::ranges::count(err.str(), '\n'), c.complaint ? 1 : 0) << err.str();
         EXPECT_EQ(err.str().find('\x1b'), std::string::npos);
         if (c.complaint) {
             EXPECT_NE(err.str().find("TELMAR_USB_BACKEND"), std::string::npos);
@@ -105,7 +98,7 @@ TEST(DriverFactory, BackendVariablePicksTheDriver) {
         EXPECT_EQ(backends::backendVariableProblem().empty(), c.kind != Kind::None) << name;
         if (c.kind == Kind::None) {
             EXPECT_EQ(driver, nullptr) << name;
-            EXPECT_EQ(lines(err), 1u) << err;
+            EXPECT_EQ(std::ranges::count(err, '\n'), 1) << err;
             continue;
         }
         ASSERT_NE(driver, nullptr);

@@ -1,20 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "usb/UsbIdList.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sstream>
 
 namespace {
 
 using namespace telmar::usb;
-
-std::size_t lines(const std::string& s) {
-    std::size_t n = 0;
-    for (const char c : s) {
-        n += c == '\n' ? 1 : 0;
-    }
-    return n;
-}
 
 TEST(UsbIdList, AcceptsWellFormedLists) {
     struct Case {
@@ -60,7 +53,7 @@ TEST(UsbIdList, EnvironmentFallsBackToTheDefaultWithOneLine) {
         std::ostringstream err;
         EXPECT_EQ(usbIdsFromEnvironment(c.value, err), c.ids) << (c.value ? c.value : "unset");
         if (c.complaint) {
-            EXPECT_EQ(lines(err.str()), 1u);
+            EXPECT_EQ(std::ranges::count(err.str(), '\n'), 1);
             EXPECT_NE(err.str().find("TELMAR_USB_IDS"), std::string::npos);
             EXPECT_NE(err.str().find(c.value), std::string::npos) << "names the bad value";
             EXPECT_NE(err.str().find("10c4:ea61"), std::string::npos) << "names the default";

@@ -23,18 +23,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
-from winetest import (Failure, WineSession, expect, image_of, log, run_test,  # noqa: E402
+from winetest import (WineSession, expect, image_of, log, run, run_test,  # noqa: E402
                       windows_path)
-
-
-def run(args, env, timeout, what):
-    try:
-        result = subprocess.run(args, env=env, capture_output=True, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"{what}: still running after {timeout} s")
-    out = result.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
-    err = result.stderr.decode("utf-8", "replace").replace("\r\n", "\n")
-    return result.returncode, out, err
 
 
 class Session(WineSession):

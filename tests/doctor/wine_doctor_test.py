@@ -19,22 +19,12 @@ Wine cannot start here.
 import argparse
 import json
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
-from winetest import Failure, WineSession, expect, log, run_test  # noqa: E402
+from winetest import WineSession, expect, log, run, run_test  # noqa: E402
 
 PUT_IT = "in the same folder as this program"
-
-
-def run(args, env, timeout, what):
-    try:
-        result = subprocess.run(args, env=env, capture_output=True, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"{what}: still running after {timeout} s")
-    decode = lambda b: b.decode("utf-8", "replace").replace("\r\n", "\n")  # noqa: E731
-    return result.returncode, decode(result.stdout), decode(result.stderr)
 
 
 def main():
@@ -42,6 +32,7 @@ def main():
     parser.add_argument("--windows-build", required=True)
     args = parser.parse_args()
     session = WineSession(args.windows_build, 200)
+    session.remote_exe = "reflasher-remote.exe"
 
     def steps():
         session.check_tools()
@@ -64,16 +55,9 @@ def main():
                f"status: exit code {code}, {err!r}")
         log("telmarctl.exe: doctor and status name the missing library")
 
-        out = open(os.path.join(session.tmp, "panel-run.log"), "w")
-        panel = subprocess.Popen(["wine", os.path.join(session.app, "LUMORA_GUI.exe")], env=env,
-                                 stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
-        out.close()
-        session.programs.append(panel)
-        remote = subprocess.run(["wine", os.path.join(session.app, "reflasher-remote.exe"),
-                                 "lonebox", "40"], env=env, capture_output=True, text=True,
-                                timeout=session.deadline.left(60))
-        boxes = [line.split("\t")[1:] for line in remote.stdout.splitlines()
-                 if line.startswith("box\t")]
+        panel = session.start_program(os.path.join(session.app, "LUMORA_GUI.exe"), "panel-run")
+        _, lines = session.remote("lonebox", "40", at_most=40)
+        boxes = [line.split("\t")[1:] for line in lines if line.startswith("box\t")]
         expect(len(boxes) == 1 and "SiUSBXp.dll" in boxes[0][1] and PUT_IT in boxes[0][1]
                and "The control panel reaches" in boxes[0][1],
                f"LUMORA_GUI.exe: boxes {boxes}, expected one naming SiUSBXp.dll")

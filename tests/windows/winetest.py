@@ -52,6 +52,16 @@ class Deadline:
         return remaining if at_most is None else min(remaining, at_most)
 
 
+def run(args, env, timeout, what):
+    """A console program's exit code, output and errors, line ends made Linux ones."""
+    try:
+        result = subprocess.run(args, env=env, capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{what}: still running after {timeout} s")
+    decode = lambda b: b.decode("utf-8", "replace").replace("\r\n", "\n")  # noqa: E731
+    return result.returncode, decode(result.stdout), decode(result.stderr)
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "updater/qt/UpdaterWindow.h"
 
+#include "tests/support/Gate.h"
 #include "tests/support/ScriptedDriver.h"
 #include "tests/updater/FlashFixture.h"
 #include "updater/Variant.h"
@@ -15,8 +16,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 using namespace telmar;
@@ -24,32 +23,6 @@ using updater::LineCanvas;
 using updater::UpdaterWindow;
 
 namespace {
-
-// Holds the box's answer to one frame until the test lets it go.
-class Gate {
-  public:
-    void hold() {
-        std::unique_lock lock(mutex_);
-        held_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return open_; });
-    }
-    bool holding() {
-        std::lock_guard lock(mutex_);
-        return held_ && !open_;
-    }
-    void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool held_ = false;
-    bool open_ = false;
-};
 
 QStringList actionTexts(const QMenu* menu) {
     QStringList texts;
@@ -185,11 +158,12 @@ class UpdaterWindowTest : public QObject {
     }
 
     void exitRefusedWhileWritingAndSecondUpdateIgnored() {
-        Gate gate;
+        test::Gate gate; // holds the box's answer to one packet until the test lets it go
+        gate.arm();
         Fixture f;
         // Let a held worker go before the window is torn down, even when a check fails.
         struct OpenOnExit {
-            Gate& gate;
+            test::Gate& gate;
             ~OpenOnExit() { gate.open(); }
         } openOnExit{gate};
         std::atomic<int> enterIsp{0};
@@ -198,7 +172,7 @@ class UpdaterWindowTest : public QObject {
             const auto kind = test::kindOf(frame);
             enterIsp += kind == test::Frame::EnterIsp ? 1 : 0;
             if (kind == test::Frame::Packet && ++packets == 10 * 32) { // in block 9
-                gate.hold();
+                gate.pass();
             }
             return test::acceptingBox(kind, frame, 0);
         });
@@ -208,7 +182,7 @@ class UpdaterWindowTest : public QObject {
 
         update->trigger();
         QVERIFY(!update->isEnabled());
-        QTRY_VERIFY(gate.holding());
+        QTRY_VERIFY(gate.reached(std::chrono::milliseconds(0)));
         QVERIFY(f.window.writing());
         update->trigger(); // ignored: one run at a time
 

@@ -26,6 +26,7 @@ using telmar::test::Gate;
 using telmar::test::Panel;
 using telmar::test::settle;
 using telmar::test::start;
+using telmar::test::tick;
 using telmar::test::tickNow;
 using Frame = std::vector<std::uint8_t>;
 
@@ -67,8 +68,7 @@ class ResilienceTest : public QObject {
         Panel panel;
         panel.box.useUhdHdrInput();
         auto window = start(panel);
-        tickNow(*window);
-        settle(*window);
+        tick(*window);
 
         Panel direct;
         direct.box.useUhdHdrInput();
@@ -208,8 +208,7 @@ class ResilienceTest : public QObject {
         if (attachedAtStart) {
             QCOMPARE(f->label_video_format->text(), QString("Input : 3840x2160p60"));
             panel.driver.unplugAll();
-            tickNow(*window);
-            settle(*window);
+            tick(*window);
             QCOMPARE(f->lblWarning->text(), QString("TELMAR disconnected"));
             QCOMPARE(statusTexts(f), QStringList(QList<QString>(7, QString())));
             QVERIFY(!f->rbLedEnable->isEnabled() && !f->cbEnableGui->isEnabled());

@@ -208,26 +208,11 @@ std::string runUpdaterSession(usb::Driver& driver, link::Clock& clock,
                               const updater::Variant& variant) {
     UpdaterSeen seen;
     updater::FlashUpdate flash(variant, driver, clock, seen);
-    switch (flash.FlashUpdateThread()) {
-    case updater::FlashUpdate::Outcome::Refused:
-        seen.add("-- refused");
-        break;
-    case updater::FlashUpdate::Outcome::NoBox:
-        seen.add("-- no box");
-        break;
-    case updater::FlashUpdate::Outcome::BoxInUse:
-        seen.add("-- box in use");
-        break;
-    case updater::FlashUpdate::Outcome::BoxFailed:
-        seen.add("-- box failed");
-        break;
-    case updater::FlashUpdate::Outcome::Completed:
-        seen.add("-- completed");
-        break;
-    case updater::FlashUpdate::Outcome::Aborted:
-        seen.add("-- aborted");
-        break;
-    }
+    // In the order of Outcome.
+    constexpr const char* kOutcomes[] = {"-- refused",    "-- no box",    "-- box in use",
+                                         "-- box failed", "-- completed", "-- aborted"};
+    static_assert(std::size(kOutcomes) == std::size_t(updater::FlashUpdate::Outcome::Aborted) + 1);
+    seen.add(kOutcomes[static_cast<std::size_t>(flash.FlashUpdateThread())]);
     return seen.text();
 }
 

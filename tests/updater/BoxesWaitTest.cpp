@@ -46,7 +46,7 @@ TEST(UpdaterBoxes, AFailedWritesBoxWaitsForItsUser) {
             ASSERT_EQ(runCli(args).exitCode, 0);
             ASSERT_TRUE(updater.waitForOut("boxes: 1", 15000)) << updater.out();
             // Gone, or a second before the first was answered, or the process ended.
-            EXPECT_FALSE(updater.waitForOut("boxes: 0", 5000)) << updater.out();
+            EXPECT_FALSE(updater.waitForOut("boxes: 0", 2000)) << updater.out();
             EXPECT_EQ(updater.out().find("boxes: 2"), std::string::npos) << updater.out();
             EXPECT_EQ(::waitpid(updater.pid(), nullptr, WNOHANG), 0) << "the updater ended";
         }

@@ -28,7 +28,8 @@ cmake --build build -j "$jobs"
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build, and every test"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-# Line tables are all that a sanitizer's report needs, and they compile faster.
+# Line tables are all that a sanitizer's report needs, and they compile faster. The
+# benchmarks, which no test runs, are built once, above.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
     -DTELMAR_SANITIZE=ON -DTELMAR_BUILD_BENCH=OFF -DTELMAR_WINDOWS_BUILD_DIR="$PWD/build-windows" \
     -DTELMAR_PACKAGE_BUILD_DIR="$PWD/build"

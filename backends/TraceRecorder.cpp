@@ -32,8 +32,8 @@ TickSource steadyTicks() {
 
 TraceRecorder::TraceRecorder(std::unique_ptr<usb::Driver> inner,
                              std::vector<std::unique_ptr<EntrySink>> sinks, TickSource ticks)
-    : ForwardingDriver(*inner), inner_(std::move(inner)), sinks_(std::move(sinks)),
-      ticks_(std::move(ticks)), startMs_(ticks_()) {}
+    : inner_(std::move(inner)), sinks_(std::move(sinks)), ticks_(std::move(ticks)),
+      startMs_(ticks_()) {}
 
 TraceRecorder::~TraceRecorder() {
     flush();

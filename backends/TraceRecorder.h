@@ -2,7 +2,7 @@
 #pragma once
 
 #include "backends/TraceFormat.h"
-#include "usb/ForwardingDriver.h"
+#include "usb/Driver.h"
 
 #include <cstdint>
 #include <functional>
@@ -48,7 +48,7 @@ TickSource steadyTicks();
 // unchanged. Back-to-back receive-queue checks with the same result become one
 // entry with a count and a span, handed on when a different call or result comes
 // (or at flush()).
-class TraceRecorder final : public usb::ForwardingDriver {
+class TraceRecorder final : public usb::Driver {
   public:
     TraceRecorder(std::unique_ptr<usb::Driver> inner, std::vector<std::unique_ptr<EntrySink>> sinks,
                   TickSource ticks = steadyTicks());
@@ -61,6 +61,9 @@ class TraceRecorder final : public usb::ForwardingDriver {
     void flush();
 
     TELMAR_USB_DRIVER_CALLS;
+    std::string lastError() const override { return inner_->lastError(); }
+    std::string reachProblem() const override { return inner_->reachProblem(); }
+    bool simulatedBox() const override { return inner_->simulatedBox(); }
 
   private:
     // Stamps the entry and hands it on; `status` is returned for convenience.

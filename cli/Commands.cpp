@@ -26,7 +26,7 @@ constexpr std::string_view kUnknown = "unknown";
 // Says the failure texts of the requests just made, one line each; true when the time
 // has run out instead, and the command ends failed without a word. The panel's "..."
 // for a block that could not be read says little on its own in a terminal.
-bool endedByTime(Context& c, BoxSession& box) {
+bool timedOutElseSayFailures(Context& c, BoxSession& box) {
     if (c.timedOut()) {
         return true;
     }
@@ -90,7 +90,7 @@ template <typename Run> int onOpenBox(Context& c, Run run) {
 int writeAndSay(Context& c, BoxSession& box, const panel::SettingWrite& write,
                 const JsonValue& result) {
     const bool accepted = box.protocol().writeRegister(write.reg, write.value);
-    if (endedByTime(c, box) || !accepted) {
+    if (timedOutElseSayFailures(c, box) || !accepted) {
         return kExitFailed;
     }
     if (c.options.json) {
@@ -307,7 +307,7 @@ int runStatus(Context& c) {
     return onOpenBox(c, [&](BoxSession& box) -> int {
         Snapshot shown = box.readSnapshot();
         const bool complete = box.statusBar().empty();
-        if (endedByTime(c, box)) {
+        if (timedOutElseSayFailures(c, box)) {
             return kExitFailed;
         }
         if (!c.options.watch) {
@@ -340,7 +340,7 @@ int runStatus(Context& c) {
                 connection = panel::Connection::Connected;
                 watchEvent(c, "connected", kWatchBackText);
                 shown = box.readSnapshot();
-                if (endedByTime(c, box)) {
+                if (timedOutElseSayFailures(c, box)) {
                     return kExitFailed;
                 }
                 printSnapshot(c, shown);
@@ -349,7 +349,7 @@ int runStatus(Context& c) {
             Snapshot now = shown;
             // A box that has gone leaves no failures to say.
             const bool attached = box.poll(now);
-            if (endedByTime(c, box)) {
+            if (timedOutElseSayFailures(c, box)) {
                 return kExitFailed;
             }
             if (!attached) {
@@ -369,7 +369,7 @@ int runStatus(Context& c) {
 int runGet(Context& c) {
     return onOpenBox(c, [&](BoxSession& box) -> int {
         const auto settings = box.readSettings();
-        if (endedByTime(c, box) || !settings) {
+        if (timedOutElseSayFailures(c, box) || !settings) {
             return kExitFailed;
         }
         const SettingName* only =
@@ -395,7 +395,7 @@ int runSet(Context& c) {
     return onOpenBox(c, [&](BoxSession& box) -> int {
         if (needsGuiControl(setting->setting)) {
             const auto settings = box.readSettings();
-            if (endedByTime(c, box) || !settings) {
+            if (timedOutElseSayFailures(c, box) || !settings) {
                 return kExitFailed;
             }
             if (!panel::controlStatesFor(*settings).guiOn) {

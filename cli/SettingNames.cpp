@@ -30,23 +30,23 @@ constexpr std::array<SettingName, 8> kSettings = {{
     {Setting::HdmiAudioMute, "hdmi-audio-mute", kOnOff},
 }};
 
-// The check box or pair of radio buttons behind a setting of two words: the control
-// state that shows its first word, and for a pair the word that stands for its
-// consulted button being checked (rbLedEnable, rbFrame1080, rbEncFollow, ...).
+// The check box or pair of radio buttons behind a setting of two words, whose first
+// word is shown by the check box checked or the pair's first button; for a pair, the
+// word that stands for its consulted button being checked (rbLedEnable, rbFrame1080,
+// rbEncFollow, ...).
 struct TwoWordControl {
     Setting setting;
-    bool panel::ControlStates::*firstWordShown;
     std::optional<TwoWay> pair; // nullopt: the GUI control check box
     std::string_view consultedWord = {};
 };
 
 constexpr std::array<TwoWordControl, 6> kTwoWordControls = {{
-    {Setting::GuiControl, &panel::ControlStates::guiOn, std::nullopt},
-    {Setting::LogoLed, &panel::ControlStates::ledEnable, TwoWay::LogoLed, "on"},
-    {Setting::AudioFrame, &panel::ControlStates::frame720, TwoWay::AudioFrame, "1080"},
-    {Setting::Hdcp, &panel::ControlStates::encFollow, TwoWay::HdcpVersion, "follow"},
-    {Setting::Htpc, &panel::ControlStates::htpcEnable, TwoWay::Htpc, "on"},
-    {Setting::HdmiAudioMute, &panel::ControlStates::hdmiAudioEnable, TwoWay::HdmiAudioMute, "on"},
+    {Setting::GuiControl, std::nullopt},
+    {Setting::LogoLed, TwoWay::LogoLed, "on"},
+    {Setting::AudioFrame, TwoWay::AudioFrame, "1080"},
+    {Setting::Hdcp, TwoWay::HdcpVersion, "follow"},
+    {Setting::Htpc, TwoWay::Htpc, "on"},
+    {Setting::HdmiAudioMute, TwoWay::HdmiAudioMute, "on"},
 }};
 
 const TwoWordControl* twoWordControl(Setting setting) {
@@ -86,7 +86,8 @@ std::optional<panel::SettingWrite> settingWrite(Setting setting, std::string_vie
 
 std::optional<std::string_view> settingValue(Setting setting, const panel::ControlStates& s) {
     if (const TwoWordControl* control = twoWordControl(setting)) {
-        return settingName(setting).values[s.*(control->firstWordShown) ? 0 : 1];
+        const bool first = control->pair ? panel::firstChecked(s, *control->pair) : s.guiOn;
+        return settingName(setting).values[first ? 0 : 1];
     }
     const std::optional<ModeChoice> choice = setting == Setting::Edid ? s.edid : s.audio;
     if (!choice) {

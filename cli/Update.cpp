@@ -273,14 +273,22 @@ int runUpdate(Context& c, std::istream& in, bool inputTerminal, bool outputTermi
     const auto outcome = runSafeguarded(variant, c.driver, c.clock, ui, c.err);
     ui.finishBar();
     using Outcome = updater::FlashUpdate::Outcome;
-    // In the order of Outcome.
-    constexpr std::array<std::string_view, 6> kOutcomes = {"refused",    "no-box",    "box-in-use",
-                                                           "box-failed", "completed", "aborted"};
-    static_assert(kOutcomes.size() == static_cast<std::size_t>(Outcome::Aborted) + 1);
-    const int code = outcome == Outcome::Completed ? kExitOk
-                     : outcome == Outcome::NoBox   ? kExitNoBox
-                                                   : kExitFailed;
-    return finish(c, code, kOutcomes[static_cast<std::size_t>(outcome)]);
+    struct OutcomeRow {
+        Outcome outcome;
+        std::string_view name;
+        int exitCode;
+    };
+    constexpr std::array<OutcomeRow, 6> kOutcomes = {{
+        {Outcome::Refused, "refused", kExitFailed},
+        {Outcome::NoBox, "no-box", kExitNoBox},
+        {Outcome::BoxInUse, "box-in-use", kExitFailed},
+        {Outcome::BoxFailed, "box-failed", kExitFailed},
+        {Outcome::Completed, "completed", kExitOk},
+        {Outcome::Aborted, "aborted", kExitFailed},
+    }};
+    const OutcomeRow* row =
+        findIn(kOutcomes, [outcome](const auto& r) { return r.outcome == outcome; });
+    return finish(c, row->exitCode, row->name);
 }
 
 } // namespace telmar::cli

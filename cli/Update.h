@@ -29,6 +29,9 @@ class TerminalUi final : public updater::UserInterface {
     enum class Style { Bar, Plain, Json };
     TerminalUi(Style style, std::uint32_t blocks, link::Clock& clock, std::ostream& out,
                std::ostream& err);
+    // Its run of warnings prints through this object.
+    TerminalUi(const TerminalUi&) = delete;
+    TerminalUi& operator=(const TerminalUi&) = delete;
 
     void drawStatusLine(std::string_view text, int y) override;
     void showWarning(std::string_view text, std::string_view caption) override;

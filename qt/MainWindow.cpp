@@ -40,14 +40,14 @@ using Form = Ui::LumoraForm;
 using Button = QRadioButton* Form::*;
 
 // The buttons of each pair on the CONTROL page, and the one whose check state a click
-// writes.
+// writes; in the order of TwoWay.
 struct TwoWayButtons {
     TwoWay setting;
     Button first;
     Button second;
     Button consulted;
 };
-constexpr TwoWayButtons kTwoWays[] = {
+constexpr TwoWayButtons kPairButtons[] = {
     {TwoWay::LogoLed, &Form::rbLedEnable, &Form::rbLedDisable, &Form::rbLedEnable},
     {TwoWay::AudioFrame, &Form::rbFrame720, &Form::rbFrame1080, &Form::rbFrame1080},
     {TwoWay::HdcpVersion, &Form::rbEncFollow, &Form::rbEnc14, &Form::rbEncFollow},
@@ -56,9 +56,12 @@ constexpr TwoWayButtons kTwoWays[] = {
      &Form::rbHdmiAudioEnable},
 };
 
+static_assert(std::ranges::all_of(kTwoWays, [](TwoWay setting) {
+    return kPairButtons[static_cast<std::size_t>(setting)].setting == setting;
+}));
+
 const TwoWayButtons& twoWayButtons(TwoWay setting) {
-    return *std::find_if(std::begin(kTwoWays), std::end(kTwoWays),
-                         [setting](const TwoWayButtons& pair) { return pair.setting == setting; });
+    return kPairButtons[static_cast<std::size_t>(setting)];
 }
 
 // The three buttons of each group on the EDID/AUDIO page, in ModeGroup's and

@@ -303,8 +303,9 @@ usb::Status SimDriver::close(usb::Handle handle) {
 usb::Status SimDriver::read(usb::Handle handle, void* buffer, std::uint32_t count,
                             std::uint32_t& bytesRead) {
     bytesRead = 0;
+    // The time-out counts from the call, before what has arrived is taken in.
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(readTimeoutMs_.load());
     return withPort(handle, [&](Port& p) {
-        const auto deadline = SteadyClock::now() + std::chrono::milliseconds(readTimeoutMs_.load());
         while (p.rx.empty() && !p.dead) {
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
                 deadline - SteadyClock::now());

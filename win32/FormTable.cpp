@@ -102,12 +102,13 @@ std::optional<FormTable> parseFormTable(std::string_view text, std::string& erro
             table.fontFace = f[1];
             ok = toInt(f[2], table.fontPoints);
         } else if (f[0] == "page" && f.size() == 4) {
-            FormPage& page = table.pages.emplace_back(0, std::string(f[2]), std::string(f[3]));
+            FormPage& page =
+                table.pages.emplace_back(FormPage{0, std::string(f[2]), std::string(f[3])});
             ok = toInt(f[1], page.index);
         } else if (f[0] == "control") {
             ok = parseControl(f, table.controls.emplace_back());
         } else if (f[0] == "action" && f.size() == 3) {
-            ok = toInt(f[1], table.actions.emplace_back(0, std::string(f[2])).command);
+            ok = toInt(f[1], table.actions.emplace_back(FormAction{0, std::string(f[2])}).command);
         } else if (f[0] == "connect" && f.size() == 4) {
             table.connections.push_back({std::string(f[1]), std::string(f[2]), std::string(f[3])});
             ok = true;

@@ -42,7 +42,7 @@ struct TwoWayButtons {
     const char* second;
     const char* consulted;
 };
-constexpr TwoWayButtons kTwoWays[] = {
+constexpr TwoWayButtons kPairButtons[] = {
     {TwoWay::LogoLed, "setLogoLed()", "rbLedEnable", "rbLedDisable", "rbLedEnable"},
     {TwoWay::AudioFrame, "setAudioFrame()", "rbFrame720", "rbFrame1080", "rbFrame1080"},
     {TwoWay::HdcpVersion, "setHdcpVersion()", "rbEncFollow", "rbEnc14", "rbEncFollow"},
@@ -476,7 +476,7 @@ void PanelWindow::showStatusMessage(std::string_view text, int timeoutMs) {
 }
 
 void PanelWindow::setTwoWay(TwoWay setting, bool firstChecked) {
-    for (const TwoWayButtons& pair : kTwoWays) {
+    for (const TwoWayButtons& pair : kPairButtons) {
         if (pair.setting == setting) {
             setChecked(pair.first, firstChecked);
             setChecked(pair.second, !firstChecked);
@@ -528,7 +528,7 @@ void PanelWindow::runSlot(const std::string& slot) {
         write = panel::modeWrite(ModeGroup::Audio, checked("rbAudioUp"), checked("rbAudioMid"),
                                  checked("rbAudioDn"));
     }
-    for (const TwoWayButtons& pair : kTwoWays) {
+    for (const TwoWayButtons& pair : kPairButtons) {
         if (slot == pair.slot) {
             write = panel::twoWayWrite(pair.setting, checked(pair.consulted));
         }

@@ -242,6 +242,8 @@ def decode_png(path):
     for _ in range(height):
         kind, line = raw[at], bytearray(raw[at + 1:at + 1 + stride])
         at += 1 + stride
+        if kind > 4:
+            raise ValueError(f"{path}: unknown PNG filter {kind}")
         for i in range(stride):
             a = line[i - channels] if i >= channels else 0
             b = previous[i]

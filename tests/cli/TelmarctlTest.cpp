@@ -79,8 +79,7 @@ PanelView panelView(std::string_view scenario) {
 
 class Telmarctl : public test::OnSimulatedBox {
   protected:
-    explicit Telmarctl(std::vector<std::string> serveArgs = {"--delay-ms", "1"})
-        : OnSimulatedBox(std::move(serveArgs)) {}
+    using OnSimulatedBox::OnSimulatedBox;
 
     void SetUp() override {
         OnSimulatedBox::SetUp();

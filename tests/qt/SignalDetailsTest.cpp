@@ -6,6 +6,7 @@
 #include "sim/Scenarios.h"
 #include "tests/qt/PanelHarness.h"
 #include "tests/support/TempFolder.h"
+#include "usb/ForwardingDriver.h"
 
 #include <QtGui/QClipboard>
 #include <QtGui/QGuiApplication>

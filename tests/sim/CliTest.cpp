@@ -40,6 +40,8 @@ TEST(Cli, BadCommandsAreSaidInOneLineWithExitCode2) {
         {"serve", "--delay-ms", "soon"},
         {"serve", "--scenario", "nope"},
         {"serve", "--serials", "2031,,1111"},
+        {"serve", "--serials", "2031,"},
+        {"serve", "--serials", ""},
         {"serve", "--socket"},
         {"serve", "--daemonize"},
         {"block", "16", "00"},

@@ -12,6 +12,7 @@
 #include <QtCore/QTimerEvent>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QLabel>
+#include <algorithm>
 #include <array>
 #include <map>
 #include <mutex>
@@ -208,11 +209,15 @@ std::string runUpdaterSession(usb::Driver& driver, link::Clock& clock,
                               const updater::Variant& variant) {
     UpdaterSeen seen;
     updater::FlashUpdate flash(variant, driver, clock, seen);
-    // In the order of Outcome.
-    constexpr const char* kOutcomes[] = {"-- refused",    "-- no box",    "-- box in use",
-                                         "-- box failed", "-- completed", "-- aborted"};
-    static_assert(std::size(kOutcomes) == std::size_t(updater::FlashUpdate::Outcome::Aborted) + 1);
-    seen.add(kOutcomes[static_cast<std::size_t>(flash.FlashUpdateThread())]);
+    using Outcome = updater::FlashUpdate::Outcome;
+    const std::pair<Outcome, const char*> kOutcomes[] = {
+        {Outcome::Refused, "-- refused"},     {Outcome::NoBox, "-- no box"},
+        {Outcome::BoxInUse, "-- box in use"}, {Outcome::BoxFailed, "-- box failed"},
+        {Outcome::Completed, "-- completed"}, {Outcome::Aborted, "-- aborted"},
+    };
+    const Outcome outcome = flash.FlashUpdateThread();
+    seen.add(
+        std::ranges::find(kOutcomes, outcome, &std::pair<Outcome, const char*>::first)->second);
     return seen.text();
 }
 

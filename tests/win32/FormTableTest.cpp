@@ -34,6 +34,7 @@ class FormTableTest : public QObject {
     QMainWindow host;
     Ui::LumoraForm form;
     FormTable table;
+    std::string tableText;
 
     // The form names slots the bare host lacks; those warnings say nothing here.
     static void quiet(QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -61,9 +62,30 @@ class FormTableTest : public QObject {
         std::stringstream text;
         text << in.rdbuf();
         std::string error;
-        auto parsed = telmar::win32::parseFormTable(text.str(), error);
+        tableText = text.str();
+        auto parsed = telmar::win32::parseFormTable(tableText, error);
         QVERIFY2(parsed.has_value(), error.c_str());
         table = std::move(*parsed);
+    }
+
+    // A record that does not parse names its line, even with a good table after it.
+    void badRecordsAreRefused() {
+        const std::size_t at = tableText.find("\ncontrol\t") + 1;
+        const QStringList control =
+            qt(tableText.substr(at, tableText.find('\n', at) - at)).split('\t');
+        const auto withField = [&](int k, const QString& value) {
+            QStringList f = control;
+            f[k] = value;
+            return f.join('\t').toStdString();
+        };
+        const std::string bad[] = {"page\tx\tp\tPage",       "action\t4x\tactionExit",
+                                   "window\t1\t2\t3\t4\t5",  "control\t1\tQLabel",
+                                   withField(4, "54030000"), withField(13, "2")};
+        for (const std::string& line : bad) {
+            std::string error;
+            QVERIFY2(!telmar::win32::parseFormTable(line + "\n" + tableText, error), line.c_str());
+            QCOMPARE(qt(error), QStringLiteral("form table line 1 is malformed"));
+        }
     }
 
     void window() {

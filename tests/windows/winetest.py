@@ -139,6 +139,17 @@ def clone_prefix(template, prefix):
                     ignore=lambda folder, _names: ["wineserver"] if folder == template else [])
 
 
+def clone_template(prefix):
+    """Copies the booted prefix that TELMAR_WINE_TEMPLATE names, when there is one, to
+    `prefix`: whether it did."""
+    folder = os.environ.get("TELMAR_WINE_TEMPLATE", "")
+    template = os.path.join(folder, "prefix")
+    if not folder or not booted(template):
+        return False
+    clone_prefix(template, prefix)
+    return True
+
+
 def make_template(folder):
     """Boots the prefix the tests clone. Always exits 0: without it a test boots its own
     and says why Wine cannot start."""
@@ -220,10 +231,7 @@ class WineSession:
         if display is not None:
             self.env["DISPLAY"] = display
         started = time.monotonic()
-        template = os.path.join(os.environ.get("TELMAR_WINE_TEMPLATE", ""), "prefix")
-        cloned = booted(template)
-        if cloned:
-            clone_prefix(template, self.env["WINEPREFIX"])
+        cloned = clone_template(self.env["WINEPREFIX"])
         # Even a clone needs its session's services started here, with their output in
         # the log: started by the first program, they would hold its pipes open.
         self.wineboot(at_most, [] if cloned else ["--init"])
@@ -392,4 +400,8 @@ def run_test(session, steps, passed):
 
 if __name__ == "__main__":
     import sys
+    # winetest.py FOLDER boots the template into FOLDER; winetest.py --clone PREFIX copies
+    # it, for a test that is not written in Python.
+    if sys.argv[1] == "--clone":
+        sys.exit(0 if clone_template(sys.argv[2]) else 1)
     sys.exit(make_template(sys.argv[1]))

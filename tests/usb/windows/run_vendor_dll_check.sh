@@ -17,8 +17,7 @@ flags=(-std=c++20 -O1 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-c
 # TMPDIR: wineserver's socket folder goes with the work folder.
 export WINEPREFIX="$work/prefix" TMPDIR="$work" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # A copy of the prefix CTest booted for the Wine tests, when there is one; else Wine boots
-# one. Its "wineserver" names the template's server folder, not ours.
-template=${TELMAR_WINE_TEMPLATE:-}/prefix
-[ -d "$template/drive_c" ] && cp -a "$template" "$WINEPREFIX" && rm -f "$WINEPREFIX/wineserver"
+# one.
+python3 "$src/tests/windows/winetest.py" --clone "$WINEPREFIX" || true
 cd "$work"
 timeout 150 wine ./check.exe

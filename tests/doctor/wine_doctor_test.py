@@ -22,7 +22,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
-from winetest import WineSession, expect, log, run, run_test  # noqa: E402
+from winetest import WineSession, boxes_in, expect, log, run, run_test  # noqa: E402
 
 PUT_IT = "in the same folder as this program"
 
@@ -57,7 +57,7 @@ def main():
 
         panel = session.start_program(os.path.join(session.app, "LUMORA_GUI.exe"), "panel-run")
         _, lines = session.remote("lonebox", "40", at_most=40)
-        boxes = [line.split("\t")[1:] for line in lines if line.startswith("box\t")]
+        boxes = boxes_in(lines)
         expect(len(boxes) == 1 and "SiUSBXp.dll" in boxes[0][1] and PUT_IT in boxes[0][1]
                and "The control panel reaches" in boxes[0][1],
                f"LUMORA_GUI.exe: boxes {boxes}, expected one naming SiUSBXp.dll")

@@ -8,9 +8,11 @@
 #include "tests/support/RecordingStatusSink.h"
 #include "tests/support/ScriptedDriver.h"
 #include "tests/support/VirtualClock.h"
+#include "ui_LumoraForm.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QString>
+#include <QtCore/QStringList>
 #include <QtTest/QTest>
 #include <algorithm>
 #include <array>
@@ -126,6 +128,17 @@ inline std::unique_ptr<panel::MainWindow> start(Panel& panel) {
 inline void tickNow(panel::MainWindow& window) {
     QTimerEvent event(window.pollTimerId());
     QCoreApplication::sendEvent(&window, &event);
+}
+
+// The seven status lines, top to bottom.
+inline QStringList statusTexts(Ui::LumoraForm* f) {
+    return {f->label_video_format->text(),
+            f->lblHdcp->text(),
+            f->lblColor->text(),
+            f->lblVideoSource->text(),
+            f->lblHdr->text(),
+            f->lblDeepC->text(),
+            f->lblAudio->text()};
 }
 
 // One poll tick, and what it does.

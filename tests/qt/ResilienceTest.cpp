@@ -26,6 +26,7 @@ using telmar::test::Gate;
 using telmar::test::Panel;
 using telmar::test::settle;
 using telmar::test::start;
+using telmar::test::statusTexts;
 using telmar::test::tick;
 using telmar::test::tickNow;
 using Frame = std::vector<std::uint8_t>;
@@ -44,16 +45,6 @@ void searchTick(MainWindow& window) {
 auto key(const CallRecord& c) {
     return std::tuple(int(c.call), c.index, c.option, c.handle, c.count, c.data, c.readMs,
                       c.writeMs);
-}
-
-QStringList statusTexts(Ui::LumoraForm* f) {
-    return {f->label_video_format->text(),
-            f->lblHdcp->text(),
-            f->lblColor->text(),
-            f->lblVideoSource->text(),
-            f->lblHdr->text(),
-            f->lblDeepC->text(),
-            f->lblAudio->text()};
 }
 
 } // namespace

@@ -17,6 +17,7 @@ using telmar::test::Panel;
 using telmar::test::settle;
 using telmar::test::ShownStatus;
 using telmar::test::start;
+using telmar::test::statusTexts;
 using telmar::test::tick;
 using telmar::test::tickNow;
 using Frame = std::vector<std::uint8_t>;
@@ -34,16 +35,6 @@ void click(MainWindow& window, QAbstractButton* button) {
 
 QList<QAbstractButton*> modeButtons(Ui::LumoraForm* f) {
     return {f->rbEdidUp, f->rbEdidMid, f->rbEdidDn, f->rbAudioUp, f->rbAudioMid, f->rbAudioDn};
-}
-
-QStringList statusTexts(Ui::LumoraForm* f) {
-    return {f->label_video_format->text(),
-            f->lblHdcp->text(),
-            f->lblColor->text(),
-            f->lblVideoSource->text(),
-            f->lblHdr->text(),
-            f->lblDeepC->text(),
-            f->lblAudio->text()};
 }
 
 bool anyWrite(const std::vector<Frame>& frames) {

@@ -37,8 +37,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from winetest import (Failure, WineSession, expect, log, read_ppm, read_state,  # noqa: E402
-                      run_test, windows_path)
+from winetest import (Failure, WineSession, boxes_in, expect, log, read_ppm,  # noqa: E402
+                      read_state, run_test, windows_path)
 
 WINDOW_CLASS = "LUMORA_GUI"
 WINDOW_TITLE = "TELMAR GUI"
@@ -288,7 +288,7 @@ class PanelSession(WineSession):
         self.wait_state(process, dump, "the second click under the About box",
                         lambda s: s["settings"].split()[4] == "0", at_most=5)
         _, lines = self.remote("boxes", "10", "1", at_most=10)
-        boxes = [line.split("\t")[1:] for line in lines if line.startswith("box\t")]
+        boxes = boxes_in(lines)
         expect(len(boxes) == 1 and boxes[0][0] == "About LUMORA_GUI"
                and boxes[0][1].startswith("LUMORA_GUI version "), f"About box {boxes}")
         log("Help > About shows its box; the window stays usable meanwhile")
@@ -373,7 +373,7 @@ class PanelSession(WineSession):
         claimed = [n for n, c in self.controls().items() if c[0] == "Button" and (c[1] or c[2])]
         expect(claimed == [], f"settings controls checked or enabled before any box: {claimed}")
         _, lines = self.remote("boxes", "15", "1", at_most=15)
-        boxes = [tuple(line.split("\t")[1:]) for line in lines if line.startswith("box\t")]
+        boxes = boxes_in(lines)
         expect(boxes == [(" ", "Connect USB cable to TELMAR")],
                f"boxes {boxes}, expected the link's not-found box")
         self.wait_for(process, "the not-found text",

@@ -35,8 +35,8 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from winetest import (Failure, WineSession, expect, image_of, log, read_ppm,  # noqa: E402
-                      read_state, run_test, windows_path)
+from winetest import (Failure, WineSession, boxes_in, expect, image_of, log,  # noqa: E402
+                      read_ppm, read_state, run_test, windows_path)
 
 BUILD = "FPGA2"
 WINDOW_CLASS = "TELMAR REFLASHER"
@@ -68,13 +68,7 @@ class Session(WineSession):
 
     def answer_boxes(self, count, at_most):
         """Answers `count` boxes (0: until the window is gone): [(caption, text)]."""
-        _, lines = self.remote("boxes", str(at_most), str(count), at_most=at_most)
-        boxes = []
-        for line in lines:
-            parts = line.split("\t")
-            if parts[0] == "box" and len(parts) == 3:
-                boxes.append((parts[1], parts[2]))
-        return boxes
+        return boxes_in(self.remote("boxes", str(at_most), str(count), at_most=at_most)[1])
 
     def launch(self, name, dump, **controls):
         """Starts the program and waits for its window: (process, client area)."""
@@ -210,7 +204,7 @@ class Session(WineSession):
         process = self.start_program(os.path.join(bare, f"Reflasher-{BUILD}.exe"),
                                      "missing-library-run")
         _, lines = self.remote("lonebox", "40", at_most=40)
-        boxes = [line.split("\t")[1:] for line in lines if line.startswith("box\t")]
+        boxes = boxes_in(lines)
         expect("window=none" in lines, f"the main window opened before the box: {lines}")
         expect(len(boxes) == 1 and boxes[0][0] == WINDOW_TITLE and "SiUSBXp.dll" in boxes[0][1]
                and "same folder as this program" in boxes[0][1],

@@ -62,6 +62,11 @@ def run(args, env, timeout, what):
     return result.returncode, decode(result.stdout), decode(result.stderr)
 
 
+def boxes_in(lines):
+    """The helper's "box<TAB>caption<TAB>text" lines as (caption, text)."""
+    return [tuple(line.split("\t")[1:]) for line in lines if line.startswith("box\t")]
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 

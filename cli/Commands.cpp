@@ -243,19 +243,14 @@ int runList(Context& c) {
         c.err << "telmarctl: the USB devices could not be counted" << std::endl;
         return reportReachProblem(c, kExitFailed);
     }
-    const auto deviceString = [&](std::uint32_t index, std::uint32_t option) {
-        char buffer[usb::kDeviceStringSize] = {};
-        if (c.driver.getDeviceString(index, buffer, option) != usb::kSuccess) {
-            return std::optional<std::string>{};
-        }
-        buffer[usb::kDeviceStringSize - 1] = '\0';
-        return std::optional<std::string>{buffer};
-    };
     JsonValue devices = JsonValue::array();
     int found = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         char serial[usb::kDeviceStringSize] = {};
-        if (c.driver.getDeviceString(i, serial, usb::kStringSerialNumber) != usb::kSuccess) {
+        const bool read =
+            c.driver.getDeviceString(i, serial, usb::kStringSerialNumber) == usb::kSuccess;
+        serial[usb::kDeviceStringSize - 1] = '\0';
+        if (!read) {
             if (c.options.verbose) {
                 c.err << "telmarctl: device " << i << ": its serial string cannot be read"
                       << std::endl;
@@ -271,8 +266,8 @@ int runList(Context& c) {
         }
         ++found;
         // A backend that cannot tell the ids gives no string, or zeros.
-        auto vid = deviceString(i, usb::kStringVid);
-        auto pid = deviceString(i, usb::kStringPid);
+        auto vid = usb::readDeviceString(c.driver, i, usb::kStringVid);
+        auto pid = usb::readDeviceString(c.driver, i, usb::kStringPid);
         if (vid && pid && *vid == "0000" && *pid == "0000") {
             vid.reset();
         }

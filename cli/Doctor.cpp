@@ -43,13 +43,6 @@ class QuietStatus final : public protocol::StatusSink {
     void showMessage(std::string_view, int) override {}
 };
 
-std::string deviceString(usb::Driver& driver, std::uint32_t index, std::uint32_t option) {
-    char buffer[usb::kDeviceStringSize] = {};
-    const bool read = driver.getDeviceString(index, buffer, option) == usb::kSuccess;
-    buffer[usb::kDeviceStringSize - 1] = '\0';
-    return read ? std::string(buffer) : std::string{};
-}
-
 std::string failure(const usb::Driver& driver, usb::Status status) {
     const std::string words = driver.lastError();
     return words.empty() ? "status " + std::to_string(status) : words;
@@ -96,7 +89,7 @@ void driverPass(Context& c, doctor::Facts& f) {
     for (std::uint32_t i = 0; i < count && i < 32; ++i) {
         doctor::DeviceSeen d;
         d.index = i;
-        d.linkName = deviceString(c.driver, i, usb::kStringLinkName);
+        d.linkName = usb::readDeviceString(c.driver, i, usb::kStringLinkName).value_or("");
         char serial[usb::kDeviceStringSize] = {};
         const usb::Status read = c.driver.getDeviceString(i, serial, usb::kStringSerialNumber);
         serial[usb::kDeviceStringSize - 1] = '\0';

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -92,6 +93,18 @@ class Driver {
     // answers. Empty otherwise. The latest count, device string or open decides it.
     virtual std::string reachProblem() const { return {}; }
 };
+
+// The device string at `index`, ended within the buffer whatever the driver left in it;
+// nullopt when it cannot be read.
+inline std::optional<std::string> readDeviceString(Driver& driver, std::uint32_t index,
+                                                   std::uint32_t option) {
+    char buffer[kDeviceStringSize] = {};
+    if (driver.getDeviceString(index, buffer, option) != kSuccess) {
+        return std::nullopt;
+    }
+    buffer[kDeviceStringSize - 1] = '\0';
+    return std::string(buffer);
+}
 
 // Declares the ten calls in the class of a backend that defines them in its source file.
 #define TELMAR_USB_DRIVER_CALLS                                                                    \
